@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs everything corvanta needs on a Debian machine and builds it into
+# .venv: system packages (only those missing), a virtual environment, and the
+# package itself. Safe to run again; later runs rebuild incrementally.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++ make pkg-config git libsimdjson-dev libstemmer-dev libicu-dev doctest-dev)
+python=${PYTHON:-python3}
+if ! command -v "$python" >/dev/null 2>&1; then
+  packages+=(python3 python3-dev python3-venv)
+  python=python3
+elif ! "$python" -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))'; then
+  packages+=(python3-dev python3-venv)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "setup: installing ${missing[*]}" >&2
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+if [ ! -x .venv/bin/python ]; then
+  "$python" -m venv .venv 2>/dev/null || {
+    [ "$(id -u)" -eq 0 ] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-venv >/dev/null
+    "$python" -m venv .venv
+  }
+fi
+.venv/bin/python -m pip install -q --upgrade pip
+.venv/bin/python -m pip install -q "scikit-build-core>=0.10" "cmake>=3.26" ninja pytest
+.venv/bin/python -m pip install -q --no-build-isolation .

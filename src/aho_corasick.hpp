@@ -1,0 +1,52 @@
+// Leftmost-longest Aho-Corasick automaton over byte strings.
+//
+// Semantics: among matches the one starting earliest wins; among those
+// starting at the same position the longest; among equal patterns the lowest
+// pattern index. Matching is byte-exact (callers lower-case both patterns and
+// text with one function). Empty patterns never match. Iteration is
+// non-overlapping: each search resumes at the end of the previous match.
+//
+// Immutable after build; any number of threads may search one automaton.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "result.hpp"
+
+namespace corvanta {
+
+struct AcMatch {
+  uint32_t pattern = 0;
+  size_t byte_begin = 0;
+  size_t byte_end = 0;
+};
+
+class AhoCorasick {
+ public:
+  // Builds the automaton; pattern i gets id i. Fails (Errc::kMatcherBuild)
+  // only when the pattern set exceeds the automaton's capacity.
+  static Result<std::unique_ptr<const AhoCorasick>> build(
+      const std::vector<std::string>& patterns);
+
+  AhoCorasick(const AhoCorasick&) = delete;
+  AhoCorasick& operator=(const AhoCorasick&) = delete;
+  ~AhoCorasick();
+
+  // The leftmost-longest match that starts at or after `from`, or false.
+  [[nodiscard]] bool find(std::string_view text, size_t from, AcMatch& out) const noexcept;
+
+  [[nodiscard]] size_t pattern_count() const noexcept;
+  [[nodiscard]] size_t memory_bytes() const noexcept;
+
+ private:
+  AhoCorasick();
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvanta

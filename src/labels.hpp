@@ -1,0 +1,43 @@
+// The label table and the rules that turn labels into words.
+//
+//   build_label_table     phenotype terms -> rows (term id, surface form)
+//   strip_parentheses     the parenthesis rule for labels and synonyms
+//   normalize_punctuation punctuation deleted or turned into spaces
+//   tokenize_label        surface form -> ordered stems for the concept index
+//
+// Plus the three fixed word lists: label stop words, text skip words and
+// modifier words, all lower-case ASCII, compared byte for byte.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "label_table.hpp"
+#include "ontology/ontology.hpp"
+#include "text/stemmer.hpp"
+
+namespace corvanta {
+
+[[nodiscard]] LabelTable build_label_table(const ontology::Ontology& ontology,
+                                           const ontology::PhenotypeSubtree& subtree);
+
+// Lenient mode always returns a text; strict mode returns nullopt (rejected)
+// when a parenthesised part is not an abbreviation.
+[[nodiscard]] std::optional<std::string> strip_parentheses(std::string_view text, bool strict);
+
+[[nodiscard]] std::string normalize_punctuation(std::string_view text);
+
+// Lower-case, normalize punctuation, split on White_Space, drop label stop
+// words, stem. Token order and repeated stems are kept.
+[[nodiscard]] std::vector<std::string> tokenize_label(std::string_view surface,
+                                                      text::Stemmer& stemmer);
+
+[[nodiscard]] bool is_label_stop_word(std::string_view word) noexcept;
+[[nodiscard]] bool is_text_skip_word(std::string_view word) noexcept;
+
+extern const std::array<std::string_view, 19> kModifierWords;
+
+}  // namespace corvanta

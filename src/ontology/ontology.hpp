@@ -1,0 +1,61 @@
+// The in-memory form of one HPO release: current terms in file order, with
+// their labels and synonyms, and the release version.
+//
+// Built once per construction from the release file and released before the
+// constructor returns; recognition never reads it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ontology/phenotype_subtree.hpp"
+#include "ontology/term_id.hpp"
+#include "result.hpp"
+
+namespace corvanta::ontology {
+
+struct Synonym {
+  std::string text;
+  // Fields that nothing downstream reads (scope, type, xrefs) are decided
+  // during conversion, since they decide which synonyms exist, and dropped.
+};
+
+struct Term {
+  TermId id;
+  std::string id_text;  // id printed, e.g. "HP:0000118"
+  std::string label;
+  std::vector<Synonym> synonyms;
+};
+
+struct Ontology {
+  std::vector<Term> terms;             // current (non-obsolete) terms, file order
+  std::optional<std::string> version;  // unset when none could be parsed
+};
+
+// The version text, or the invariant failure "Ontology should have a version".
+[[nodiscard]] Result<std::string> ontology_version(const Ontology& ontology);
+
+// What one read of a release file yields.
+struct Release {
+  Ontology ontology;         // from the last graph
+  PhenotypeSubtree subtree;  // from the is-a edges of the first graph
+};
+
+// Reads and checks the release file at `path` once, builds the ontology from
+// its last graph and the phenotype subtree from its first graph's edges.
+// Errors:
+//   Errc::kOs        the file cannot be opened or read; message is the
+//                    system's description + " (os error N)", or a fixed text
+//                    for a path containing NUL / naming a directory
+//   Errc::kRead      the document is not valid: message "Reading graph
+//                    document", cause "Reading JSON; <parser's message>"
+//   Errc::kInvariant "Obographs document should include at least one graph",
+//                    "ID should not be longer than 255 chars!",
+//                    "Curie prefix should not be longer than 255 chars!"
+// Writes "Could not parse ontology version" to stderr when the last graph has
+// a meta from which no version can be taken.
+[[nodiscard]] Result<Release> load_release(std::string_view path);
+
+}  // namespace corvanta::ontology
