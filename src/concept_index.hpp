@@ -1,0 +1,112 @@
+// The concept index: order-free, stemmed label variants for the clustering
+// stage.
+//
+// Every label-table row contributes its stem list S (tokenize_label) as the
+// base variant, plus variants without one modifier word and variants with one
+// stem replaced by a synonym-group mate. A variant's key is its set of
+// distinct stems and its token count, so a window of text words matches a
+// variant whatever the order of the words.
+//
+// Representation. Stems are interned as ids numbered in byte-wise order of
+// their text, so "sorted distinct stems" is "sorted distinct ids". A key is
+// stored once with the one row a lookup reports (the first base entry, else
+// the first entry): the lists behind a key are never needed at match time.
+// A window probes with a commutative hash of its distinct ids (a sum of
+// per-id mixes, so windows grow one word at a time without rehashing) plus
+// its length, and a fingerprint hit is verified against the stored ids.
+//
+// Keys compare as the joined text of their sorted stems ("-"-separated) and
+// their count. Text words never contain "-", but a few synonym-group stems do
+// ("delta-shap"); such a key is reachable exactly by the windows whose own
+// joined text equals it, i.e. whose stems are the "-"-separated pieces of its
+// text, and it is stored under those pieces.
+//
+// Immutable after build; lookups only read it. Stemming at match time uses a
+// per-thread stemmer and memo, never state of the index.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "label_table.hpp"
+#include "string_map.hpp"
+
+namespace corvanta {
+
+class ConceptIndex {
+ public:
+  static constexpr uint32_t kUnknown = UINT32_MAX;  // word not in vocabulary
+  static constexpr uint32_t kNoEntry = UINT32_MAX;  // lookup found nothing
+
+  struct Stats {
+    size_t vocabulary = 0;  // distinct stems known to the clustering stage
+    size_t keys = 0;        // distinct variant keys, reachable or not
+    size_t entries = 0;     // concept entries over all keys
+    size_t reachable_keys = 0;
+  };
+
+  [[nodiscard]] static std::unique_ptr<const ConceptIndex> build(const LabelTable& labels);
+
+  ConceptIndex(const ConceptIndex&) = delete;
+  ConceptIndex& operator=(const ConceptIndex&) = delete;
+
+  // Stem id of a lower-cased text word whose stem is in the vocabulary, or
+  // kUnknown. Thread-safe: the stemmer and memo it uses are per thread.
+  [[nodiscard]] uint32_t known_stem(std::string_view word) const;
+
+  // Mix of one stem id; a window's set hash is the sum over its distinct ids.
+  [[nodiscard]] static uint64_t stem_hash(uint32_t id) noexcept {
+    uint64_t x = (static_cast<uint64_t>(id) + 1) * 0x9E3779B97F4A7C15ull;
+    x ^= x >> 32;
+    x *= 0xD6E8FEB86659FD93ull;
+    return x ^ (x >> 32);
+  }
+
+  // Row reported for the window whose distinct ids are `distinct` (any
+  // order), whose set hash is `set_hash` and whose length is `count`; or
+  // kNoEntry.
+  [[nodiscard]] uint32_t lookup(uint64_t set_hash, uint32_t count,
+                                std::span<const uint32_t> distinct) const noexcept;
+
+  // Longest variant, in tokens: no longer window can match.
+  [[nodiscard]] uint32_t max_count() const noexcept { return max_count_; }
+
+  [[nodiscard]] const Stats& stats() const noexcept { return stats_; }
+  [[nodiscard]] std::string_view stem_text(uint32_t id) const noexcept;
+  [[nodiscard]] size_t memory_bytes() const noexcept;
+
+ private:
+  ConceptIndex() = default;
+  friend class ConceptIndexBuilder;
+
+  struct Slot {
+    uint64_t fingerprint = 0;
+    uint32_t ids_offset = 0;  // into ids_; distinct ids, ascending
+    uint32_t distinct = 0;
+    uint32_t row = kNoEntry;  // kNoEntry marks an empty slot
+    uint32_t pad = 0;
+  };
+
+  static uint64_t fingerprint(uint64_t set_hash, uint32_t count) noexcept {
+    uint64_t x = set_hash ^ (static_cast<uint64_t>(count) * 0xC2B2AE3D27D4EB4Full);
+    x ^= x >> 29;
+    x *= 0xBF58476D1CE4E5B9ull;
+    return x ^ (x >> 32);
+  }
+
+  detail::StringMap stems_;  // stem text -> stem id
+  std::vector<uint32_t> stem_offsets_;  // id -> [offsets[id], offsets[id+1]) in stem_arena_
+  std::string stem_arena_;
+  std::vector<Slot> slots_;
+  std::vector<uint32_t> ids_;
+  size_t mask_ = 0;
+  uint32_t max_count_ = 0;
+  Stats stats_;
+};
+
+}  // namespace corvanta

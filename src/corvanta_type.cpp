@@ -1,0 +1,197 @@
+// Corvanta objects own one immutable MatcherState. Construction and every
+// recognition call run their native work without the GIL: the argument's
+// UTF-8 bytes are pinned by the argument itself, the state is never written,
+// and all scratch memory belongs to the calling thread. Python objects are
+// made only once the GIL is held again.
+#include "corvanta_type.hpp"
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "hit_type.hpp"
+#include "hits_json.hpp"
+#include "hpo.hpp"
+#include "python_boundary.hpp"
+
+#ifndef Py_TPFLAGS_IMMUTABLETYPE
+#define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
+#endif
+
+namespace corvanta::py {
+
+namespace {
+
+struct CorvantaObject {
+  PyObject_HEAD
+  const MatcherState* state;
+};
+
+const MatcherState& state_of(PyObject* self) {
+  return *reinterpret_cast<CorvantaObject*>(self)->state;
+}
+
+// Runs `work` with the GIL released. An exception escaping the core (only
+// allocation failure can) is raised as a Python exception once the GIL is
+// back; returns false then.
+template <class F>
+bool without_gil(F&& work) {
+  std::exception_ptr failure;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    work();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS
+  if (!failure) return true;
+  try {
+    std::rethrow_exception(failure);
+  } catch (...) {
+    raise_current_exception();
+  }
+  return false;
+}
+
+// A new instance of `type` owning `state`; the state is released when the
+// allocation fails.
+PyObject* wrap_state(PyTypeObject* type, std::unique_ptr<const MatcherState> state) {
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, 0);
+  if (self == nullptr) return nullptr;
+  reinterpret_cast<CorvantaObject*>(self)->state = state.release();
+  return self;
+}
+
+PyObject* build_object(PyTypeObject* type, std::string_view path) {
+  std::unique_ptr<const MatcherState> state;
+  Error error;
+  const bool finished = without_gil([&] {
+    auto built = build_from_path(path);
+    if (built.ok()) {
+      state = std::move(built).value();
+    } else {
+      error = std::move(built).error();
+    }
+  });
+  if (!finished) return nullptr;
+  if (!state) return raise(error);
+  return wrap_state(type, std::move(state));
+}
+
+PyObject* corvanta_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  PyObject* arg = single_argument("Corvanta.__new__()", "hp_json_path", args, kwargs);
+  std::string_view path;
+  if (arg == nullptr || !utf8_argument(arg, "hp_json_path", path)) return nullptr;
+  return build_object(type, path);
+}
+
+void corvanta_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  delete reinterpret_cast<CorvantaObject*>(self)->state;
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_slot(self);
+  Py_DECREF(type);
+}
+
+PyObject* version(PyObject* self, PyObject*) {
+  const std::string& text = state_of(self).version();
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
+// Recognizes the text argument of a map_text* call into the thread's hit
+// list; false with an exception set on failure.
+bool recognize_argument(PyObject* self, const char* callable, PyObject* const* args,
+                        Py_ssize_t nargs, PyObject* kwnames, bool longest_only, HitList*& hits) {
+  PyObject* arg = single_argument(callable, "text", args, nargs, kwnames);
+  std::string_view text;
+  if (arg == nullptr || !utf8_argument(arg, "text", text)) return false;
+  thread_local HitList thread_hits;
+  hits = &thread_hits;
+  const MatcherState& state = state_of(self);
+  return without_gil([&] { recognize(state, text, longest_only, thread_hits); });
+}
+
+PyObject* hit_list(const MatcherState& state, const HitList& hits) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
+  if (!list) return nullptr;
+  const LabelTable& labels = state.labels();
+  for (size_t i = 0; i < hits.size(); ++i) {
+    const LabelEntry& entry = labels[hits[i].row];
+    PyObject* hit = new_hit(entry.term_id, entry.surface, hits[i]);
+    if (hit == nullptr) return nullptr;
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), hit);
+  }
+  return list.release();
+}
+
+PyObject* map_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  HitList* hits = nullptr;
+  if (!recognize_argument(self, "Corvanta.map_text()", args, nargs, kwnames, false, hits))
+    return nullptr;
+  return hit_list(state_of(self), *hits);
+}
+
+PyObject* map_text_longest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                           PyObject* kwnames) {
+  HitList* hits = nullptr;
+  if (!recognize_argument(self, "Corvanta.map_text_longest()", args, nargs, kwnames, true, hits))
+    return nullptr;
+  return hit_list(state_of(self), *hits);
+}
+
+PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  HitList* hits = nullptr;
+  if (!recognize_argument(self, "Corvanta.map_text_json()", args, nargs, kwnames, false, hits))
+    return nullptr;
+  thread_local std::string json;
+  const MatcherState& state = state_of(self);
+  if (!without_gil([&] { render_hits_json(*hits, state.labels(), json); })) return nullptr;
+  return PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+}
+
+#define CORVANTA_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
+
+PyMethodDef corvanta_methods[] = {
+    {"version", version, METH_NOARGS,
+     "version($self)\n--\n\nThe loaded ontology's version string."},
+    {"map_text", CORVANTA_FASTCALL(map_text), METH_FASTCALL | METH_KEYWORDS,
+     "map_text($self, text)\n--\n\n"
+     "Recognizes HPO concepts in `text`, returned as native `Hit` objects with the\n"
+     "attributes .term_id, .label, .span and .excluded. Returns every clustering-stage\n"
+     "candidate, including ones nested inside a longer overlapping match; see\n"
+     "`map_text_longest` for longest-match-only."},
+    {"map_text_longest", CORVANTA_FASTCALL(map_text_longest), METH_FASTCALL | METH_KEYWORDS,
+     "map_text_longest($self, text)\n--\n\n"
+     "Like `map_text`, but drops any clustering-stage match fully nested inside a\n"
+     "longer overlapping match."},
+    {"map_text_json", CORVANTA_FASTCALL(map_text_json), METH_FASTCALL | METH_KEYWORDS,
+     "map_text_json($self, text)\n--\n\n"
+     "The same recognition as `map_text`, serialized as JSON with the keys\n"
+     "termId/label/span/excluded. Meant for interchangeability with a benchmark\n"
+     "harness, not the primary API."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot corvanta_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Corvanta(hp_json_path)\n--\n\n")},
+    {Py_tp_new, reinterpret_cast<void*>(corvanta_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(corvanta_dealloc)},
+    {Py_tp_methods, corvanta_methods},
+    {0, nullptr},
+};
+
+PyType_Spec corvanta_spec = {
+    "Corvanta",
+    sizeof(CorvantaObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    corvanta_slots,
+};
+
+}  // namespace
+
+PyObject* create_corvanta_type() { return PyType_FromSpec(&corvanta_spec); }
+
+}  // namespace corvanta::py

@@ -1,0 +1,195 @@
+// Construction pipeline, exact stage and recognition driver.
+#include "hpo.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "clustering.hpp"
+#include "labels.hpp"
+#include "negation.hpp"
+#include "ontology/ontology.hpp"
+#include "text/unicode.hpp"
+
+namespace corvanta {
+
+namespace {
+
+class StageClock {
+ public:
+  explicit StageClock(BuildProfile* profile) : profile_(profile) {}
+  // Adds the time since the previous lap to `field` of the profile.
+  void lap(double BuildProfile::*field) {
+    const auto now = std::chrono::steady_clock::now();
+    if (profile_ != nullptr) profile_->*field += std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+  }
+
+ private:
+  BuildProfile* profile_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+Error ontology_load_error(std::string_view path, Error cause) {
+  if (cause.code == Errc::kInvariant) return cause;
+  std::string message = "failed to load HPO ontology from ";
+  message.append(path);
+  message += ": ";
+  message += cause.message;
+  return std::move(cause).wrapped(Errc::kOntologyLoad, std::move(message));
+}
+
+std::vector<std::string> lower_cased_patterns(const LabelTable& labels) {
+  std::vector<std::string> patterns;
+  patterns.reserve(labels.size());
+  for (const LabelEntry& entry : labels) patterns.push_back(text::lower_cased(entry.surface));
+  return patterns;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<const MatcherState>> build_from_path(std::string_view path,
+                                                            BuildProfile* profile) {
+  StageClock clock(profile);
+  std::string version;
+  LabelTable labels;
+  {
+    auto release = ontology::load_release(path);
+    if (!release.ok()) return ontology_load_error(path, std::move(release).error());
+    clock.lap(&BuildProfile::read_release);
+    auto found = ontology::ontology_version(release.value().ontology);
+    if (!found.ok()) return std::move(found).error();
+    version = std::move(found).value();
+    labels = build_label_table(release.value().ontology, release.value().subtree);
+  }  // the ontology and the subtree are released here
+  clock.lap(&BuildProfile::label_table);
+
+  auto automaton = AhoCorasick::build(lower_cased_patterns(labels));
+  if (!automaton.ok()) {
+    Error cause = std::move(automaton).error();
+    std::string message = "failed to build the concept matcher: " + cause.message;
+    return std::move(cause).wrapped(Errc::kMatcherBuild, std::move(message));
+  }
+  clock.lap(&BuildProfile::automaton);
+
+  auto index = ConceptIndex::build(labels);
+  clock.lap(&BuildProfile::concept_index);
+
+  return std::make_unique<const MatcherState>(std::move(labels), std::move(version),
+                                              std::move(automaton).value(), std::move(index));
+}
+
+namespace {
+
+bool is_word_char_before(std::string_view text, size_t at) {
+  if (at == 0) return false;
+  const auto byte = static_cast<unsigned char>(text[at - 1]);
+  if (byte < 128) return text::is_word_char(byte);
+  return text::is_word_char(text::previous_code_point(text, at));
+}
+
+bool is_word_char_at(std::string_view text, size_t at) {
+  if (at >= text.size()) return false;
+  const auto byte = static_cast<unsigned char>(text[at]);
+  if (byte < 128) return text::is_word_char(byte);
+  return text::is_word_char(text::next_code_point(text, at));
+}
+
+// Whole labels on word boundaries. A match rejected for its boundaries still
+// consumes its stretch: the search resumes at its end.
+void find_exact_hits(const AhoCorasick& automaton, std::string_view lowered, HitList& out) {
+  AcMatch match;
+  for (size_t from = 0; automaton.find(lowered, from, match); from = match.byte_end) {
+    if (is_word_char_before(lowered, match.byte_begin) || is_word_char_at(lowered, match.byte_end))
+      continue;
+    out.push_back(HitRecord{match.pattern, match.byte_begin, match.byte_end, false});
+  }
+}
+
+// Keeps the candidates that no other candidate of the list contains, in the
+// order that the kept list takes when candidates are added one by one: a new
+// candidate inside a kept one is dropped, kept ones inside a new one are
+// removed, equal spans stay side by side. Candidates of different clusters
+// never overlap, so each cluster is filtered on its own.
+void keep_longest(std::vector<Candidate>& candidates, std::vector<Candidate>& kept) {
+  kept.clear();
+  size_t cluster_begin = 0;
+  for (const Candidate& c : candidates) {
+    if (!kept.empty() && kept.back().cluster != c.cluster) cluster_begin = kept.size();
+    bool dropped = false;
+    bool any_marked = false;
+    for (size_t k = cluster_begin; k < kept.size(); ++k) {
+      const Candidate& other = kept[k];
+      if (other.byte_begin == c.byte_begin && other.byte_end == c.byte_end) continue;
+      if (other.byte_begin <= c.byte_begin && c.byte_end <= other.byte_end) {
+        dropped = true;
+        break;
+      }
+      any_marked |= c.byte_begin <= other.byte_begin && other.byte_end <= c.byte_end;
+    }
+    if (dropped) continue;
+    if (any_marked) {
+      auto first = kept.begin() + static_cast<ptrdiff_t>(cluster_begin);
+      kept.erase(std::remove_if(first, kept.end(),
+                                [&](const Candidate& other) {
+                                  return !(other.byte_begin == c.byte_begin &&
+                                           other.byte_end == c.byte_end) &&
+                                         c.byte_begin <= other.byte_begin &&
+                                         other.byte_end <= c.byte_end;
+                                }),
+                 kept.end());
+    }
+    kept.push_back(c);
+  }
+  candidates.swap(kept);
+}
+
+// Whether the candidate overlaps one of the exact hits, which are sorted and
+// pairwise disjoint.
+bool overlaps_exact(const Candidate& c, const HitList& exact, size_t exact_count) {
+  auto first = exact.begin();
+  auto last = exact.begin() + static_cast<ptrdiff_t>(exact_count);
+  // The first exact hit that ends after the candidate starts.
+  auto it = std::partition_point(first, last,
+                                 [&](const HitRecord& e) { return e.byte_end <= c.byte_begin; });
+  return it != last && it->byte_begin < c.byte_end;
+}
+
+struct RecognitionScratch {
+  std::string lowered;
+  std::vector<Candidate> candidates;
+  std::vector<Candidate> kept;
+  ClusteringScratch clustering;
+};
+
+RecognitionScratch& thread_scratch() {
+  thread_local RecognitionScratch scratch;
+  return scratch;
+}
+
+}  // namespace
+
+void recognize(const MatcherState& state, std::string_view text, bool longest_only,
+               HitList& out) {
+  RecognitionScratch& scratch = thread_scratch();
+  out.clear();
+  text::lower_case(text, scratch.lowered);
+  const std::string_view lowered = scratch.lowered;
+
+  find_exact_hits(state.automaton(), lowered, out);
+  const size_t exact_count = out.size();
+
+  find_candidates(state.index(), lowered, scratch.clustering, scratch.candidates);
+  if (longest_only) keep_longest(scratch.candidates, scratch.kept);
+  for (const Candidate& c : scratch.candidates)
+    if (!overlaps_exact(c, out, exact_count))
+      out.push_back(HitRecord{c.row, c.byte_begin, c.byte_end, false});
+
+  std::stable_sort(out.begin(), out.end(), [](const HitRecord& a, const HitRecord& b) {
+    return a.byte_begin < b.byte_begin;
+  });
+  mark_negated(lowered, out);
+}
+
+}  // namespace corvanta

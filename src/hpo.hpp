@@ -1,0 +1,70 @@
+// The matcher: construction from a release file, and recognition.
+//
+// build_from_path reads a release (ontology and phenotype subtree), takes its
+// version, builds the label table, the exact-stage automaton over the
+// lower-cased surface forms and the concept index, and keeps only those four.
+//
+// recognize runs both stages over the lower-cased text, lets exact hits take
+// precedence over overlapping clustering candidates, orders the hits by start
+// and marks the negated ones.
+//
+// A MatcherState is immutable once built: recognition only reads it, from any
+// number of threads at once.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "aho_corasick.hpp"
+#include "concept_index.hpp"
+#include "hit_record.hpp"
+#include "label_table.hpp"
+#include "result.hpp"
+
+namespace corvanta {
+
+class MatcherState {
+ public:
+  MatcherState(LabelTable labels, std::string version, std::unique_ptr<const AhoCorasick> automaton,
+               std::unique_ptr<const ConceptIndex> index)
+      : labels_(std::move(labels)),
+        version_(std::move(version)),
+        automaton_(std::move(automaton)),
+        index_(std::move(index)) {}
+  MatcherState(const MatcherState&) = delete;
+  MatcherState& operator=(const MatcherState&) = delete;
+
+  [[nodiscard]] const LabelTable& labels() const noexcept { return labels_; }
+  [[nodiscard]] const std::string& version() const noexcept { return version_; }
+  [[nodiscard]] const AhoCorasick& automaton() const noexcept { return *automaton_; }
+  [[nodiscard]] const ConceptIndex& index() const noexcept { return *index_; }
+
+ private:
+  LabelTable labels_;
+  std::string version_;
+  std::unique_ptr<const AhoCorasick> automaton_;
+  std::unique_ptr<const ConceptIndex> index_;
+};
+
+// Seconds spent in each construction stage, for benchmarks.
+struct BuildProfile {
+  double read_release = 0;  // parse, typed read, ontology and subtree
+  double label_table = 0;
+  double automaton = 0;
+  double concept_index = 0;
+};
+
+// Errors: Errc::kOntologyLoad ("failed to load HPO ontology from <path>: ..."),
+// Errc::kMatcherBuild ("failed to build the concept matcher: ..."), or
+// Errc::kInvariant with the invariant's own message.
+[[nodiscard]] Result<std::unique_ptr<const MatcherState>> build_from_path(
+    std::string_view path, BuildProfile* profile = nullptr);
+
+// Replaces `out` with the hits of `text`. With `longest_only`, clustering
+// candidates nested inside a longer candidate are dropped. Never fails.
+// Uses per-thread scratch memory.
+void recognize(const MatcherState& state, std::string_view text, bool longest_only,
+               HitList& out);
+
+}  // namespace corvanta
