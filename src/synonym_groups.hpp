@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -22,7 +23,8 @@ class SynonymGroups {
   [[nodiscard]] size_t size() const noexcept { return mates_.size(); }
 
  private:
-  friend SynonymGroups build_synonym_groups(text::Stemmer& stemmer);
+  friend SynonymGroups build_synonym_groups_from(std::span<const std::string_view> lists,
+                                                 text::Stemmer& stemmer);
   struct Hash {
     using is_transparent = void;
     size_t operator()(std::string_view s) const noexcept {
@@ -32,6 +34,12 @@ class SynonymGroups {
   std::unordered_map<std::string, std::vector<std::string>, Hash, std::equal_to<>> mates_;
 };
 
+// The groups of the two embedded lists.
 [[nodiscard]] SynonymGroups build_synonym_groups(text::Stemmer& stemmer);
+
+// The groups of `lists`, texts in the format of the embedded ones: one group
+// per line, entries separated by commas.
+[[nodiscard]] SynonymGroups build_synonym_groups_from(std::span<const std::string_view> lists,
+                                                      text::Stemmer& stemmer);
 
 }  // namespace corvanta
