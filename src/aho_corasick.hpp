@@ -9,6 +9,7 @@
 // Immutable after build; any number of threads may search one automaton.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -35,7 +36,7 @@ class AhoCorasick {
 
   AhoCorasick(const AhoCorasick&) = delete;
   AhoCorasick& operator=(const AhoCorasick&) = delete;
-  ~AhoCorasick();
+  ~AhoCorasick() = default;
 
   // The leftmost-longest match that starts at or after `from`, or false.
   [[nodiscard]] bool find(std::string_view text, size_t from, AcMatch& out) const noexcept;
@@ -44,9 +45,18 @@ class AhoCorasick {
   [[nodiscard]] size_t memory_bytes() const noexcept;
 
  private:
-  AhoCorasick();
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  AhoCorasick() = default;
+
+  // The compiled automaton; its layout is described in aho_corasick.cpp.
+  std::vector<uint32_t> states_;
+  // Byte length of each pattern, indexed by pattern id (start = end - len).
+  std::vector<uint32_t> pattern_len_;
+  // Input byte -> equivalence class (a column of the dense rows).
+  std::array<uint8_t, 256> byte_class_{};
+  // Id of the unanchored start state.
+  uint32_t start_ = 0;
+  // Ids 0 (dead) through max_special_ are dead or match states.
+  uint32_t max_special_ = 0;
 };
 
 }  // namespace corvanta

@@ -1,0 +1,227 @@
+// The automaton against a naive matcher: at each position, left to right,
+// try every pattern and keep the longest (lowest index among equals); resume
+// at the end of the match.
+#include <doctest/doctest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "aho_corasick.hpp"
+
+namespace corvanta {
+namespace {
+
+using Patterns = std::vector<std::string>;
+
+struct Span {
+  uint32_t pattern;
+  size_t begin;
+  size_t end;
+  bool operator==(const Span&) const = default;
+};
+
+bool naive_find(const Patterns& patterns, std::string_view text, size_t from, Span& out) {
+  for (size_t at = from; at < text.size(); ++at) {
+    size_t best_len = 0;
+    for (size_t i = 0; i < patterns.size(); ++i) {
+      const std::string& p = patterns[i];
+      if (p.size() > best_len && text.substr(at, p.size()) == p) {
+        best_len = p.size();
+        out = {static_cast<uint32_t>(i), at, at + p.size()};
+      }
+    }
+    if (best_len > 0) return true;
+  }
+  return false;
+}
+
+std::vector<Span> naive_all(const Patterns& patterns, std::string_view text) {
+  std::vector<Span> spans;
+  Span s{};
+  for (size_t from = 0; naive_find(patterns, text, from, s); from = s.end) spans.push_back(s);
+  return spans;
+}
+
+std::vector<Span> automaton_all(const AhoCorasick& ac, std::string_view text) {
+  std::vector<Span> spans;
+  AcMatch m;
+  for (size_t from = 0; ac.find(text, from, m); from = m.byte_end) {
+    spans.push_back({m.pattern, m.byte_begin, m.byte_end});
+  }
+  return spans;
+}
+
+std::unique_ptr<const AhoCorasick> build_ok(const Patterns& patterns) {
+  auto built = AhoCorasick::build(patterns);
+  REQUIRE(built.ok());
+  return std::move(built).value();
+}
+
+// Random pattern sets over a small alphabet, rich in shared prefixes, patterns
+// that are prefixes, suffixes or infixes of others, duplicates and empties.
+class Generator {
+ public:
+  Generator(uint32_t seed, std::vector<std::string> atoms) : rng_(seed), atoms_(std::move(atoms)) {}
+
+  std::string word(size_t max_atoms) {
+    std::string w;
+    for (size_t i = pick(max_atoms + 1); i > 0; --i) w += atoms_[pick(atoms_.size())];
+    return w;
+  }
+
+  Patterns patterns(size_t max_count) {
+    Patterns ps;
+    for (size_t i = pick(max_count) + 1; i > 0; --i) {
+      const size_t kind = pick(8);
+      if (ps.empty() || kind < 4) {
+        ps.push_back(word(5));
+      } else if (kind == 4) {
+        ps.push_back(ps[pick(ps.size())]);  // duplicate
+      } else {
+        const std::string& base = ps[pick(ps.size())];
+        const size_t b = pick(base.size() + 1);
+        ps.push_back(base.substr(b, pick(base.size() - b + 1)) + (kind == 7 ? word(2) : ""));
+      }
+    }
+    return ps;
+  }
+
+  // Text made of pattern pieces and noise, so that matches are frequent.
+  std::string text(const Patterns& ps) {
+    std::string t;
+    for (size_t i = pick(12); i > 0; --i) {
+      if (pick(3) == 0) {
+        t += word(3);
+      } else {
+        std::string piece = ps[pick(ps.size())];
+        if (!piece.empty() && pick(3) == 0) piece.pop_back();  // a near miss
+        t += piece;
+      }
+    }
+    return t;
+  }
+
+  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+
+ private:
+  std::mt19937 rng_;
+  std::vector<std::string> atoms_;
+};
+
+std::vector<std::string> all_bytes() {
+  std::vector<std::string> atoms;
+  for (int b = 0; b < 256; ++b) atoms.emplace_back(1, static_cast<char>(b));
+  return atoms;
+}
+
+}  // namespace
+
+TEST_CASE("leftmost-longest named cases") {
+  struct Case {
+    const char* name;
+    Patterns patterns;
+    std::string text;
+    std::vector<Span> expected;
+  };
+  const std::vector<Case> cases = {
+      {"longest at the leftmost start wins", {"ab", "abc", "bcd"}, "abcd", {{1, 0, 3}}},
+      {"equal patterns: lowest index", {"x", "abc", "abc"}, "zabc", {{1, 1, 4}}},
+      {"match at the end of the text", {"cd", "d"}, "abcd", {{0, 2, 4}}},
+      {"earlier start beats longer later match", {"bcdef", "ab"}, "abcdef", {{1, 0, 2}}},
+      // A failed extension must still report the suffix pattern passed on
+      // the way (the state for "abc" carries "bc").
+      {"suffix match inside a failed longer path", {"abcd", "bc"}, "abcx", {{1, 1, 3}}},
+      {"suffix match, then its own extension", {"abcd", "bc", "bcxy"}, "abcxy", {{2, 1, 5}}},
+      {"no fall-back past a recorded match", {"abcd", "bc", "cx"}, "abcx", {{1, 1, 3}}},
+      {"resume at the previous end", {"aa"}, "aaaaa", {{0, 0, 2}, {0, 2, 4}}},
+      {"empty pattern never matches", {"", "b"}, "abc", {{1, 1, 2}}},
+      {"only empty patterns", {"", ""}, "abc", {}},
+      {"no patterns", {}, "abc", {}},
+      {"empty text", {"a"}, "", {}},
+      {"multi-byte UTF-8",
+       {"\xc3\xa9t\xc3\xa9", "t\xc3\xa9"},
+       "\xc3\xa9t\xc3\xa8 t\xc3\xa9",
+       {{1, 6, 9}}},
+  };
+  for (const Case& c : cases) {
+    SUBCASE(c.name) {
+      const auto ac = build_ok(c.patterns);
+      CHECK(ac->pattern_count() == c.patterns.size());
+      CHECK(automaton_all(*ac, c.text) == c.expected);
+      CHECK(naive_all(c.patterns, c.text) == c.expected);
+    }
+  }
+}
+
+TEST_CASE("find from a later position") {
+  const auto ac = build_ok({"abc", "bc", "c"});
+  AcMatch m;
+  SUBCASE("inside a match") {
+    REQUIRE(ac->find("abcabc", 1, m));
+    CHECK(Span{m.pattern, m.byte_begin, m.byte_end} == Span{1, 1, 3});
+  }
+  SUBCASE("at the last byte") {
+    REQUIRE(ac->find("abc", 2, m));
+    CHECK(Span{m.pattern, m.byte_begin, m.byte_end} == Span{2, 2, 3});
+  }
+  SUBCASE("at and past the end") {
+    CHECK_FALSE(ac->find("abc", 3, m));
+    CHECK_FALSE(ac->find("abc", 7, m));
+  }
+}
+
+TEST_CASE("automaton agrees with the naive matcher on random sets") {
+  struct Family {
+    const char* name;
+    std::vector<std::string> atoms;
+    size_t max_patterns;
+  };
+  const std::vector<Family> families = {
+      {"two letters", {"a", "b"}, 8},
+      {"four letters", {"a", "b", "c", "d"}, 20},
+      {"words and spaces", {"ab", "ba", "c", " ", "abc"}, 30},
+      {"multi-byte UTF-8", {"a", "\xc3\xa9", "\xc3\xa8", "\xe2\x80\x99", "\xf0\x9f\x98\x80"}, 20},
+      {"all 256 byte values", all_bytes(), 60},
+      // Many distinct bytes after a shared two-byte stem: deep states with
+      // more transitions than a sparse record holds.
+      {"wide deep fan-out", {"xy", "xyz", "\x01", "\x7f", "\x80", "\xff", "a", "b", "c", "d", "e",
+                             "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p", "q", "r"},
+       80},
+  };
+  for (const Family& f : families) {
+    SUBCASE(f.name) {
+      Generator gen(20240611, f.atoms);
+      for (int round = 0; round < 300; ++round) {
+        const Patterns patterns = gen.patterns(f.max_patterns);
+        const auto ac = build_ok(patterns);
+        for (int t = 0; t < 10; ++t) {
+          const std::string text = gen.text(patterns);
+          INFO("round " << round << ", text " << t);
+          REQUIRE(automaton_all(*ac, text) == naive_all(patterns, text));
+          const size_t from = gen.pick(text.size() + 1);
+          Span want{};
+          AcMatch got;
+          const bool found = naive_find(patterns, text, from, want);
+          REQUIRE(ac->find(text, from, got) == found);
+          if (found) REQUIRE(Span{got.pattern, got.byte_begin, got.byte_end} == want);
+        }
+      }
+    }
+  }
+}
+
+TEST_CASE("a larger vocabulary agrees with the naive matcher") {
+  // Enough patterns for dense rows below the root and long failure chains.
+  Generator gen(7, {"a", "e", "i", "o", "n", "s", "t", "r", " ", "-", "\xc3\xa9"});
+  Patterns patterns;
+  for (int i = 0; i < 3000; ++i) patterns.push_back(gen.word(10));
+  const auto ac = build_ok(patterns);
+  for (int t = 0; t < 20; ++t) {
+    std::string text;
+    for (int w = 0; w < 40; ++w) text += gen.word(12);
+    REQUIRE(automaton_all(*ac, text) == naive_all(patterns, text));
+  }
+}
+
+}  // namespace corvanta
