@@ -1,0 +1,111 @@
+"""Shared fixtures: small hand-written releases and the real one."""
+import json
+import pathlib
+
+import pytest
+
+import corvanta
+
+OBO = "http://purl.obolibrary.org/obo/"
+SHARED = pathlib.Path(__file__).resolve().parents[1].parent / "shared"
+REAL_RELEASE = SHARED / "hpo" / "hp.json"
+VERSION_INFO = "http://www.w3.org/2002/07/owl#versionInfo"
+EXACT = "hasExactSynonym"
+
+
+def hp(local):
+    return f"{OBO}HP_{local}"
+
+
+def node(local, label, synonyms=(), deprecated=False):
+    """An HP class node; synonyms are texts (exact) or (pred, text) pairs."""
+    meta = {}
+    if synonyms:
+        meta["synonyms"] = [
+            {"pred": s[0], "val": s[1]} if isinstance(s, tuple) else {"pred": EXACT, "val": s}
+            for s in synonyms
+        ]
+    if deprecated:
+        meta["deprecated"] = True
+    n = {"id": hp(local), "lbl": label, "type": "CLASS"}
+    if meta:
+        n["meta"] = meta
+    return n
+
+
+def is_a(child, parent):
+    return {"sub": hp(child), "pred": "is_a", "obj": hp(parent)}
+
+
+def release(nodes, edges, version="2025-01-01"):
+    graph = {"id": f"{OBO}hp.json", "nodes": nodes, "edges": edges}
+    if version is not None:
+        graph["meta"] = {"basicPropertyValues": [{"pred": VERSION_INFO, "val": version}]}
+    return {"graphs": [graph]}
+
+
+def phenotypes(terms):
+    """A release where every (local, label, synonyms) term hangs under the root."""
+    nodes = [node("0000118", "Phenotypic abnormality")]
+    edges = []
+    for local, label, *rest in terms:
+        nodes.append(node(local, label, rest[0] if rest else ()))
+        edges.append(is_a(local, "0000118"))
+    return release(nodes, edges)
+
+
+# Terms chosen to exercise both stages, synonyms, modifiers and negation.
+SMALL_TERMS = [
+    ("0001250", "Seizure", ["Seizures", "Epileptic seizure"]),
+    ("0001251", "Ataxia"),
+    ("0004322", "Short stature", ["Small stature"]),
+    ("0001627", "Abnormality of the heart", ["Cardiac abnormality"]),
+    ("0002315", "Headache"),
+    ("0001945", "Fever"),
+    ("0012735", "Cough"),
+    ("0001337", "Tremor"),
+    ("0002072", "Chorea"),
+    ("0000726", "Dementia"),
+    ("0002019", "Constipation"),
+    ("0012378", "Fatigue"),
+    ("0001513", "Obesity"),
+    ("0000707", "Abnormality of the nervous system"),
+    ("0003128", "Lactic acidosis"),
+    ("0001263", "Global developmental delay"),
+    ("0000365", "Hearing impairment", ["Deafness"]),
+    ("0001166", "Arachnodactyly"),
+    ("0008897", "Postnatal growth retardation"),
+    ("0012823", "Aura"),
+    ("0001649", "Tachycardia"),
+    ("0002086", "Abnormality of the respiratory system"),
+    ("0004936", "Venous thrombosis"),
+    ("0012638", "Abnormal nervous system physiology"),
+    ("0001939", "Abnormality of metabolism/homeostasis"),
+    ("0002664", "Neoplasm", ["Tumor"]),
+    ("0100543", "Cognitive impairment"),
+    ("0000708", "Atypical behavior"),
+    ("0001297", "Stroke"),
+    ("0003577", "Congenital onset"),
+]
+
+
+def write_json(path, document):
+    path.write_text(json.dumps(document), encoding="utf-8")
+    return str(path)
+
+
+@pytest.fixture(scope="session")
+def small_release(tmp_path_factory):
+    return write_json(tmp_path_factory.mktemp("release") / "hp.json", phenotypes(SMALL_TERMS))
+
+
+@pytest.fixture(scope="session")
+def small(small_release):
+    return corvanta.Corvanta(small_release)
+
+
+@pytest.fixture(scope="session")
+def real():
+    if not REAL_RELEASE.exists():
+        pytest.skip("the real release is not available")
+    return corvanta.Corvanta(str(REAL_RELEASE))

@@ -1,0 +1,218 @@
+"""The module surface: types, argument rules, errors and object lifetimes."""
+import gc
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+import corvanta
+from conftest import REAL_RELEASE, node, release, write_json
+
+
+def test_module_exports():
+    assert corvanta.__all__ == ["Corvanta", "Hit"]
+    assert corvanta.__doc__ == ""
+    assert corvanta.Corvanta.__module__ == "builtins"
+    assert corvanta.Hit.__module__ == "builtins"
+    assert corvanta.Corvanta.__text_signature__ == "(hp_json_path)"
+
+
+@pytest.mark.parametrize("cls", [corvanta.Corvanta, corvanta.Hit])
+def test_types_are_final(cls):
+    with pytest.raises(TypeError):
+        type("Sub", (cls,), {})
+
+
+def test_hit_cannot_be_created():
+    with pytest.raises(TypeError, match=r"^cannot create 'builtins\.Hit' instances$"):
+        corvanta.Hit()
+
+
+@pytest.mark.parametrize(
+    "member, signature",
+    [
+        ("version", "($self)"),
+        ("map_text", "($self, text)"),
+        ("map_text_longest", "($self, text)"),
+        ("map_text_json", "($self, text)"),
+    ],
+)
+def test_method_signatures(member, signature):
+    assert getattr(corvanta.Corvanta, member).__text_signature__ == signature
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda c: c.map_text(), "Corvanta.map_text() missing 1 required positional argument: 'text'"),
+        (lambda c: c.map_text("a", "b"), "Corvanta.map_text() takes 1 positional arguments but 2 were given"),
+        (lambda c: c.map_text_longest(txt="a"), "Corvanta.map_text_longest() got an unexpected keyword argument 'txt'"),
+        (lambda c: c.map_text_json("a", text="b"), "Corvanta.map_text_json() got multiple values for argument 'text'"),
+        (lambda c: corvanta.Corvanta(), "Corvanta.__new__() missing 1 required positional argument: 'hp_json_path'"),
+        (lambda c: corvanta.Corvanta("a", "b"), "Corvanta.__new__() takes 1 positional arguments but 2 were given"),
+        (lambda c: corvanta.Corvanta(path="a"), "Corvanta.__new__() got an unexpected keyword argument 'path'"),
+        (lambda c: corvanta.Corvanta("a", hp_json_path="b"), "Corvanta.__new__() got multiple values for argument 'hp_json_path'"),
+    ],
+)
+def test_argument_errors(small, call, message):
+    with pytest.raises(TypeError) as info:
+        call(small)
+    assert str(info.value) == message
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        (pathlib.Path("x"), f"'{type(pathlib.Path('x')).__name__}' object is not an instance of 'str'"),
+        (b"x", "'bytes' object is not an instance of 'str'"),
+        (None, "'None' is not an instance of 'str'"),
+        (3, "'int' object is not an instance of 'str'"),
+    ],
+)
+def test_non_str_arguments(small, value, message):
+    for call, name in ((corvanta.Corvanta, "hp_json_path"), (small.map_text, "text")):
+        with pytest.raises(TypeError) as info:
+            call(value)
+        assert str(info.value) == message
+        if sys.version_info >= (3, 11):
+            assert info.value.__notes__ == [f"while processing '{name}'"]
+
+
+def test_lone_surrogate_gets_the_note(small):
+    with pytest.raises(UnicodeEncodeError) as info:
+        small.map_text("fever \ud800")
+    if sys.version_info >= (3, 11):
+        assert info.value.__notes__ == ["while processing 'text'"]
+
+
+def test_keyword_arguments(small, small_release):
+    assert corvanta.Corvanta(hp_json_path=small_release).version() == "2025-01-01"
+    assert [h.term_id for h in small.map_text(text="Ataxia")] == ["HP:0001251"]
+
+
+def test_version_takes_no_arguments(small):
+    with pytest.raises(TypeError):
+        small.version(1)
+
+
+def test_str_subclass_is_accepted(small):
+    class Text(str):
+        pass
+
+    assert len(small.map_text(Text("Ataxia"))) == 1
+
+
+def test_hit_attributes(small):
+    (hit,) = small.map_text("Ataxia")
+    assert (hit.term_id, hit.label, hit.span, hit.excluded) == ("HP:0001251", "Ataxia", (0, 6), False)
+    assert hit.span is not hit.span and hit.span == hit.span
+    assert all(type(x) is int for x in hit.span)
+    for name in ("term_id", "label", "span", "excluded"):
+        with pytest.raises(AttributeError):
+            setattr(hit, name, None)
+    (other,) = small.map_text("Ataxia")
+    assert hit != other and hit == hit
+
+
+def test_hits_outlive_their_matcher(small_release):
+    matcher = corvanta.Corvanta(small_release)
+    hits = matcher.map_text("Tremor and chorea")
+    del matcher
+    gc.collect()
+    assert [h.label for h in hits] == ["Tremor", "Chorea"]
+
+
+def test_independent_objects(small_release):
+    a, b = corvanta.Corvanta(small_release), corvanta.Corvanta(small_release)
+    assert a is not b and a.version() == b.version()
+
+
+@pytest.mark.parametrize(
+    "setup, expected",
+    [
+        (lambda d: str(d / "missing.json"), "No such file or directory (os error 2)"),
+        (lambda d: str(d), "Reading graph document"),
+        (lambda d: _text(d, ""), "Reading graph document"),
+        (lambda d: _text(d, "not json"), "Reading graph document"),
+        (lambda d: write_json(d / "g.json", {"graphs": [{"id": "g", "nodes": []}]}), "Reading graph document"),
+    ],
+)
+def test_construction_errors(tmp_path, setup, expected):
+    path = setup(tmp_path)
+    with pytest.raises(OSError) as info:
+        corvanta.Corvanta(path)
+    assert info.value.args == (f"failed to load HPO ontology from {path}: {expected}",)
+    assert info.value.errno is None and info.value.__cause__ is None
+
+
+def _text(d, content):
+    p = d / "doc.json"
+    p.write_text(content)
+    return str(p)
+
+
+def test_path_with_nul_is_never_truncated(tmp_path):
+    real = write_json(tmp_path / "hp.json", release([node("0000118", "Phenotypic abnormality")], []))
+    path = real + "\0ignored"
+    with pytest.raises(OSError) as info:
+        corvanta.Corvanta(path)
+    assert info.value.args == (f"failed to load HPO ontology from {path}: path contains a NUL character",)
+
+
+@pytest.mark.parametrize(
+    "document, message",
+    [
+        ({"graphs": []}, "Obographs document should include at least one graph"),
+        (release([node("0000118", "Phenotypic abnormality")], [], version=None), "Ontology should have a version"),
+        (release([{"id": "http://purl.obolibrary.org/obo/HP_" + "1" * 256, "lbl": "x"}], []), "ID should not be longer than 255 chars!"),
+    ],
+)
+def test_invariant_failures_are_base_exceptions(tmp_path, document, message):
+    path = write_json(tmp_path / "hp.json", document)
+    with pytest.raises(BaseException) as info:
+        corvanta.Corvanta(path)
+    assert not isinstance(info.value, Exception)
+    assert type(info.value).__bases__ == (BaseException,)
+    assert str(info.value) == message
+
+
+def test_empty_label_table_builds(tmp_path):
+    path = write_json(tmp_path / "hp.json", release([], []))
+    matcher = corvanta.Corvanta(path)
+    assert matcher.map_text("Seizures and ataxia") == []
+    assert matcher.map_text_json("Seizures") == "[]"
+
+
+ABI3_CHECK = """
+import sys, corvanta
+c = corvanta.Corvanta(sys.argv[1])
+print(sys.version_info[:2], c.version(), [h.term_id for h in c.map_text("Ataxia")])
+"""
+
+
+def _interpreters():
+    root = pathlib.Path(os.environ.get("PYENV_ROOT", pathlib.Path.home() / ".pyenv")) / "versions"
+    found = {}
+    for minor in (10, 11, 12, 13):
+        candidates = sorted(root.glob(f"3.{minor}.*/bin/python3.{minor}")) if root.exists() else []
+        for exe in candidates + [pathlib.Path(f"/usr/bin/python3.{minor}")]:
+            if exe.exists():
+                found[minor] = str(exe)
+                break
+    return found
+
+
+@pytest.mark.parametrize("minor", [10, 11, 12, 13])
+def test_one_abi3_build_imports_everywhere(minor, small_release):
+    exe = _interpreters().get(minor)
+    if exe is None:
+        pytest.skip(f"no Python 3.{minor} here")
+    module_dir = pathlib.Path(corvanta.__file__).parent
+    env = dict(os.environ, PYTHONPATH=str(module_dir))
+    out = subprocess.run([exe, "-I", "-c", "import sys; sys.path.insert(0, sys.argv[2]);" + ABI3_CHECK,
+                          small_release, str(module_dir)], capture_output=True, text=True, env=env)
+    assert out.returncode == 0, out.stderr
+    assert f"(3, {minor}) 2025-01-01 ['HP:0001251']" in out.stdout
+    assert corvanta.__file__.endswith(".abi3.so")
