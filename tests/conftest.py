@@ -86,6 +86,8 @@ SMALL_TERMS = [
     ("0000708", "Atypical behavior"),
     ("0001297", "Stroke"),
     ("0003577", "Congenital onset"),
+    ("0002080", "Intention tremor"),
+    ("0001941", "Acidosis"),
 ]
 
 
