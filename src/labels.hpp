@@ -38,6 +38,8 @@ namespace corvanta {
 [[nodiscard]] bool is_label_stop_word(std::string_view word) noexcept;
 [[nodiscard]] bool is_text_skip_word(std::string_view word) noexcept;
 
+extern const std::array<std::string_view, 24> kLabelStopWords;
+extern const std::array<std::string_view, 15> kTextSkipWords;
 extern const std::array<std::string_view, 19> kModifierWords;
 
 }  // namespace corvanta
