@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace corvanta::ontology {
 
@@ -28,6 +29,25 @@ class PhenotypeSubtree {
     }
   };
   std::unordered_set<std::string, Hash, std::equal_to<>> ids_;
+};
+
+// Collects the edges of a graph and walks the is-a ones down from
+// kPhenotypeRoot.
+class PhenotypeSubtreeBuilder {
+ public:
+  // Keeps the edge only if `pred` is exactly "is_a" and both ends are HP
+  // IRIs; the texts are borrowed and must outlive `build`.
+  void add_edge(std::string_view sub, std::string_view pred, std::string_view obj);
+  // kPhenotypeRoot and every term below it, each as "HP:" followed by the
+  // rest of its IRI after the HP namespace.
+  [[nodiscard]] PhenotypeSubtree build();
+
+ private:
+  struct IsA {
+    std::string_view parent;  // local ids: the IRIs after the HP namespace
+    std::string_view child;
+  };
+  std::vector<IsA> edges_;
 };
 
 }  // namespace corvanta::ontology
