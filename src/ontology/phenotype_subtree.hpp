@@ -18,6 +18,7 @@ class PhenotypeSubtree {
     return ids_.find(id_text) != ids_.end();
   }
   [[nodiscard]] size_t size() const noexcept { return ids_.size(); }
+  void reserve(size_t count) { ids_.reserve(count); }
   // Returns whether `id_text` was newly inserted.
   bool insert(std::string id_text) { return ids_.insert(std::move(id_text)).second; }
 
@@ -40,7 +41,7 @@ class PhenotypeSubtreeBuilder {
   void add_edge(std::string_view sub, std::string_view pred, std::string_view obj);
   // kPhenotypeRoot and every term below it, each as "HP:" followed by the
   // rest of its IRI after the HP namespace.
-  [[nodiscard]] PhenotypeSubtree build();
+  [[nodiscard]] PhenotypeSubtree build() const;
 
  private:
   struct IsA {

@@ -1,0 +1,47 @@
+// Times load_release (read, typed check, ontology model, phenotype subtree)
+// on a release file. Not part of any build target; from the repository root:
+//
+//   cmake -DOUTPUT=/tmp/embedded_data.cpp \
+//     "-DINPUTS=kNamespaces=data/namespaces.txt;kSynonymList1=data/synonym_list_1.txt;kSynonymList2=data/synonym_list_2.txt" \
+//     -P cmake/embed_data.cmake
+//   g++ -std=c++20 -O2 -DNDEBUG -Isrc benchmarks/bench_load_release.cpp src/ontology/*.cpp \
+//     /tmp/embedded_data.cpp -lsimdjson -o /tmp/bench_load_release
+//   /tmp/bench_load_release ../shared/hpo/hp.json 20
+//
+// Prints the time of each run, then the minimum and the median.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ontology/ontology.hpp"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s RELEASE.json [RUNS]\n", argv[0]);
+    return 2;
+  }
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 10;
+  std::vector<double> times_ms;
+  size_t terms = 0;
+  size_t subtree = 0;
+  for (int run = 0; run < runs; ++run) {
+    const auto start = std::chrono::steady_clock::now();
+    auto release = corvanta::ontology::load_release(argv[1]);
+    const auto stop = std::chrono::steady_clock::now();
+    if (!release.ok()) {
+      std::fprintf(stderr, "load failed: %s (%s)\n", release.error().message.c_str(),
+                   release.error().cause.c_str());
+      return 1;
+    }
+    terms = release.value().ontology.terms.size();
+    subtree = release.value().subtree.size();
+    times_ms.push_back(std::chrono::duration<double, std::milli>(stop - start).count());
+    std::printf("run %2d: %6.1f ms\n", run, times_ms.back());
+  }
+  std::sort(times_ms.begin(), times_ms.end());
+  std::printf("terms %zu, subtree %zu; min %.1f ms, median %.1f ms\n", terms, subtree,
+              times_ms.front(), times_ms[times_ms.size() / 2]);
+}
