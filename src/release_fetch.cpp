@@ -173,9 +173,9 @@ RunOutcome run(const char* const argv[], const FetchCancel& cancel) {
     }
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return RunOutcome::kSucceeded;
-  // Ctrl-C reached the whole foreground process group, this process
-  // included: the user wants the fetch to stop, not a second program to
-  // start a fresh download.
+  // Death by SIGINT is Ctrl-C, which a terminal sends to the whole
+  // foreground process group, this process included: the user wants the
+  // fetch to stop, not a second program starting a fresh download.
   if (WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) return RunOutcome::kInterrupted;
   return RunOutcome::kFailed;
 }
@@ -204,7 +204,7 @@ Result<std::string> fetch_release(std::string_view cache_dir, FetchCancel cancel
     return fetch_error(cannot_create, os_error_text(ec.value()));
   }
   const fs::path dir(cache_dir);
-  fs::path target = dir / kReleaseName;
+  const fs::path target = dir / kReleaseName;
   // A present file is complete (it only ever appears by rename), so the
   // common case needs no lock.
   if (path_exists(target)) return target.string();
