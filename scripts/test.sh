@@ -6,9 +6,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 cmake_bin=.venv/bin/cmake
-"$cmake_bin" -S . -B build/unit -G Ninja -DCORVANTA_MODULE=OFF -DCORVANTA_TESTS=ON \
-  -DCMAKE_MAKE_PROGRAM="$PWD/.venv/bin/ninja" >/dev/null
-"$cmake_bin" --build build/unit
+"$cmake_bin" -S . -B build/unit -DCORVANTA_MODULE=OFF -DCORVANTA_TESTS=ON >/dev/null
+"$cmake_bin" --build build/unit -j2
 ./build/unit/corvanta_unit_tests
 
 .venv/bin/python -m pytest -q "$@"
