@@ -1,0 +1,539 @@
+// Loading a release: file and JSON-level failures, the typed checks of the
+// records, the ontology model (terms, synonyms, id limits, version) and the
+// phenotype subtree, on small handwritten documents and on real releases.
+#include <doctest/doctest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "ontology/ontology.hpp"
+
+#ifndef CORVANTA_SHARED_DIR
+#define CORVANTA_SHARED_DIR "../shared"
+#endif
+
+namespace corvanta::ontology {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kHp = "http://purl.obolibrary.org/obo/HP_";
+constexpr std::string_view kReadingGraphDocument = "Reading graph document";
+constexpr std::string_view kNoVersionLine = "Could not parse ontology version\n";
+
+// A fresh directory under the system's temporary directory, removed at exit.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "corvanta_ontology_XXXXXX").string();
+    REQUIRE(::mkdtemp(pattern.data()) != nullptr);
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  [[nodiscard]] const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string write_file(const TempDir& dir, std::string_view json) {
+  const std::string path = (dir.path() / "release.json").string();
+  std::ofstream(path, std::ios::binary) << json;
+  return path;
+}
+
+// Collects what the code under test writes to standard error.
+class StderrCapture {
+ public:
+  StderrCapture() : file_(std::tmpfile()), saved_(::dup(2)) {
+    std::fflush(stderr);
+    ::dup2(::fileno(file_), 2);
+  }
+  ~StderrCapture() {
+    restore();
+    std::fclose(file_);
+  }
+  std::string text() {
+    restore();
+    std::rewind(file_);
+    std::string out;
+    for (int c; (c = std::fgetc(file_)) != EOF;) out += static_cast<char>(c);
+    return out;
+  }
+
+ private:
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    saved_ = -1;
+  }
+  std::FILE* file_;
+  int saved_;
+};
+
+struct Loaded {
+  Result<Release> release;
+  std::string stderr_text;
+};
+
+Loaded load_json(std::string_view json) {
+  TempDir dir;
+  const std::string path = write_file(dir, json);
+  StderrCapture capture;
+  Result<Release> release = load_release(path);
+  return {std::move(release), capture.text()};
+}
+
+std::string graph(std::string_view nodes, std::string_view edges = "", std::string_view extra = "") {
+  return R"({"id":"g","nodes":[)" + std::string(nodes) + R"(],"edges":[)" + std::string(edges) +
+         "]" + std::string(extra) + "}";
+}
+
+std::string document(std::string_view nodes, std::string_view edges = "",
+                     std::string_view graph_extra = R"(,"meta":{"version":"r/2025-05-06/hp.json"})") {
+  return R"({"graphs":[)" + graph(nodes, edges, graph_extra) + "]}";
+}
+
+std::string hp_node(std::string_view local_id, std::string_view label, std::string_view meta = "") {
+  std::string node = R"({"id":")" + std::string(kHp) + std::string(local_id) + R"(","lbl":")" +
+                     std::string(label) + "\"";
+  if (!meta.empty()) node += R"(,"meta":)" + std::string(meta);
+  return node + "}";
+}
+
+std::string is_a(std::string_view child, std::string_view parent) {
+  return R"({"sub":")" + std::string(kHp) + std::string(child) + R"(","pred":"is_a","obj":")" +
+         std::string(kHp) + std::string(parent) + R"("})";
+}
+
+Release load_ok(std::string_view json) {
+  Loaded loaded = load_json(json);
+  if (!loaded.release.ok()) {
+    FAIL_CHECK(loaded.release.error().message << " / " << loaded.release.error().cause);
+    return {};
+  }
+  return std::move(loaded.release).value();
+}
+
+void check_failure(std::string_view json, Errc code, std::string_view message,
+                   std::string_view cause_part = "") {
+  Loaded loaded = load_json(json);
+  REQUIRE_FALSE(loaded.release.ok());
+  const Error& error = loaded.release.error();
+  CHECK(error.code == code);
+  CHECK(error.message == message);
+  CHECK(error.cause.find(cause_part) != std::string::npos);
+  CHECK(loaded.stderr_text.empty());
+}
+
+void check_read_error(std::string_view json, std::string_view cause_part) {
+  check_failure(json, Errc::kRead, kReadingGraphDocument, "Reading JSON; ");
+  check_failure(json, Errc::kRead, kReadingGraphDocument, cause_part);
+}
+
+std::vector<std::string> term_ids(const Release& release) {
+  std::vector<std::string> ids;
+  for (const Term& term : release.ontology.terms) ids.push_back(term.id_text);
+  return ids;
+}
+
+std::vector<std::string> synonym_texts(const Term& term) {
+  std::vector<std::string> texts;
+  for (const Synonym& synonym : term.synonyms) texts.push_back(synonym.text);
+  return texts;
+}
+
+TEST_CASE("file failures") {
+  TempDir dir;
+  const std::string valid = write_file(dir, document(hp_node("1", "x")));
+
+  Result<Release> missing = load_release((dir.path() / "absent.json").string());
+  REQUIRE_FALSE(missing.ok());
+  CHECK(missing.error().code == Errc::kOs);
+  CHECK(missing.error().message == "No such file or directory (os error 2)");
+
+  Result<Release> directory = load_release(dir.path().string());
+  REQUIRE_FALSE(directory.ok());
+  CHECK(directory.error().code == Errc::kRead);
+  CHECK(directory.error().message == kReadingGraphDocument);
+
+  // The part before the NUL names a loadable file; it must not be opened.
+  Result<Release> nul = load_release(valid + std::string(1, '\0') + "x");
+  REQUIRE_FALSE(nul.ok());
+  CHECK(nul.error().code == Errc::kOs);
+  CHECK(nul.error().message == "path contains a NUL character");
+
+  CHECK(load_release(valid).ok());
+}
+
+TEST_CASE("JSON-level failures anywhere in the document") {
+  const std::string valid = document(hp_node("1", "x"));
+  const std::string body = valid.substr(0, valid.size() - 1);  // without the closing brace
+  auto with_unknown = [&](std::string_view value) {
+    return body + R"(,"unknown":)" + std::string(value) + "}";
+  };
+  auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  // The root object is the first level, so 1023 arrays under it make 1024.
+  CHECK(load_json(with_unknown(nested(1023))).release.ok());
+  CHECK(load_json(with_unknown(R"("\ud83d\ude00 \u0000")")).release.ok());
+
+  const std::string cases[] = {
+      "",
+      "   ",
+      "not json",
+      valid + " {}",
+      "\xEF\xBB\xBF" + valid,
+      with_unknown(nested(1024)),
+      with_unknown("NaN"),
+      with_unknown("[Infinity]"),
+      with_unknown("-Infinity"),
+      with_unknown(R"("\ud800")"),
+      with_unknown(R"("\udc00")"),
+      with_unknown(R"("\ud800\u0041")"),
+      with_unknown("\"\xff\""),
+      with_unknown("\"\xc0\xaf\""),
+      with_unknown("\"\xed\xa0\x80\""),
+      with_unknown("\"tab\there\""),
+      with_unknown("[1,]"),
+  };
+  for (const std::string& json : cases) {
+    CAPTURE(json.substr(0, 80));
+    check_read_error(json, "");
+  }
+}
+
+TEST_CASE("typed checks reject wrong records in every graph and every meta") {
+  const std::string ok_graph = graph("");
+  auto in_graph = [&](std::string_view nodes, std::string_view edges = "") {
+    return R"({"graphs":[)" + graph(nodes, edges) + "]}";
+  };
+  auto node_meta = [&](std::string_view meta) {
+    return in_graph(R"({"id":"x","meta":)" + std::string(meta) + "}");
+  };
+  const std::pair<std::string, std::string_view> cases[] = {
+      {"[]", "expected struct GraphDocument"},
+      {"{}", "missing field `graphs`"},
+      {R"({"graphs":{}})", "invalid type: map, expected a sequence"},
+      {R"({"graphs":null})", "invalid type: null, expected a sequence"},
+      {R"({"graphs":[null]})", "expected struct Graph"},
+      {R"({"graphs":[{"id":"g","nodes":[]}]})", "missing field `edges`"},
+      {R"({"graphs":[{"id":"g","edges":[]}]})", "missing field `nodes`"},
+      {R"({"graphs":[{"nodes":[],"edges":[]}]})", "missing field `id`"},
+      {R"({"graphs":[{"id":"g","lbl":7,"nodes":[],"edges":[]}]})", "integer `7`, expected a string"},
+      {R"({"graphs":[],"graphs":[]})", "duplicate field `graphs`"},
+      {R"({"graphs":[],"meta":{"version":1}})", "expected a string"},
+      {R"({"graphs":[],"meta":[]})", "expected struct Meta"},
+      // The first graph is checked although only the last one is used.
+      {R"({"graphs":[)" + graph(R"({"id":1})") + "," + ok_graph + "]}", "expected a string"},
+      {in_graph("null"), "invalid type: null, expected struct Node"},
+      {in_graph(R"({"lbl":"x"})"), "missing field `id`"},
+      {in_graph(R"({"id":null})"), "invalid type: null, expected a string"},
+      {in_graph(R"({"id":"x","type":"FOO"})"), "unknown variant `FOO`"},
+      {in_graph(R"({"id":"x","type":"class"})"), "unknown variant `class`"},
+      {in_graph(R"({"id":"x","type":1})"), "expected a string"},
+      {in_graph(R"({"id":"x","lbl":"a","lbl":"b"})"), "duplicate field `lbl`"},
+      {in_graph(R"({"id":"x","lbl":null,"lbl":"b"})"), "duplicate field `lbl`"},
+      {in_graph(R"({"id":"x","lbl":"a","l\u0062l":"b"})"), "duplicate field `lbl`"},
+      {in_graph("", R"({"sub":"a","pred":"is_a"})"), "missing field `obj`"},
+      {in_graph("", R"({"sub":"a","pred":"is_a","obj":"b","meta":{"deprecated":"no"}})"),
+       "expected a boolean"},
+      {node_meta(R"({"deprecated":"yes"})"), "string \"yes\", expected a boolean"},
+      {node_meta(R"({"comments":[1]})"), "expected a string"},
+      {node_meta(R"({"subsets":"s"})"), "expected a sequence"},
+      {node_meta(R"({"definition":{"xrefs":[]}})"), "missing field `val`"},
+      {node_meta(R"({"synonyms":[{"val":"v"}]})"), "missing field `pred`"},
+      {node_meta(R"({"synonyms":[null]})"), "expected struct SynonymPropertyValue"},
+      {node_meta(R"({"synonyms":[{"pred":"p","val":"v","xrefs":[null]}]})"), "expected a string"},
+      {node_meta(R"({"synonyms":[{"pred":"p","val":"v","synonymType":"a","synonymType":"b"}]})"),
+       "duplicate field `synonymType`"},
+      {node_meta(R"({"basicPropertyValues":[{"pred":"p"}]})"), "missing field `val`"},
+      {node_meta(R"({"basicPropertyValues":[{"val":"v"}]})"), "missing field `pred`"},
+      {node_meta(R"({"xrefs":[{"val":"v","lbl":"a","lbl":"b"}]})"), "duplicate field `lbl`"},
+      {node_meta(R"({"xrefs":[{"pred":1,"val":"v"}]})"), "expected a string"},
+      {node_meta(R"({"version":"v","version":"v"})"), "duplicate field `version`"},
+      // A meta nested in a property value is checked like any other.
+      {node_meta(R"({"synonyms":[{"pred":"p","val":"v","meta":{"xrefs":[{"val":2}]}}]})"),
+       "expected a string"},
+  };
+  for (const auto& [json, cause] : cases) {
+    CAPTURE(json);
+    check_read_error(json, cause);
+  }
+}
+
+TEST_CASE("typed checks accept absent and null optional keys, unknown keys and their duplicates") {
+  const std::string cases[] = {
+      document(R"({"id":"x","lbl":null,"type":null,"meta":null})"),
+      document(R"({"id":"x","type":"CLASS"},{"id":"y","type":"INDIVIDUAL"},{"id":"z","type":"PROPERTY"})"),
+      document(R"({"id":"x","extra":1,"extra":[null],"deep":{"lbl":1,"lbl":2}})"),
+      document(R"({"id":"x","meta":{"definition":null,"comments":null,"subsets":null,"synonyms":null,)"
+               R"("xrefs":null,"basicPropertyValues":null,"version":null,"deprecated":null}})"),
+      document(R"({"id":"x","meta":{"definition":{"val":"d"},"xrefs":[{"val":"v","pred":null}]}})"),
+      // Keys a record does not list are unknown there, duplicates included.
+      document(R"({"id":"x","meta":{"basicPropertyValues":[{"pred":"p","val":"v","synonymType":1,"synonymType":2}],)"
+               R"("synonyms":[{"pred":"p","val":"v","lbl":1,"lbl":2}]}})"),
+      R"({"graphs":[)" + graph("", "", R"(,"lbl":null,"meta":null)") + R"(],"meta":{}})",
+  };
+  for (const std::string& json : cases) {
+    CAPTURE(json);
+    CHECK(load_json(json).release.ok());
+  }
+}
+
+TEST_CASE("an empty list of graphs is an invariant failure") {
+  check_failure(R"({"graphs":[]})", Errc::kInvariant,
+                "Obographs document should include at least one graph");
+}
+
+TEST_CASE("nodes become terms in file order; unusable and obsolete nodes are dropped") {
+  const Release release = load_ok(document(
+      hp_node("0000002", "second") + "," +                                  //
+      R"({"id":")" + std::string(kHp) + R"(0000003"})" + "," +             // no lbl
+      R"({"id":"http://example.org/x_1","lbl":"outside"})" + "," +         // no namespace
+      R"({"id":"http://purl.obolibrary.org/obo/hp.owl","lbl":"catch-all"})" + "," +
+      hp_node("0000004", "obsolete", R"({"deprecated":true})") + "," +
+      hp_node("0000005", "current", R"({"deprecated":false})") + "," +
+      R"({"id":")" + std::string(kHp) + R"(0000002","lbl":"again","type":"PROPERTY","x":1})" + "," +
+      R"({"id":"http://purl.obolibrary.org/obo/UBERON_0000001","lbl":"uberon"})" + "," +
+      R"({"id":"http://www.orpha.net/ORDO/Orphanet_558","lbl":"orpha"})"));
+  CHECK(term_ids(release) == std::vector<std::string>{"HP:0000002", "HP:0000005", "HP:0000002",
+                                                      "UBERON:0000001", "Orphanet:558"});
+  REQUIRE(release.ontology.terms.size() == 5);
+  const Term& first = release.ontology.terms[0];
+  CHECK(first.label == "second");
+  CHECK(first.id == TermId::from("HP", "0000002").value());
+  CHECK(first.id.is_compact());
+  CHECK(release.ontology.terms[2].label == "again");
+}
+
+TEST_CASE("synonyms are kept when scope, type and every cross-reference are usable") {
+  const std::string base(kHp.substr(0, kHp.size() - 3));  // the OBO PURL base
+  const std::string meta = std::string(R"({"synonyms":[)") +
+      R"({"pred":"hasExactSynonym","val":"exact"},)" +
+      R"({"pred":"hasRelatedSynonym","val":"related","synonymType":")" + base + R"(hp#layperson"},)" +
+      R"({"pred":"hasBroadSynonym","val":"broad","xrefs":["PMID:1","https://orcid.org/0000-0002-1825-0097"]},)" +
+      R"({"pred":"hasNarrowSynonym","val":"narrow","synonymType":")" + base + R"(go#syngo_official_label"},)" +
+      R"({"pred":"hasExactSynonym","val":"exact"},)" +                                   // duplicate: kept
+      R"({"pred":"hasCloseSynonym","val":"bad scope"},)" +
+      R"({"pred":"hasexactsynonym","val":"bad scope case"},)" +
+      R"({"pred":"hasExactSynonym","val":"bad type","synonymType":")" + base + R"(hp#unknown"},)" +
+      R"({"pred":"hasExactSynonym","val":"bad base","synonymType":"http://example.org/hp#layperson"},)" +
+      R"({"pred":"hasExactSynonym","val":"bad xref","xrefs":["PMID:1","word"]},)" +
+      R"({"pred":"hasExactSynonym","val":"last","xrefs":["a_b"],"synonymType":null})" +
+      "]}";
+  const Release release = load_ok(document(hp_node("0000001", "term", meta)));
+  REQUIRE(release.ontology.terms.size() == 1);
+  CHECK(synonym_texts(release.ontology.terms[0]) ==
+        std::vector<std::string>{"exact", "related", "broad", "narrow", "exact", "last"});
+}
+
+TEST_CASE("the 255-byte limits fire in node order: id, alternative ids, synonym xrefs, xrefs") {
+  const std::string long_id = "HP:" + std::string(256, '0');              // compact-eligible
+  const std::string long_prefix = std::string(256, 'P') + ":1";
+  auto alt_id = [](std::string_view pred, std::string_view val) {
+    return R"({"pred":")" + std::string(pred) + R"(","val":")" + std::string(val) + R"("})";
+  };
+  auto synonym = [](std::string_view pred, std::string_view xrefs) {
+    return R"({"pred":")" + std::string(pred) + R"(","val":"s","xrefs":[)" + std::string(xrefs) + "]}";
+  };
+  auto quoted = [](std::string_view text) { return "\"" + std::string(text) + "\""; };
+  const std::string alt = "http://www.geneontology.org/formats/oboInOwl#hasAlternativeId";
+  struct Case {
+    std::string node;
+    std::string_view failure;  // empty: loads
+  };
+  const Case cases[] = {
+      {hp_node(std::string(256, '0'), "x"), kIdTooLong},
+      {hp_node(std::string(255, '0'), "x"), ""},
+      {R"({"id":")" + std::string(kHp) + std::string(256, '0') + R"("})", ""},  // no lbl
+      {hp_node(std::string(256, '0'), "x", R"({"deprecated":true})"), kIdTooLong},
+      {hp_node("1", "x", R"({"basicPropertyValues":[)" + alt_id(alt, long_id) + "]}"), kIdTooLong},
+      {hp_node("1", "x", R"({"basicPropertyValues":[)" + alt_id("other", long_id) + "]}"), ""},
+      {hp_node("1", "x", R"({"synonyms":[)" + synonym("hasExactSynonym", quoted(long_prefix)) + "]}"),
+       kPrefixTooLong},
+      // Rejected by scope, or by an earlier non-CURIE xref: its xrefs are not created.
+      {hp_node("1", "x", R"({"synonyms":[)" + synonym("bad", quoted(long_prefix)) + "]}"), ""},
+      {hp_node("1", "x", R"({"synonyms":[)" + synonym("hasExactSynonym", "\"word\"," + quoted(long_prefix)) + "]}"),
+       ""},
+      {hp_node("1", "x", R"({"synonyms":[)" + synonym("hasExactSynonym", quoted(long_prefix) + ",\"word\"") + "]}"),
+       kPrefixTooLong},
+      {hp_node("1", "x", R"({"xrefs":[{"val":")" + long_id + R"("}]})"), kIdTooLong},
+      {hp_node("1", "x", R"({"deprecated":true,"xrefs":[{"val":")" + long_prefix + R"("}]})"), kPrefixTooLong},
+      // Both an alternative id and a synonym break a limit: the alternative id comes first,
+      // whatever the key order.
+      {hp_node("1", "x", R"({"synonyms":[)" + synonym("hasExactSynonym", quoted(long_prefix)) +
+                             R"(],"basicPropertyValues":[)" + alt_id(alt, long_id) + "]}"),
+       kIdTooLong},
+      {hp_node("1", "x", R"({"xrefs":[{"val":")" + long_id + R"("}],"synonyms":[)" +
+                             synonym("hasExactSynonym", quoted(long_prefix)) + "]}"),
+       kPrefixTooLong},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.node.substr(0, 120));
+    // The version would be missing too: the limit comes first and no line is written.
+    const std::string json = document(c.node, "", R"(,"meta":{"version":"no version"})");
+    if (c.failure.empty()) {
+      CHECK(load_json(json).release.ok());
+    } else {
+      check_failure(json, Errc::kInvariant, c.failure);
+    }
+  }
+  // A typed failure later in the document wins over an earlier limit.
+  check_read_error(document(hp_node(std::string(256, '0'), "x") + R"(,{"id":1})"), "expected a string");
+}
+
+TEST_CASE("the release version") {
+  const std::string info = R"({"pred":"http://www.w3.org/2002/07/owl#versionInfo","val":"2025-05-06"})";
+  struct Case {
+    std::string graph_extra;
+    std::optional<std::string> version;
+    bool line;
+  };
+  const Case cases[] = {
+      {R"(,"meta":{"basicPropertyValues":[)" + info + R"(],"version":"a/2000-01-01/hp.json"})", "2025-05-06", false},
+      {R"(,"meta":{"basicPropertyValues":[{"pred":"http://example.org/x#versionInfo","val":"v 1"},)" + info + "]}",
+       "v 1", false},
+      {R"(,"meta":{"basicPropertyValues":[{"pred":"versionInfo","val":"v"}],"version":"r/2024-04-26/hp.json"})",
+       "2024-04-26", false},
+      {R"(,"meta":{"version":"http://purl.obolibrary.org/obo/hp/releases/2025-05-06/hp.json"})", "2025-05-06", false},
+      {R"(,"meta":{"version":"2025-05-06/"})", "2025-05-06", false},
+      {R"(,"meta":{"version":"a//hp.json"})", "", false},
+      {R"(,"meta":{"version":"/hp.json"})", "", false},
+      {R"(,"meta":{"version":"a/v2025-05-06/hp.json"})", std::nullopt, true},
+      {R"(,"meta":{"version":"2025-05-06"})", std::nullopt, true},
+      {R"(,"meta":{})", std::nullopt, true},
+      {R"(,"meta":null)", std::nullopt, false},
+      {"", std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.graph_extra);
+    Loaded loaded = load_json(document(hp_node("1", "x"), "", c.graph_extra));
+    REQUIRE(loaded.release.ok());
+    const Ontology& ontology = loaded.release.value().ontology;
+    CHECK(ontology.version == c.version);
+    CHECK(loaded.stderr_text == (c.line ? kNoVersionLine : ""));
+    Result<std::string> version = ontology_version(ontology);
+    CHECK(version.ok() == c.version.has_value());
+    if (!version.ok()) {
+      CHECK(version.error().code == Errc::kInvariant);
+      CHECK(version.error().message == "Ontology should have a version");
+    }
+  }
+}
+
+TEST_CASE("terms and version come from the last graph, the subtree from the first") {
+  const std::string json = R"({"graphs":[)" +
+      graph(hp_node("0000118", "first root"), is_a("0000001", "0000118"),
+            R"(,"meta":{"version":"a/1111-11-11/hp.json"})") + "," +
+      graph(hp_node("0000002", "last"), is_a("0000002", "0000118"),
+            R"(,"meta":{"version":"a/2222-22-22/hp.json"})") + "]}";
+  const Release release = load_ok(json);
+  CHECK(term_ids(release) == std::vector<std::string>{"HP:0000002"});
+  CHECK(release.ontology.version == "2222-22-22");
+  CHECK(release.subtree.size() == 2);
+  CHECK(release.subtree.contains("HP:0000001"));
+  CHECK_FALSE(release.subtree.contains("HP:0000002"));
+}
+
+TEST_CASE("the phenotype subtree follows is_a edges between HP terms down from HP:0000118") {
+  const std::string part_of = R"({"sub":")" + std::string(kHp) +
+                              R"(0000009","pred":"http://purl.obolibrary.org/obo/BFO_0000050","obj":")" +
+                              std::string(kHp) + R"(0000118"})";
+  const std::string edges =
+      is_a("0000001", "0000118") + "," + is_a("0000002", "0000001") + "," +
+      is_a("0000002", "0000118") + "," +                 // second parent: still once
+      is_a("0000001", "0000002") + "," +                 // cycle
+      is_a("ABC", "0000002") + "," +                     // non-numeric rest kept as is
+      is_a("0000118", "0000100") + "," +                 // an ancestor is not below
+      is_a("0000003", "0000100") + "," +                 // nor is a sibling of the root
+      part_of + "," +
+      R"({"sub":"http://purl.obolibrary.org/obo/UBERON_1","pred":"is_a","obj":")" + std::string(kHp) + R"(0000001"},)" +
+      R"({"sub":")" + std::string(kHp) + R"(0000004","pred":"is_a","obj":"http://purl.obolibrary.org/obo/UBERON_1"},)" +
+      R"({"sub":"http://purl.obolibrary.org/obo/hp_0000005","pred":"is_a","obj":")" + std::string(kHp) + R"(0000001"},)" +
+      R"({"sub":")" + std::string(kHp) + R"(0000006","pred":"is_a ","obj":")" + std::string(kHp) + R"(0000001"})";
+  const Release release = load_ok(document(hp_node("0000001", "x"), edges));
+  const std::vector<std::string> expected = {"HP:0000118", "HP:0000001", "HP:0000002", "HP:ABC"};
+  CHECK(release.subtree.size() == expected.size());
+  for (const std::string& id : expected) CHECK(release.subtree.contains(id));
+
+  const Release no_edges = load_ok(document(hp_node("0000001", "x")));
+  CHECK(no_edges.subtree.size() == 1);
+  CHECK(no_edges.subtree.contains(kPhenotypeRoot));
+}
+
+TEST_CASE("the real release") {
+  const std::string path = std::string(CORVANTA_SHARED_DIR) + "/hpo/hp.json";
+  REQUIRE(fs::exists(path));
+  StderrCapture capture;
+  Result<Release> loaded = load_release(path);
+  CHECK(capture.text().empty());
+  REQUIRE(loaded.ok());
+  const Release& release = loaded.value();
+  CHECK(release.ontology.version == "2025-05-06");
+  // Counted with Python's json module: 19,178 current HP classes plus 21
+  // labelled properties under namespaces of data/namespaces.txt; 18,507 HP
+  // terms reachable from HP:0000118 over is_a edges; 23,792 synonyms of
+  // current HP terms pass the scope, type and cross-reference rules.
+  CHECK(release.ontology.terms.size() == 19199);
+  CHECK(release.subtree.size() == 18507);
+  size_t hp_terms = 0;
+  size_t hp_synonyms = 0;
+  size_t misprinted = 0;
+  for (const Term& term : release.ontology.terms) {
+    misprinted += term.id_text != term.id.to_string();
+    if (term.id.prefix() != "HP") continue;
+    ++hp_terms;
+    hp_synonyms += term.synonyms.size();
+  }
+  CHECK(misprinted == 0);
+  CHECK(hp_terms == 19178);
+  CHECK(hp_synonyms == 23792);
+  CHECK(release.subtree.contains("HP:0000118"));
+  CHECK(release.subtree.contains("HP:0001250"));  // Seizure
+  CHECK_FALSE(release.subtree.contains("HP:0000005"));  // Mode of inheritance
+}
+
+TEST_CASE("every older release loads") {
+  struct Case {
+    std::string_view file;
+    std::string_view version;
+    size_t terms;
+    size_t subtree;
+  };
+  // Counts as for the real release, with the same Python script.
+  const Case cases[] = {
+      {"hp.2023-10-09.json.gz", "2023-10-09", 17688, 17271},
+      {"hp.v2024-04-26.json.gz", "2024-04-26", 18558, 17958},
+      {"hp.v2024-08-13.json.gz", "2024-08-13", 19010, 18355},
+      {"hp.v2025-03-03.json.gz", "2025-03-03", 19099, 18425},
+      {"hp.v2025-05-06.json.gz", "2025-05-06", 19199, 18507},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    CAPTURE(c.file);
+    const std::string source = std::string(CORVANTA_SHARED_DIR) + "/hpo/orig/" + std::string(c.file);
+    const std::string target = (dir.path() / "release.json").string();
+    REQUIRE(std::system(("zcat '" + source + "' > '" + target + "'").c_str()) == 0);
+    Result<Release> release = load_release(target);
+    REQUIRE(release.ok());
+    CHECK(release.value().ontology.version == c.version);
+    CHECK(release.value().ontology.terms.size() == c.terms);
+    CHECK(release.value().subtree.size() == c.subtree);
+  }
+}
+
+}  // namespace
+}  // namespace corvanta::ontology
