@@ -13,7 +13,7 @@
 #include "concept_index.hpp"
 
 #include <algorithm>
-#include <map>
+#include <set>
 #include <numeric>
 #include <utility>
 
@@ -27,41 +27,9 @@ namespace {
 
 constexpr uint32_t kNone = UINT32_MAX;
 
-// Word -> stem memo around a stemmer, bounded so that a thread that sees an
-// endless stream of distinct words keeps a fixed footprint. Stemming is a
-// pure function of the word, so the memo never changes a result.
-class StemMemo {
- public:
-  std::string_view stem(std::string_view word) {
-    const uint32_t known = words_.find(word);
-    if (known != detail::StringMap::kMissing) return view(known);
-    if (words_.size() >= kCapacity) {
-      words_.clear();
-      spans_.clear();
-      arena_.clear();
-    }
-    const std::string_view stem = stemmer_.stem(word);
-    const auto index = static_cast<uint32_t>(spans_.size());
-    spans_.emplace_back(static_cast<uint32_t>(arena_.size()), static_cast<uint32_t>(stem.size()));
-    arena_.append(stem);
-    words_.insert(word, index);
-    return view(index);
-  }
-
- private:
-  static constexpr size_t kCapacity = 1 << 16;
-  std::string_view view(uint32_t index) const {
-    return std::string_view(arena_.data() + spans_[index].first, spans_[index].second);
-  }
-  text::Stemmer stemmer_;
-  detail::StringMap words_;
-  std::vector<std::pair<uint32_t, uint32_t>> spans_;
-  std::string arena_;
-};
-
-StemMemo& thread_stem_memo() {
-  thread_local StemMemo memo;
-  return memo;
+text::Stemmer& thread_stemmer() {
+  thread_local text::Stemmer stemmer;
+  return stemmer;
 }
 
 }  // namespace
@@ -92,61 +60,73 @@ class ConceptIndexBuilder {
     uint32_t entries = 0;
   };
 
+  // What the variants need to know of a stem, worked out once per stem.
+  struct StemInfo {
+    bool is_modifier = false;
+    const std::vector<std::string>* mates = nullptr;  // synonym-group mates
+    std::vector<uint32_t> mate_ids;                   // interned on first use
+    bool mates_interned = false;
+  };
+
   uint32_t intern(std::string_view stem) {
     const uint32_t id = vocab_.insert(stem, static_cast<uint32_t>(stem_texts_.size()));
-    if (id == stem_texts_.size()) stem_texts_.emplace_back(stem);
+    if (id == stem_texts_.size()) {
+      stem_texts_.emplace_back(stem);
+      StemInfo info;
+      info.is_modifier =
+          std::find(modifier_stems_.begin(), modifier_stems_.end(), stem) != modifier_stems_.end();
+      info.mates = groups_.find(stem);
+      stem_info_.push_back(std::move(info));
+    }
     return id;
   }
 
-  bool is_modifier(std::string_view stem) const {
-    return std::find(modifier_stems_.begin(), modifier_stems_.end(), stem) != modifier_stems_.end();
+  const std::vector<uint32_t>& mate_ids(uint32_t id) {
+    if (!stem_info_[id].mates_interned) {
+      std::vector<uint32_t> ids;
+      for (const std::string& mate : *stem_info_[id].mates) ids.push_back(intern(mate));
+      stem_info_[id].mate_ids = std::move(ids);
+      stem_info_[id].mates_interned = true;
+    }
+    return stem_info_[id].mate_ids;
+  }
+
+  static bool seen_before(const std::vector<uint32_t>& s, size_t i) {
+    return std::find(s.begin(), s.begin() + static_cast<ptrdiff_t>(i), s[i]) !=
+           s.begin() + static_cast<ptrdiff_t>(i);
   }
 
   void add_row(uint32_t row) {
-    const std::vector<std::string> stems = tokenize_label(labels_[row].surface, stemmer_);
-    if (stems.empty()) return;
-    std::vector<uint32_t> s;
-    s.reserve(stems.size());
-    for (const std::string& stem : stems) s.push_back(intern(stem));
-
+    std::vector<uint32_t>& s = row_stems_;
+    s.clear();
+    for_each_label_stem(labels_[row].surface, stemmer_, label_scratch_,
+                        [&](std::string_view stem) { s.push_back(intern(stem)); });
+    if (s.empty()) return;
     add_entry(s, row, true);
-    add_modifier_variants(stems, s, row);
-    add_synonym_variants(stems, s, row);
+    add_modifier_variants(s, row);
+    add_synonym_variants(s, row);
   }
 
-  void add_modifier_variants(const std::vector<std::string>& stems,
-                             const std::vector<uint32_t>& s, uint32_t row) {
-    std::vector<uint32_t> candidate;
+  void add_modifier_variants(const std::vector<uint32_t>& s, uint32_t row) {
     for (size_t i = 0; i < s.size(); ++i) {
-      if (!is_modifier(stems[i])) continue;
-      if (std::find(s.begin(), s.begin() + static_cast<ptrdiff_t>(i), s[i]) !=
-          s.begin() + static_cast<ptrdiff_t>(i))
-        continue;  // this modifier was handled at its first occurrence
-      candidate.assign(s.begin(), s.end());
-      candidate.erase(candidate.begin() + static_cast<ptrdiff_t>(i));
-      if (candidate.size() == 1) {
-        const auto* mates = groups_.find(stem_texts_[candidate[0]]);
+      if (!stem_info_[s[i]].is_modifier || seen_before(s, i)) continue;
+      variant_.assign(s.begin(), s.end());
+      variant_.erase(variant_.begin() + static_cast<ptrdiff_t>(i));
+      if (variant_.size() == 1) {
+        const auto* mates = stem_info_[variant_[0]].mates;
         if (mates != nullptr && mates->size() >= 3) continue;
       }
-      add_entry(candidate, row, false);
+      add_entry(variant_, row, false);
     }
   }
 
-  void add_synonym_variants(const std::vector<std::string>& stems,
-                            const std::vector<uint32_t>& s, uint32_t row) {
-    if (groups_.empty()) return;
-    std::vector<uint32_t> variant;
+  void add_synonym_variants(const std::vector<uint32_t>& s, uint32_t row) {
     for (size_t i = 0; i < s.size(); ++i) {
-      if (std::find(s.begin(), s.begin() + static_cast<ptrdiff_t>(i), s[i]) !=
-          s.begin() + static_cast<ptrdiff_t>(i))
-        continue;  // each distinct stem once
-      const auto* mates = groups_.find(stems[i]);
-      if (mates == nullptr) continue;
-      for (const std::string& mate : *mates) {
-        const uint32_t m = intern(mate);
-        variant.assign(s.begin(), s.end());
-        std::replace(variant.begin(), variant.end(), s[i], m);
-        add_entry(variant, row, false);
+      if (stem_info_[s[i]].mates == nullptr || seen_before(s, i)) continue;
+      for (uint32_t m : mate_ids(s[i])) {
+        variant_.assign(s.begin(), s.end());
+        std::replace(variant_.begin(), variant_.end(), s[i], m);
+        add_entry(variant_, row, false);
       }
     }
   }
@@ -205,19 +185,9 @@ class ConceptIndexBuilder {
     }
   }
 
-  // A key after renumbering: the ids a window must carry, or the joined
-  // text when no window can produce it.
-  struct FinalKey {
-    std::vector<uint32_t> ids;
-    std::string joined;  // set only for unreachable keys
-    uint32_t count;
-    bool operator<(const FinalKey& o) const {
-      return std::tie(count, ids, joined) < std::tie(o.count, o.ids, o.joined);
-    }
-  };
-
   std::unique_ptr<const ConceptIndex> finalize();
-  static void rewrite_into_pieces(const ConceptIndex& index, FinalKey& key);
+  static std::string joined_text(const ConceptIndex& index, const std::vector<uint32_t>& ids);
+  static bool rewrite_into_pieces(const ConceptIndex& index, std::vector<uint32_t>& ids);
 
   const LabelTable& labels_;
   text::Stemmer stemmer_;
@@ -225,6 +195,10 @@ class ConceptIndexBuilder {
   std::vector<std::string> modifier_stems_;
   detail::StringMap vocab_;
   std::vector<std::string> stem_texts_;
+  std::vector<StemInfo> stem_info_;
+  LabelScratch label_scratch_;
+  std::vector<uint32_t> row_stems_;
+  std::vector<uint32_t> variant_;
   std::vector<Key> keys_;
   std::vector<uint64_t> key_fps_;
   std::vector<uint32_t> key_ids_;
@@ -235,6 +209,7 @@ class ConceptIndexBuilder {
 
 std::unique_ptr<const ConceptIndex> ConceptIndexBuilder::finalize() {
   std::unique_ptr<ConceptIndex> index(new ConceptIndex());
+  ConceptIndex& out = *index;
 
   // Stem ids in byte order of their text.
   const auto stem_count = static_cast<uint32_t>(stem_texts_.size());
@@ -243,117 +218,112 @@ std::unique_ptr<const ConceptIndex> ConceptIndexBuilder::finalize() {
   std::sort(by_text.begin(), by_text.end(),
             [&](uint32_t a, uint32_t b) { return stem_texts_[a] < stem_texts_[b]; });
   std::vector<uint32_t> final_id(stem_count);
-  index->stem_offsets_.reserve(stem_count + 1);
+  std::vector<bool> has_dash(stem_count);
+  out.stem_offsets_.reserve(stem_count + 1);
   for (uint32_t i = 0; i < stem_count; ++i) {
+    const std::string& text = stem_texts_[by_text[i]];
     final_id[by_text[i]] = i;
-    index->stem_offsets_.push_back(static_cast<uint32_t>(index->stem_arena_.size()));
-    index->stem_arena_ += stem_texts_[by_text[i]];
-    index->stems_.insert(stem_texts_[by_text[i]], i);
+    has_dash[i] = text.find('-') != std::string::npos;
+    out.stem_offsets_.push_back(static_cast<uint32_t>(out.stem_arena_.size()));
+    out.stem_arena_ += text;
+    out.stems_.insert(text, i);
   }
-  index->stem_offsets_.push_back(static_cast<uint32_t>(index->stem_arena_.size()));
+  out.stem_offsets_.push_back(static_cast<uint32_t>(out.stem_arena_.size()));
 
-  // Canonical form of every key. Renumbering is a bijection, so keys
-  // without a "-" stem stay distinct; only a key rewritten into pieces can
-  // become equal to another one, and those few merge through a map.
-  struct Merged {
-    uint32_t first_seq = kNone, first_row = kNone, base_seq = kNone, base_row = kNone;
-    uint32_t entries = 0;
-    void absorb(const Key& key) {
-      entries += key.entries;
-      if (key.first_seq < first_seq) {
-        first_seq = key.first_seq;
-        first_row = key.first_row;
-      }
-      if (key.base_seq < base_seq) {
-        base_seq = key.base_seq;
-        base_row = key.base_row;
-      }
-    }
-  };
-  std::map<FinalKey, Merged> rewritten;
-  std::vector<std::pair<FinalKey, Merged>> plain;
-  plain.reserve(keys_.size());
-  for (const Key& key : keys_) {
-    FinalKey fk;
-    fk.count = key.count;
-    bool has_dash = false;
-    for (uint32_t i = 0; i < key.distinct; ++i) {
-      const uint32_t prov = key_ids_[key.ids_offset + i];
-      fk.ids.push_back(final_id[prov]);
-      has_dash |= stem_texts_[prov].find('-') != std::string::npos;
-    }
-    std::sort(fk.ids.begin(), fk.ids.end());
-    if (has_dash) {
-      rewrite_into_pieces(*index, fk);
-      rewritten[std::move(fk)].absorb(key);
-    } else {
-      plain.emplace_back(std::move(fk), Merged{});
-      plain.back().second.absorb(key);
-    }
-  }
-  std::vector<std::pair<FinalKey, Merged>> merged;
-  merged.reserve(plain.size() + rewritten.size());
-  for (auto& [k, m] : plain) {
-    auto it = rewritten.find(k);
-    if (it == rewritten.end()) {
-      merged.emplace_back(std::move(k), m);
-    } else {
-      it->second.absorb(Key{0, 0, 0, m.first_row, m.first_seq, m.base_row, m.base_seq, m.entries});
-    }
-  }
-  for (auto& [k, m] : rewritten) merged.emplace_back(k, m);
-
-  // Runtime table of the keys a window can reach: non-empty id sets.
-  size_t reachable = 0;
-  for (const auto& [k, m] : merged) reachable += !k.ids.empty();
   size_t size = 16;
-  while (size < reachable * 2) size *= 2;
-  index->slots_.assign(size, ConceptIndex::Slot{});
-  index->mask_ = size - 1;
-  for (const auto& [k, m] : merged) {
-    index->stats_.entries += m.entries;
-    if (k.ids.empty()) continue;
-    const uint64_t fp = ConceptIndex::fingerprint(set_hash(k.ids), k.count);
-    size_t i = fp & index->mask_;
-    while (index->slots_[i].row != ConceptIndex::kNoEntry) i = (i + 1) & index->mask_;
-    index->slots_[i] = ConceptIndex::Slot{fp, static_cast<uint32_t>(index->ids_.size()),
-                                          static_cast<uint32_t>(k.ids.size()),
-                                          m.base_row != kNone ? m.base_row : m.first_row, 0};
-    index->ids_.insert(index->ids_.end(), k.ids.begin(), k.ids.end());
-    index->max_count_ = std::max(index->max_count_, k.count);
+  while (size < keys_.size() * 2) size *= 2;
+  out.slots_.assign(size, ConceptIndex::Slot{});
+  out.mask_ = size - 1;
+  std::vector<Key> merged(size);  // what each slot's key collected
+
+  // Renumbering is a bijection, so keys without a "-" stem stay distinct and
+  // go straight into the table. A key rewritten into pieces may equal one of
+  // them (or another rewritten key) and then merges into it.
+  std::vector<uint32_t> ids;
+  std::set<std::pair<std::string, uint32_t>> unreachable;
+  size_t reachable = 0;
+  size_t empty = 0;
+  for (const Key& key : keys_) {
+    out.stats_.entries += key.entries;
+    ids.clear();
+    bool dash = false;
+    for (uint32_t i = 0; i < key.distinct; ++i) {
+      ids.push_back(final_id[key_ids_[key.ids_offset + i]]);
+      dash |= has_dash[ids.back()];
+    }
+    std::sort(ids.begin(), ids.end());
+    if (dash && !rewrite_into_pieces(out, ids)) {
+      unreachable.emplace(joined_text(out, ids), key.count);
+      continue;
+    }
+    if (ids.empty()) {  // the empty variant of a lone modifier: no window asks for it
+      empty = 1;
+      continue;
+    }
+    const uint64_t fp = ConceptIndex::fingerprint(set_hash(ids), key.count);
+    size_t i = fp & out.mask_;
+    for (; out.slots_[i].row != ConceptIndex::kNoEntry; i = (i + 1) & out.mask_) {
+      const ConceptIndex::Slot& slot = out.slots_[i];
+      if (dash && slot.fingerprint == fp && merged[i].count == key.count &&
+          slot.distinct == ids.size() &&
+          std::equal(ids.begin(), ids.end(), out.ids_.begin() + slot.ids_offset))
+        break;
+    }
+    ConceptIndex::Slot& slot = out.slots_[i];
+    if (slot.row == ConceptIndex::kNoEntry) {
+      ++reachable;
+      slot = ConceptIndex::Slot{fp, static_cast<uint32_t>(out.ids_.size()),
+                                static_cast<uint32_t>(ids.size()), 0, 0};
+      out.ids_.insert(out.ids_.end(), ids.begin(), ids.end());
+      merged[i] = Key{0, 0, key.count};
+      out.max_count_ = std::max(out.max_count_, key.count);
+    }
+    Key& m = merged[i];
+    if (key.first_seq < m.first_seq) {
+      m.first_seq = key.first_seq;
+      m.first_row = key.first_row;
+    }
+    if (key.base_seq < m.base_seq) {
+      m.base_seq = key.base_seq;
+      m.base_row = key.base_row;
+    }
+    slot.row = m.base_row != kNone ? m.base_row : m.first_row;
   }
-  index->stats_.vocabulary = stem_count;
-  index->stats_.keys = merged.size();
-  index->stats_.reachable_keys = reachable;
+  out.stats_.vocabulary = stem_count;
+  out.stats_.keys = reachable + unreachable.size() + empty;
+  out.stats_.reachable_keys = reachable;
   return index;
 }
 
-// Rewrites a key that holds a "-" stem into the stems a window would need for
-// an equal joined text: the "-"-separated pieces of that text, each a known
-// stem and in strictly ascending order. When no window can produce it, the
-// key keeps only its joined text (it still counts, and still merges with an
-// equal joined text).
-void ConceptIndexBuilder::rewrite_into_pieces(const ConceptIndex& index, FinalKey& key) {
+std::string ConceptIndexBuilder::joined_text(const ConceptIndex& index,
+                                             const std::vector<uint32_t>& ids) {
   std::string joined;
-  for (size_t i = 0; i < key.ids.size(); ++i) {
+  for (size_t i = 0; i < ids.size(); ++i) {
     if (i) joined += '-';
-    joined += index.stem_text(key.ids[i]);
+    joined += index.stem_text(ids[i]);
   }
+  return joined;
+}
+
+// Rewrites the ids of a key that holds a "-" stem into the stems a window
+// would need for an equal joined text: the "-"-separated pieces of that text,
+// each a known stem, in strictly ascending order. False, leaving `ids` as they
+// were, when no window can produce the key.
+bool ConceptIndexBuilder::rewrite_into_pieces(const ConceptIndex& index,
+                                              std::vector<uint32_t>& ids) {
+  const std::string joined = joined_text(index, ids);
   std::vector<uint32_t> pieces;
   for (size_t start = 0;;) {
     const size_t dash = joined.find('-', start);
     const size_t len = dash == std::string::npos ? std::string::npos : dash - start;
     const uint32_t id = index.stems_.find(std::string_view(joined).substr(start, len));
-    if (id == detail::StringMap::kMissing || (!pieces.empty() && id <= pieces.back())) {
-      key.ids.clear();
-      key.joined = std::move(joined);
-      return;
-    }
+    if (id == detail::StringMap::kMissing || (!pieces.empty() && id <= pieces.back())) return false;
     pieces.push_back(id);
     if (dash == std::string::npos) break;
     start = dash + 1;
   }
-  key.ids = std::move(pieces);
+  ids = std::move(pieces);
+  return true;
 }
 
 std::unique_ptr<const ConceptIndex> ConceptIndex::build(const LabelTable& labels) {
@@ -361,7 +331,7 @@ std::unique_ptr<const ConceptIndex> ConceptIndex::build(const LabelTable& labels
 }
 
 uint32_t ConceptIndex::known_stem(std::string_view word) const {
-  const uint32_t id = stems_.find(thread_stem_memo().stem(word));
+  const uint32_t id = stems_.find(thread_stemmer().stem(word));
   return id == detail::StringMap::kMissing ? kUnknown : id;
 }
 

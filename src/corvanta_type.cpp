@@ -13,6 +13,7 @@
 #include "hits_json.hpp"
 #include "hpo.hpp"
 #include "python_boundary.hpp"
+#include "release_fetch.hpp"
 
 #ifndef Py_TPFLAGS_IMMUTABLETYPE
 #define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
@@ -151,9 +152,44 @@ PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   return PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
 }
 
+// Runs the host's pending signal handlers with the GIL taken back for a
+// moment; true when one raised (KeyboardInterrupt after Ctrl-C), which stays
+// pending for the caller to return.
+bool signal_handler_raised(void*) {
+  PyGILState_STATE gil = PyGILState_Ensure();
+  const bool raised = PyErr_CheckSignals() != 0;
+  PyGILState_Release(gil);
+  return raised;
+}
+
+PyObject* fetch_latest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  PyObject* arg = single_argument("Corvanta.fetch_latest()", "cache_dir", args, nargs, kwnames);
+  std::string_view cache_dir;
+  if (arg == nullptr || !utf8_argument(arg, "cache_dir", cache_dir)) return nullptr;
+  std::string target;
+  Error error;
+  const bool finished = without_gil([&] {
+    auto fetched = fetch_release(cache_dir, FetchCancel{signal_handler_raised, nullptr});
+    if (fetched.ok()) {
+      target = std::move(fetched).value();
+    } else {
+      error = std::move(fetched).error();
+    }
+  });
+  if (!finished) return nullptr;
+  if (PyErr_Occurred() != nullptr || PyErr_CheckSignals() != 0) return nullptr;
+  if (target.empty()) return raise(error);
+  return build_object(reinterpret_cast<PyTypeObject*>(corvanta_type()), target);
+}
+
 #define CORVANTA_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
 
 PyMethodDef corvanta_methods[] = {
+    {"fetch_latest", CORVANTA_FASTCALL(fetch_latest), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "fetch_latest(cache_dir)\n--\n\n"
+     "Fetches (or reuses a cached) latest HPO release into `cache_dir` and builds the\n"
+     "concept-matching index from it. Only the latest release is supported: there is\n"
+     "no fetching of a pinned version. Remove `cache_dir/hp.json` to refresh it."},
     {"version", version, METH_NOARGS,
      "version($self)\n--\n\nThe loaded ontology's version string."},
     {"map_text", CORVANTA_FASTCALL(map_text), METH_FASTCALL | METH_KEYWORDS,
@@ -183,7 +219,7 @@ PyType_Slot corvanta_slots[] = {
 };
 
 PyType_Spec corvanta_spec = {
-    "Corvanta",
+    "builtins.Corvanta",
     sizeof(CorvantaObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,

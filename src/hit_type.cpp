@@ -71,7 +71,7 @@ PyType_Slot hit_slots[] = {
 };
 
 PyType_Spec hit_spec = {
-    "Hit",
+    "builtins.Hit",
     static_cast<int>(offsetof(HitObject, text)),
     1,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,

@@ -255,6 +255,8 @@ constexpr std::array<Punct, 128> make_punct_table() {
 constexpr std::array<Punct, 128> kPunct = make_punct_table();
 constexpr std::string_view kRightSingleQuote = "\u2019";
 
+}  // namespace
+
 void normalize_punctuation_into(std::string_view text, std::string& out) {
   out.clear();
   out.reserve(text.size());
@@ -281,8 +283,6 @@ void normalize_punctuation_into(std::string_view text, std::string& out) {
   }
 }
 
-}  // namespace
-
 std::string normalize_punctuation(std::string_view text) {
   std::string out;
   normalize_punctuation_into(text, out);
@@ -290,22 +290,10 @@ std::string normalize_punctuation(std::string_view text) {
 }
 
 std::vector<std::string> tokenize_label(std::string_view surface, text::Stemmer& stemmer) {
-  std::string lowered;
-  text::lower_case(surface, lowered);
-  std::string normalized;
-  normalize_punctuation_into(lowered, normalized);
-  const std::string_view s = normalized;
   std::vector<std::string> stems;
-  size_t token_begin = 0;
-  for (size_t i = 0; i < s.size();) {
-    const size_t at = i;
-    if (!text::is_white_space(text::next_code_point(s, i))) continue;
-    const std::string_view token = s.substr(token_begin, at - token_begin);
-    if (!token.empty() && !is_label_stop_word(token)) stems.emplace_back(stemmer.stem(token));
-    token_begin = i;
-  }
-  const std::string_view last = s.substr(token_begin);
-  if (!last.empty() && !is_label_stop_word(last)) stems.emplace_back(stemmer.stem(last));
+  LabelScratch scratch;
+  for_each_label_stem(surface, stemmer, scratch,
+                      [&](std::string_view stem) { stems.emplace_back(stem); });
   return stems;
 }
 

@@ -18,6 +18,7 @@
 #include "label_table.hpp"
 #include "ontology/ontology.hpp"
 #include "text/stemmer.hpp"
+#include "text/unicode.hpp"
 
 namespace corvanta {
 
@@ -29,6 +30,7 @@ namespace corvanta {
 [[nodiscard]] std::optional<std::string> strip_parentheses(std::string_view text, bool strict);
 
 [[nodiscard]] std::string normalize_punctuation(std::string_view text);
+void normalize_punctuation_into(std::string_view text, std::string& out);
 
 // Lower-case, normalize punctuation, split on White_Space, drop label stop
 // words, stem. Token order and repeated stems are kept.
@@ -36,6 +38,37 @@ namespace corvanta {
                                                       text::Stemmer& stemmer);
 
 [[nodiscard]] bool is_label_stop_word(std::string_view word) noexcept;
+
+// Reusable buffers for for_each_label_stem.
+struct LabelScratch {
+  std::string lowered;
+  std::string normalized;
+};
+
+// Calls f(stem) for each stem tokenize_label would return, in order, without
+// allocating per token. A stem view lives until the next use of `stemmer`.
+template <class F>
+void for_each_label_stem(std::string_view surface, text::Stemmer& stemmer, LabelScratch& scratch,
+                         F&& f) {
+  text::lower_case(surface, scratch.lowered);
+  normalize_punctuation_into(scratch.lowered, scratch.normalized);
+  const std::string_view s = scratch.normalized;
+  size_t token_begin = 0;
+  auto token_ends = [&](size_t end) {
+    const std::string_view token = s.substr(token_begin, end - token_begin);
+    if (!token.empty() && !is_label_stop_word(token)) f(stemmer.stem(token));
+  };
+  for (size_t i = 0; i < s.size();) {
+    const size_t at = i;
+    const auto byte = static_cast<unsigned char>(s[i]);
+    const bool space = byte < 0x80 ? (++i, text::is_white_space(byte))
+                                   : text::is_white_space(text::next_code_point(s, i));
+    if (!space) continue;
+    token_ends(at);
+    token_begin = i;
+  }
+  token_ends(s.size());
+}
 [[nodiscard]] bool is_text_skip_word(std::string_view word) noexcept;
 
 extern const std::array<std::string_view, 24> kLabelStopWords;

@@ -19,6 +19,23 @@ Stemmer::Stemmer() : impl_(sb_stemmer_new("english", "UTF_8")) {
 Stemmer::~Stemmer() { sb_stemmer_delete(impl_); }
 
 std::string_view Stemmer::stem(std::string_view word) {
+  const uint32_t known = memo_words_.find(word);
+  if (known != detail::StringMap::kMissing) return remembered(known);
+  if (memo_words_.size() >= kMemoWords) {
+    memo_words_.clear();
+    memo_spans_.clear();
+    memo_stems_.clear();
+  }
+  const std::string_view stem = run_algorithm(word);
+  const auto index = static_cast<uint32_t>(memo_spans_.size());
+  memo_spans_.emplace_back(static_cast<uint32_t>(memo_stems_.size()),
+                           static_cast<uint32_t>(stem.size()));
+  memo_stems_.append(stem);
+  memo_words_.insert(word, index);
+  return remembered(index);
+}
+
+std::string_view Stemmer::run_algorithm(std::string_view word) {
   // No word of a text or label comes near INT_MAX bytes; stemming only the
   // prefix that libstemmer can address keeps the call well-defined.
   const int size = word.size() > INT_MAX ? INT_MAX : static_cast<int>(word.size());
