@@ -245,7 +245,8 @@ TEST_CASE("the built-in namespace table") {
   // Every entry but the OBO catch-all maps the IRIs under it to itself.
   for (const NamespaceEntry& entry : entries) {
     CAPTURE(entry.prefix);
-    const Parts parts = compress_iri(std::string(entry.iri_namespace) + "0000001");
+    const std::string iri = std::string(entry.iri_namespace) + "0000001";
+    const Parts parts = compress_iri(iri);
     if (entry.prefix == "OBO") {
       CHECK(entry.iri_namespace == kOboPurlBase);
       CHECK_FALSE(parts.has_value());
