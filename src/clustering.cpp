@@ -45,10 +45,11 @@ CharClass classify(char32_t c) noexcept {
   return CharClass::kHard;
 }
 
-void add_distinct(std::vector<uint32_t>& ids, uint64_t& hash, uint32_t id) {
+void add_distinct(const ConceptIndex& index, std::vector<uint32_t>& ids, uint64_t& hash,
+                  uint32_t id) {
   if (std::find(ids.begin(), ids.end(), id) != ids.end()) return;
   ids.push_back(id);
-  hash += ConceptIndex::stem_hash(id);
+  hash += index.stem_hash(id);
 }
 
 void emit(const ClusteringScratch::Token& first, const ClusteringScratch::Token& last,
@@ -67,7 +68,7 @@ void look_up_whole_cluster(const ConceptIndex& index, ClusteringScratch& scratch
   std::sort(ids.begin(), ids.end());
   ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
   uint64_t hash = 0;
-  for (uint32_t id : ids) hash += ConceptIndex::stem_hash(id);
+  for (uint32_t id : ids) hash += index.stem_hash(id);
   const uint32_t row = index.lookup(hash, n, ids);
   if (row != ConceptIndex::kNoEntry) emit(tokens.front(), tokens.back(), row, cluster, out);
 }
@@ -84,7 +85,7 @@ void look_up_windows(const ConceptIndex& index, ClusteringScratch& scratch, uint
     ids.clear();
     uint64_t hash = 0;
     for (uint32_t length = 1; length <= max_length && first + length <= m; ++length) {
-      add_distinct(ids, hash, tokens[first + length - 1].stem);
+      add_distinct(index, ids, hash, tokens[first + length - 1].stem);
       const uint32_t row = index.lookup(hash, length, ids);
       if (row != ConceptIndex::kNoEntry) found.push_back({length, first, row});
     }

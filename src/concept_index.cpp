@@ -1,20 +1,27 @@
 // Building the concept index.
 //
-// The build walks the label table once. Each row is tokenized and stemmed,
+// The build walks the label table once. Each row is tokenized and stemmed
+// (the stemmer remembers words it has seen, and most label words repeat),
 // its variants (base, one modifier dropped, one stem replaced by a group
 // mate) are formed as lists of provisional stem ids, and each variant adds
-// one entry to its key. Entries carry a global sequence number, so when keys
-// merge later the earliest entry still wins.
+// one entry to its key, straight into the final open-addressing table: a
+// key's hash depends on its stems' texts, not on their ids. Entries carry a
+// sequence number, so when keys merge later the earliest entry still wins.
 //
-// Finalization renumbers stems in byte order of their text, rewrites keys
-// that hold a "-" stem into the pieces a window would have to produce (see
-// the header), merges keys that thereby become equal, and lays the reachable
-// keys out in one open-addressing table.
+// Finalization renumbers stems in byte order of their text, rewrites the ids
+// stored with every key and gives each slot the row a lookup reports. Keys
+// holding a "-" stem were kept aside during the build; they are rewritten
+// into the pieces a window would have to produce (see the header) and merged
+// into the table last.
+//
+// Measured on the 2025-05-06 release (benchmarks/bench_construction.cpp):
+// one table instead of a build-time map rehashed into a runtime table took
+// the index from about 100 ms to the figure the benchmark prints now.
 #include "concept_index.hpp"
 
 #include <algorithm>
-#include <set>
 #include <numeric>
+#include <set>
 #include <utility>
 
 #include "labels.hpp"
@@ -34,47 +41,69 @@ text::Stemmer& thread_stemmer() {
 
 }  // namespace
 
-// Build-time state: provisional stem ids in order of first sight, keys as
-// sorted provisional id sets.
 class ConceptIndexBuilder {
  public:
   explicit ConceptIndexBuilder(const LabelTable& labels)
       : labels_(labels), groups_(build_synonym_groups(stemmer_)) {
     for (std::string_view word : kModifierWords) modifier_stems_.emplace_back(stemmer_.stem(word));
+    index_.reset(new ConceptIndex());
+    resize_table(1 << 16);
   }
 
   std::unique_ptr<const ConceptIndex> build() {
     for (uint32_t row = 0; row < labels_.size(); ++row) add_row(row);
-    return finalize();
+    finalize();
+    return std::move(index_);
   }
 
  private:
-  struct Key {
-    uint32_t ids_offset;  // into key_ids_, sorted provisional ids
-    uint32_t distinct;
-    uint32_t count;
-    uint32_t first_row = kNone;
-    uint32_t first_seq = kNone;
-    uint32_t base_row = kNone;
-    uint32_t base_seq = kNone;
-    uint32_t entries = 0;
-  };
-
   // What the variants need to know of a stem, worked out once per stem.
   struct StemInfo {
     bool is_modifier = false;
+    bool has_dash = false;
     const std::vector<std::string>* mates = nullptr;  // synonym-group mates
     std::vector<uint32_t> mate_ids;                   // interned on first use
     bool mates_interned = false;
+  };
+
+  // One key's entries, as far as a lookup cares.
+  struct KeyEntries {
+    uint32_t first_seq = kNone, first_row = kNone;
+    uint32_t base_seq = kNone, base_row = kNone;
+
+    void add(uint32_t seq, uint32_t row, bool is_base) {
+      if (seq < first_seq) {
+        first_seq = seq;
+        first_row = row;
+      }
+      if (is_base && seq < base_seq) {
+        base_seq = seq;
+        base_row = row;
+      }
+    }
+    void absorb(const KeyEntries& o) {
+      add(o.first_seq, o.first_row, false);
+      if (o.base_seq != kNone) add(o.base_seq, o.base_row, true);
+    }
+    uint32_t reported_row() const { return base_row != kNone ? base_row : first_row; }
+  };
+
+  // A key holding a "-" stem, kept aside until the stems are renumbered.
+  struct AsideKey {
+    std::vector<uint32_t> ids;  // provisional
+    uint32_t count;
+    KeyEntries entries;
   };
 
   uint32_t intern(std::string_view stem) {
     const uint32_t id = vocab_.insert(stem, static_cast<uint32_t>(stem_texts_.size()));
     if (id == stem_texts_.size()) {
       stem_texts_.emplace_back(stem);
+      hashes_.push_back(detail::hash_bytes(stem));
       StemInfo info;
       info.is_modifier =
           std::find(modifier_stems_.begin(), modifier_stems_.end(), stem) != modifier_stems_.end();
+      info.has_dash = stem.find('-') != std::string_view::npos;
       info.mates = groups_.find(stem);
       stem_info_.push_back(std::move(info));
     }
@@ -132,191 +161,185 @@ class ConceptIndexBuilder {
   }
 
   void add_entry(const std::vector<uint32_t>& variant, uint32_t row, bool is_base) {
-    scratch_.assign(variant.begin(), variant.end());
-    std::sort(scratch_.begin(), scratch_.end());
-    scratch_.erase(std::unique(scratch_.begin(), scratch_.end()), scratch_.end());
-    Key& key = find_or_add_key(scratch_, static_cast<uint32_t>(variant.size()));
+    ids_.assign(variant.begin(), variant.end());
+    std::sort(ids_.begin(), ids_.end());
+    ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+    const auto count = static_cast<uint32_t>(variant.size());
     const uint32_t seq = next_seq_++;
-    ++key.entries;
-    if (key.first_seq == kNone) {
-      key.first_seq = seq;
-      key.first_row = row;
+    ++entry_count_;
+    if (ids_.empty()) {  // the empty variant of a lone modifier: no window asks for it
+      has_empty_key_ = true;
+      return;
     }
-    if (is_base && key.base_seq == kNone) {
-      key.base_seq = seq;
-      key.base_row = row;
+    bool dash = false;
+    for (uint32_t id : ids_) dash |= stem_info_[id].has_dash;
+    if (dash) {
+      add_aside(count, seq, row, is_base);
+      return;
     }
+    uint64_t hash = 0;
+    for (uint32_t id : ids_) hash += hashes_[id];
+    key_entries(find_or_insert(hash, count, ids_)).add(seq, row, is_base);
   }
 
-  static uint64_t set_hash(std::span<const uint32_t> ids) {
-    uint64_t h = 0;
-    for (uint32_t id : ids) h += ConceptIndex::stem_hash(id);
-    return h;
-  }
-
-  Key& find_or_add_key(std::span<const uint32_t> ids, uint32_t count) {
-    if ((keys_.size() + 1) * 2 > key_slots_.size()) grow_key_slots();
-    const uint64_t fp = ConceptIndex::fingerprint(set_hash(ids), count);
-    const size_t mask = key_slots_.size() - 1;
-    for (size_t i = fp & mask;; i = (i + 1) & mask) {
-      uint32_t& slot = key_slots_[i];
-      if (slot == kNone) {
-        slot = static_cast<uint32_t>(keys_.size());
-        keys_.push_back(Key{static_cast<uint32_t>(key_ids_.size()),
-                            static_cast<uint32_t>(ids.size()), count});
-        key_fps_.push_back(fp);
-        key_ids_.insert(key_ids_.end(), ids.begin(), ids.end());
-        return keys_.back();
+  void add_aside(uint32_t count, uint32_t seq, uint32_t row, bool is_base) {
+    for (AsideKey& key : aside_) {
+      if (key.count == count && key.ids == ids_) {
+        key.entries.add(seq, row, is_base);
+        return;
       }
-      Key& key = keys_[slot];
-      if (key_fps_[slot] == fp && key.count == count && key.distinct == ids.size() &&
-          std::equal(ids.begin(), ids.end(), key_ids_.begin() + key.ids_offset))
-        return key;
+    }
+    aside_.push_back(AsideKey{ids_, count, {}});
+    aside_.back().entries.add(seq, row, is_base);
+  }
+
+  // The slot of the key (set hash, count, ids), inserted when absent. During
+  // the build a slot's `row` holds its key number into key_entries_.
+  size_t find_or_insert(uint64_t set_hash, uint32_t count, std::span<const uint32_t> ids) {
+    ConceptIndex& index = *index_;
+    if ((key_entries_.size() + 1) * 2 > index.slots_.size()) resize_table(index.slots_.size() * 2);
+    const uint32_t fp = ConceptIndex::fingerprint(set_hash, count);
+    for (size_t i = fp & index.mask_;; i = (i + 1) & index.mask_) {
+      ConceptIndex::Slot& slot = index.slots_[i];
+      if (slot.row == ConceptIndex::kNoEntry) {
+        slot = ConceptIndex::Slot{fp, static_cast<uint32_t>(index.ids_.size()),
+                                  static_cast<uint32_t>(key_entries_.size()), count};
+        index.ids_.push_back(static_cast<uint32_t>(ids.size()));
+        index.ids_.insert(index.ids_.end(), ids.begin(), ids.end());
+        key_entries_.emplace_back();
+        index.max_count_ = std::max(index.max_count_, count);
+        return i;
+      }
+      if (slot.fingerprint == fp && slot.count == count && index.ids_[slot.ids_offset] == ids.size() &&
+          std::equal(ids.begin(), ids.end(), index.ids_.begin() + slot.ids_offset + 1))
+        return i;
     }
   }
 
-  void grow_key_slots() {
-    const size_t size = std::max<size_t>(1024, key_slots_.size() * 2);
-    key_slots_.assign(size, kNone);
-    for (uint32_t k = 0; k < keys_.size(); ++k) {
-      size_t i = key_fps_[k] & (size - 1);
-      while (key_slots_[i] != kNone) i = (i + 1) & (size - 1);
-      key_slots_[i] = k;
+  KeyEntries& key_entries(size_t slot) { return key_entries_[index_->slots_[slot].row]; }
+
+  void resize_table(size_t size) {
+    ConceptIndex& index = *index_;
+    std::vector<ConceptIndex::Slot> old = std::move(index.slots_);
+    index.slots_.assign(size, ConceptIndex::Slot{});
+    index.mask_ = size - 1;
+    for (const ConceptIndex::Slot& slot : old) {
+      if (slot.row == ConceptIndex::kNoEntry) continue;
+      size_t i = slot.fingerprint & index.mask_;
+      while (index.slots_[i].row != ConceptIndex::kNoEntry) i = (i + 1) & index.mask_;
+      index.slots_[i] = slot;
     }
   }
 
-  std::unique_ptr<const ConceptIndex> finalize();
-  static std::string joined_text(const ConceptIndex& index, const std::vector<uint32_t>& ids);
-  static bool rewrite_into_pieces(const ConceptIndex& index, std::vector<uint32_t>& ids);
+  void finalize();
+  std::vector<uint32_t> renumber_stems();
+  void merge_aside_keys(const std::vector<uint32_t>& final_id);
+  std::string joined_text(const std::vector<uint32_t>& ids) const;
+  bool rewrite_into_pieces(std::vector<uint32_t>& ids) const;
 
   const LabelTable& labels_;
   text::Stemmer stemmer_;
   SynonymGroups groups_;
   std::vector<std::string> modifier_stems_;
-  detail::StringMap vocab_;
+  std::unique_ptr<ConceptIndex> index_;
+  detail::StringMap vocab_;  // stem text -> provisional id
   std::vector<std::string> stem_texts_;
+  std::vector<uint64_t> hashes_;
   std::vector<StemInfo> stem_info_;
+  std::vector<KeyEntries> key_entries_;
+  std::vector<AsideKey> aside_;
   LabelScratch label_scratch_;
   std::vector<uint32_t> row_stems_;
   std::vector<uint32_t> variant_;
-  std::vector<Key> keys_;
-  std::vector<uint64_t> key_fps_;
-  std::vector<uint32_t> key_ids_;
-  std::vector<uint32_t> key_slots_;
-  std::vector<uint32_t> scratch_;
+  std::vector<uint32_t> ids_;
   uint32_t next_seq_ = 0;
+  size_t entry_count_ = 0;
+  bool has_empty_key_ = false;
 };
 
-std::unique_ptr<const ConceptIndex> ConceptIndexBuilder::finalize() {
-  std::unique_ptr<ConceptIndex> index(new ConceptIndex());
-  ConceptIndex& out = *index;
-
-  // Stem ids in byte order of their text.
+// Gives stems their final ids, in byte order of their text, and returns the
+// map from provisional to final id.
+std::vector<uint32_t> ConceptIndexBuilder::renumber_stems() {
+  ConceptIndex& index = *index_;
   const auto stem_count = static_cast<uint32_t>(stem_texts_.size());
   std::vector<uint32_t> by_text(stem_count);
   std::iota(by_text.begin(), by_text.end(), 0);
   std::sort(by_text.begin(), by_text.end(),
             [&](uint32_t a, uint32_t b) { return stem_texts_[a] < stem_texts_[b]; });
   std::vector<uint32_t> final_id(stem_count);
-  std::vector<bool> has_dash(stem_count);
-  out.stem_offsets_.reserve(stem_count + 1);
+  index.stem_offsets_.reserve(stem_count + 1);
+  index.stem_hashes_.reserve(stem_count);
   for (uint32_t i = 0; i < stem_count; ++i) {
     const std::string& text = stem_texts_[by_text[i]];
     final_id[by_text[i]] = i;
-    has_dash[i] = text.find('-') != std::string::npos;
-    out.stem_offsets_.push_back(static_cast<uint32_t>(out.stem_arena_.size()));
-    out.stem_arena_ += text;
-    out.stems_.insert(text, i);
+    index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
+    index.stem_arena_ += text;
+    index.stem_hashes_.push_back(hashes_[by_text[i]]);
+    index.stems_.insert(text, i);
   }
-  out.stem_offsets_.push_back(static_cast<uint32_t>(out.stem_arena_.size()));
-
-  size_t size = 16;
-  while (size < keys_.size() * 2) size *= 2;
-  out.slots_.assign(size, ConceptIndex::Slot{});
-  out.mask_ = size - 1;
-  std::vector<Key> merged(size);  // what each slot's key collected
-
-  // Renumbering is a bijection, so keys without a "-" stem stay distinct and
-  // go straight into the table. A key rewritten into pieces may equal one of
-  // them (or another rewritten key) and then merges into it.
-  std::vector<uint32_t> ids;
-  std::set<std::pair<std::string, uint32_t>> unreachable;
-  size_t reachable = 0;
-  size_t empty = 0;
-  for (const Key& key : keys_) {
-    out.stats_.entries += key.entries;
-    ids.clear();
-    bool dash = false;
-    for (uint32_t i = 0; i < key.distinct; ++i) {
-      ids.push_back(final_id[key_ids_[key.ids_offset + i]]);
-      dash |= has_dash[ids.back()];
-    }
-    std::sort(ids.begin(), ids.end());
-    if (dash && !rewrite_into_pieces(out, ids)) {
-      unreachable.emplace(joined_text(out, ids), key.count);
-      continue;
-    }
-    if (ids.empty()) {  // the empty variant of a lone modifier: no window asks for it
-      empty = 1;
-      continue;
-    }
-    const uint64_t fp = ConceptIndex::fingerprint(set_hash(ids), key.count);
-    size_t i = fp & out.mask_;
-    for (; out.slots_[i].row != ConceptIndex::kNoEntry; i = (i + 1) & out.mask_) {
-      const ConceptIndex::Slot& slot = out.slots_[i];
-      if (dash && slot.fingerprint == fp && merged[i].count == key.count &&
-          slot.distinct == ids.size() &&
-          std::equal(ids.begin(), ids.end(), out.ids_.begin() + slot.ids_offset))
-        break;
-    }
-    ConceptIndex::Slot& slot = out.slots_[i];
-    if (slot.row == ConceptIndex::kNoEntry) {
-      ++reachable;
-      slot = ConceptIndex::Slot{fp, static_cast<uint32_t>(out.ids_.size()),
-                                static_cast<uint32_t>(ids.size()), 0, 0};
-      out.ids_.insert(out.ids_.end(), ids.begin(), ids.end());
-      merged[i] = Key{0, 0, key.count};
-      out.max_count_ = std::max(out.max_count_, key.count);
-    }
-    Key& m = merged[i];
-    if (key.first_seq < m.first_seq) {
-      m.first_seq = key.first_seq;
-      m.first_row = key.first_row;
-    }
-    if (key.base_seq < m.base_seq) {
-      m.base_seq = key.base_seq;
-      m.base_row = key.base_row;
-    }
-    slot.row = m.base_row != kNone ? m.base_row : m.first_row;
-  }
-  out.stats_.vocabulary = stem_count;
-  out.stats_.keys = reachable + unreachable.size() + empty;
-  out.stats_.reachable_keys = reachable;
-  return index;
+  index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
+  return final_id;
 }
 
-std::string ConceptIndexBuilder::joined_text(const ConceptIndex& index,
-                                             const std::vector<uint32_t>& ids) {
+void ConceptIndexBuilder::finalize() {
+  ConceptIndex& index = *index_;
+  const std::vector<uint32_t> final_id = renumber_stems();
+  // The id pool holds the keys one after the other: [distinct, ids...].
+  for (size_t at = 0; at < index.ids_.size(); at += index.ids_[at] + 1) {
+    uint32_t* ids = index.ids_.data() + at + 1;
+    const uint32_t distinct = ids[-1];
+    for (uint32_t k = 0; k < distinct; ++k) ids[k] = final_id[ids[k]];
+    std::sort(ids, ids + distinct);
+  }
+  merge_aside_keys(final_id);
+  for (ConceptIndex::Slot& slot : index.slots_)
+    if (slot.row != ConceptIndex::kNoEntry) slot.row = key_entries_[slot.row].reported_row();
+  index.stats_.vocabulary = stem_texts_.size();
+  index.stats_.entries = entry_count_;
+  index.stats_.keys += key_entries_.size() + (has_empty_key_ ? 1 : 0);
+  index.stats_.reachable_keys = key_entries_.size();
+}
+
+// Keys with a "-" stem, rewritten into pieces: merged into an equal key of
+// the table, inserted as a new key, or (when no window can produce them)
+// only counted, once per distinct joined text and count.
+void ConceptIndexBuilder::merge_aside_keys(const std::vector<uint32_t>& final_id) {
+  std::set<std::pair<std::string, uint32_t>> unreachable;
+  for (AsideKey& key : aside_) {
+    std::vector<uint32_t> ids;
+    for (uint32_t prov : key.ids) ids.push_back(final_id[prov]);
+    std::sort(ids.begin(), ids.end());
+    if (!rewrite_into_pieces(ids)) {
+      unreachable.emplace(joined_text(ids), key.count);
+      continue;
+    }
+    uint64_t hash = 0;
+    for (uint32_t id : ids) hash += index_->stem_hashes_[id];
+    key_entries(find_or_insert(hash, key.count, ids)).absorb(key.entries);
+  }
+  index_->stats_.keys = unreachable.size();
+}
+
+std::string ConceptIndexBuilder::joined_text(const std::vector<uint32_t>& ids) const {
   std::string joined;
   for (size_t i = 0; i < ids.size(); ++i) {
     if (i) joined += '-';
-    joined += index.stem_text(ids[i]);
+    joined += index_->stem_text(ids[i]);
   }
   return joined;
 }
 
-// Rewrites the ids of a key that holds a "-" stem into the stems a window
-// would need for an equal joined text: the "-"-separated pieces of that text,
-// each a known stem, in strictly ascending order. False, leaving `ids` as they
-// were, when no window can produce the key.
-bool ConceptIndexBuilder::rewrite_into_pieces(const ConceptIndex& index,
-                                              std::vector<uint32_t>& ids) {
-  const std::string joined = joined_text(index, ids);
+// Rewrites the (final, ascending) ids of a key that holds a "-" stem into the
+// stems a window would need for an equal joined text: the "-"-separated
+// pieces of that text, each a known stem, in strictly ascending order. False,
+// leaving `ids` as they were, when no window can produce the key.
+bool ConceptIndexBuilder::rewrite_into_pieces(std::vector<uint32_t>& ids) const {
+  const std::string joined = joined_text(ids);
   std::vector<uint32_t> pieces;
   for (size_t start = 0;;) {
     const size_t dash = joined.find('-', start);
     const size_t len = dash == std::string::npos ? std::string::npos : dash - start;
-    const uint32_t id = index.stems_.find(std::string_view(joined).substr(start, len));
+    const uint32_t id = index_->stems_.find(std::string_view(joined).substr(start, len));
     if (id == detail::StringMap::kMissing || (!pieces.empty() && id <= pieces.back())) return false;
     pieces.push_back(id);
     if (dash == std::string::npos) break;
@@ -337,16 +360,16 @@ uint32_t ConceptIndex::known_stem(std::string_view word) const {
 
 uint32_t ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
                               std::span<const uint32_t> distinct) const noexcept {
-  const uint64_t fp = fingerprint(set_hash, count);
+  const uint32_t fp = fingerprint(set_hash, count);
   for (size_t i = fp & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
     if (slot.row == kNoEntry) return kNoEntry;
-    if (slot.fingerprint != fp || slot.distinct != distinct.size()) continue;
-    // Verify: every stored id occurs in the window (both sides distinct and
-    // of equal size, so containment is equality).
+    if (slot.fingerprint != fp || slot.count != count) continue;
     const uint32_t* ids = ids_.data() + slot.ids_offset;
+    if (ids[0] != distinct.size()) continue;
+    // Both sides are distinct and of equal size, so containment is equality.
     bool equal = true;
-    for (uint32_t k = 0; k < slot.distinct && equal; ++k)
+    for (uint32_t k = 1; k <= ids[0] && equal; ++k)
       equal = std::find(distinct.begin(), distinct.end(), ids[k]) != distinct.end();
     if (equal) return slot.row;
   }
@@ -358,9 +381,9 @@ std::string_view ConceptIndex::stem_text(uint32_t id) const noexcept {
 }
 
 size_t ConceptIndex::memory_bytes() const noexcept {
-  return stems_.memory_bytes() + stem_offsets_.capacity() * sizeof(uint32_t) +
-         stem_arena_.capacity() + slots_.capacity() * sizeof(Slot) +
-         ids_.capacity() * sizeof(uint32_t);
+  return stems_.memory_bytes() + stem_hashes_.capacity() * sizeof(uint64_t) +
+         stem_offsets_.capacity() * sizeof(uint32_t) + stem_arena_.capacity() +
+         slots_.capacity() * sizeof(Slot) + ids_.capacity() * sizeof(uint32_t);
 }
 
 }  // namespace corvanta

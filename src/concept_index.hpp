@@ -8,12 +8,14 @@
 // variant whatever the order of the words.
 //
 // Representation. Stems are interned as ids numbered in byte-wise order of
-// their text, so "sorted distinct stems" is "sorted distinct ids". A key is
-// stored once with the one row a lookup reports (the first base entry, else
-// the first entry): the lists behind a key are never needed at match time.
-// A window probes with a commutative hash of its distinct ids (a sum of
-// per-id mixes, so windows grow one word at a time without rehashing) plus
-// its length, and a fingerprint hit is verified against the stored ids.
+// their text, so "sorted distinct stems" is "sorted distinct ids". Each stem
+// has a 64-bit hash of its text; a key's set hash is the sum of its distinct
+// stems' hashes, so a window grows one word at a time without rehashing, and
+// renumbering the stems after the build leaves every hash unchanged: the
+// table the build fills is the table recognition probes. A key is stored once
+// with the one row a lookup reports (the first base entry, else the first
+// entry); the lists behind a key are never needed at match time. A
+// fingerprint hit is verified against the stored count and ids.
 //
 // Keys compare as the joined text of their sorted stems ("-"-separated) and
 // their count. Text words never contain "-", but a few synonym-group stems do
@@ -59,15 +61,10 @@ class ConceptIndex {
   // kUnknown. Thread-safe: the stemmer and memo it uses are per thread.
   [[nodiscard]] uint32_t known_stem(std::string_view word) const;
 
-  // Mix of one stem id; a window's set hash is the sum over its distinct ids.
-  [[nodiscard]] static uint64_t stem_hash(uint32_t id) noexcept {
-    uint64_t x = (static_cast<uint64_t>(id) + 1) * 0x9E3779B97F4A7C15ull;
-    x ^= x >> 32;
-    x *= 0xD6E8FEB86659FD93ull;
-    return x ^ (x >> 32);
-  }
+  // Hash of one stem; a window's set hash is the sum over its distinct stems.
+  [[nodiscard]] uint64_t stem_hash(uint32_t id) const noexcept { return stem_hashes_[id]; }
 
-  // Row reported for the window whose distinct ids are `distinct` (any
+  // Row reported for the window whose distinct stem ids are `distinct` (any
   // order), whose set hash is `set_hash` and whose length is `count`; or
   // kNoEntry.
   [[nodiscard]] uint32_t lookup(uint64_t set_hash, uint32_t count,
@@ -84,22 +81,23 @@ class ConceptIndex {
   ConceptIndex() = default;
   friend class ConceptIndexBuilder;
 
+  // ids_[ids_offset] holds the distinct-stem count, the ids follow, ascending.
   struct Slot {
-    uint64_t fingerprint = 0;
-    uint32_t ids_offset = 0;  // into ids_; distinct ids, ascending
-    uint32_t distinct = 0;
+    uint32_t fingerprint = 0;
+    uint32_t ids_offset = 0;
     uint32_t row = kNoEntry;  // kNoEntry marks an empty slot
-    uint32_t pad = 0;
+    uint32_t count = 0;
   };
 
-  static uint64_t fingerprint(uint64_t set_hash, uint32_t count) noexcept {
+  static uint32_t fingerprint(uint64_t set_hash, uint32_t count) noexcept {
     uint64_t x = set_hash ^ (static_cast<uint64_t>(count) * 0xC2B2AE3D27D4EB4Full);
     x ^= x >> 29;
     x *= 0xBF58476D1CE4E5B9ull;
-    return x ^ (x >> 32);
+    return static_cast<uint32_t>(x ^ (x >> 32));
   }
 
   detail::StringMap stems_;  // stem text -> stem id
+  std::vector<uint64_t> stem_hashes_;
   std::vector<uint32_t> stem_offsets_;  // id -> [offsets[id], offsets[id+1]) in stem_arena_
   std::string stem_arena_;
   std::vector<Slot> slots_;
