@@ -46,11 +46,13 @@ struct Release {
 // Reads and checks the release file at `path` once, builds the ontology from
 // its last graph and the phenotype subtree from its first graph's edges.
 // Errors:
-//   Errc::kOs        the file cannot be opened or read; message is the
-//                    system's description + " (os error N)", or a fixed text
-//                    for a path containing NUL / naming a directory
-//   Errc::kRead      the document is not valid: message "Reading graph
-//                    document", cause "Reading JSON; <parser's message>"
+//   Errc::kOs        the file cannot be opened; message is the system's
+//                    description + " (os error N)", or "path contains a NUL
+//                    character"
+//   Errc::kRead      the open file cannot be read (a directory, say) or the
+//                    document is not valid: message "Reading graph
+//                    document", cause "Reading JSON; <parser's message>" (or
+//                    the system's description of the failed read)
 //   Errc::kInvariant "Obographs document should include at least one graph",
 //                    "ID should not be longer than 255 chars!",
 //                    "Curie prefix should not be longer than 255 chars!"
