@@ -1,0 +1,124 @@
+#include <doctest/doctest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "concept_index.hpp"
+#include "hpo.hpp"
+
+#ifndef CORVANTA_SHARED_DIR
+#define CORVANTA_SHARED_DIR "../shared"
+#endif
+
+namespace corvanta {
+namespace {
+
+// The row a window of text words finds, or -1.
+int find(const ConceptIndex& index, const std::vector<std::string>& words) {
+  std::vector<uint32_t> distinct;
+  uint64_t hash = 0;
+  for (const std::string& word : words) {
+    const uint32_t id = index.known_stem(word);
+    if (id == ConceptIndex::kUnknown) return -1;
+    if (std::find(distinct.begin(), distinct.end(), id) != distinct.end()) continue;
+    distinct.push_back(id);
+    hash += index.stem_hash(id);
+  }
+  const uint32_t row = index.lookup(hash, static_cast<uint32_t>(words.size()), distinct);
+  return row == ConceptIndex::kNoEntry ? -1 : static_cast<int>(row);
+}
+
+LabelTable table(std::initializer_list<const char*> surfaces) {
+  LabelTable labels;
+  int n = 0;
+  for (const char* surface : surfaces) labels.push_back({"HP:" + std::to_string(++n), surface});
+  return labels;
+}
+
+TEST_CASE("windows find label variants whatever the word order") {
+  const auto labels = table({
+      "Cardiac abnormality",           // 0: its variant {heart, abnorm} comes first...
+      "Abnormality of the heart",      // 1: ...but this base entry wins the lookup
+      "Recurrent fever",               // 2: modifier variant {fever}
+      "Recurrent cancer",              // 3: no {cancer} variant: cancer has 3+ group mates
+      "Multiple paroxysmal seizures",  // 4: two modifier variants, never both dropped
+      "Foo foo bar",                   // 5: repeated stem counts twice
+      "of the",                        // 6: only stop words: nothing indexed
+      "Tumor tumor growth",            // 7: a group mate replaces every occurrence
+  });
+  const auto index = ConceptIndex::build(labels);
+
+  struct Case {
+    std::vector<std::string> words;
+    int row;
+  };
+  const Case cases[] = {
+      {{"abnormality", "cardiac"}, 0},
+      {{"heart", "abnormality"}, 1},
+      {{"abnormalities", "heart"}, 1},
+      {{"fever", "recurrent"}, 2},
+      {{"fever"}, 2},
+      {{"cancer"}, -1},
+      {{"paroxysmal", "seizures"}, 4},
+      {{"seizures", "multiple"}, 4},
+      {{"seizures"}, -1},
+      {{"bar", "foo", "foo"}, 5},
+      {{"foo", "bar"}, -1},
+      {{"cancer", "growth", "cancer"}, 7},
+      {{"cancer", "growth", "tumor"}, -1},
+  };
+  for (const Case& c : cases) {
+    CAPTURE(c.words.front());
+    CHECK(find(*index, c.words) == c.row);
+  }
+  CHECK(index->known_stem("the") == ConceptIndex::kUnknown);
+}
+
+TEST_CASE("group mates join the vocabulary without any label holding them") {
+  const auto index = ConceptIndex::build(table({"Kidney cyst"}));
+  CHECK(index->known_stem("renal") != ConceptIndex::kUnknown);
+  CHECK(find(*index, {"renal", "cyst"}) == 0);
+  CHECK(find(*index, {"kidney", "keratocyst"}) == 0);
+}
+
+// Keys compare by the joined text of their sorted stems: the variant of row 2
+// with "triangular" replaced by its mate "delta-shap" is the key
+// "delta-shap-teeth" of three tokens, which is exactly what the words
+// "delta shaps teeth" produce.
+TEST_CASE("a key with a hyphenated group stem is found by its pieces") {
+  SUBCASE("the only entry") {
+    const auto index = ConceptIndex::build(table({"Delta", "Shaps", "Triangular triangular teeth"}));
+    CHECK(find(*index, {"delta", "shaps", "teeth"}) == 2);
+    CHECK(find(*index, {"teeth", "delta", "shaps"}) == 2);
+    CHECK(find(*index, {"delta", "shaps"}) == -1);
+  }
+  SUBCASE("a base entry with the same joined text wins, wherever it stands") {
+    const auto index = ConceptIndex::build(
+        table({"Delta", "Shaps", "Triangular triangular teeth", "Delta shaps teeth"}));
+    CHECK(find(*index, {"delta", "shaps", "teeth"}) == 3);
+  }
+  SUBCASE("pieces out of order reach nothing, but the key still counts") {
+    const auto index = ConceptIndex::build(table({"Delta", "Shaps", "Triangular face"}));
+    CHECK(find(*index, {"delta", "shaps", "face"}) == -1);
+    CHECK(index->stats().keys > index->stats().reachable_keys);
+  }
+}
+
+TEST_CASE("the real release builds the expected tables") {
+  auto built = build_from_path(CORVANTA_SHARED_DIR "/hpo/hp.json");
+  REQUIRE(built.ok());
+  const MatcherState& state = *built.value();
+  CHECK(state.version() == "2025-05-06");
+  CHECK(state.labels().size() == 40751);
+  CHECK(state.automaton().pattern_count() == 40751);
+  CHECK(state.index().stats().keys == 215148);
+  CHECK(state.index().stats().vocabulary == 10220);
+  const auto row = std::find_if(state.labels().begin(), state.labels().end(),
+                                [](const LabelEntry& e) { return e.term_id == "HP:6000863"; });
+  REQUIRE(row != state.labels().end());
+  CHECK(row->surface == "Elevated serum-ascites albumin gradient ");
+}
+
+}  // namespace
+}  // namespace corvanta
