@@ -9,6 +9,13 @@
 //   /tmp/bench_load_release ../shared/hpo/hp.json 20
 //
 // Prints the time of each run, then the minimum and the median.
+//
+// On the 2025-05-06 release (21.5 MB, 2-core VM, simdjson 3.0.1 icelake
+// kernel) a load takes about 41 ms: reading the file about 5, the simdjson
+// parse about 20 (a third of it page faults on fresh buffers), the typed
+// walk with the model about 10, the subtree under 4. Tried and dropped, no
+// change measured: comparing keys with an inline loop instead of memcmp,
+// and MADV_HUGEPAGE on the read buffer.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -3,8 +3,9 @@
 // sparse row form (offsets per parent, children in edge order). That keeps
 // the ~23k edges of a release in two allocations and makes the walk a scan
 // of integers. The first version sorted (parent, child) pairs of texts and
-// looked children up by binary search; text comparisons made it 8 ms of a
-// 52 ms load, against about 2 ms now (benchmarks/bench_load_release.cpp).
+// looked children up by binary search; text comparisons made it about 8 ms
+// of a 52 ms load, against under 4 ms now, most of it filling the result
+// set (benchmarks/bench_load_release.cpp).
 #include "ontology/phenotype_subtree.hpp"
 
 #include <cstdint>
