@@ -292,8 +292,14 @@ void ConceptIndexBuilder::finalize() {
     std::sort(ids, ids + distinct);
   }
   merge_aside_keys(final_id);
-  for (ConceptIndex::Slot& slot : index.slots_)
-    if (slot.row != ConceptIndex::kNoEntry) slot.row = key_entries_[slot.row].reported_row();
+  index.max_count_with_.assign(stem_texts_.size(), 0);
+  for (ConceptIndex::Slot& slot : index.slots_) {
+    if (slot.row == ConceptIndex::kNoEntry) continue;
+    slot.row = key_entries_[slot.row].reported_row();
+    const uint32_t* ids = index.ids_.data() + slot.ids_offset;
+    for (uint32_t k = 1; k <= ids[0]; ++k)
+      index.max_count_with_[ids[k]] = std::max(index.max_count_with_[ids[k]], slot.count);
+  }
   index.stats_.vocabulary = stem_texts_.size();
   index.stats_.entries = entry_count_;
   index.stats_.keys += key_entries_.size() + (has_empty_key_ ? 1 : 0);
@@ -383,6 +389,7 @@ std::string_view ConceptIndex::stem_text(uint32_t id) const noexcept {
 size_t ConceptIndex::memory_bytes() const noexcept {
   return stems_.memory_bytes() + stem_hashes_.capacity() * sizeof(uint64_t) +
          stem_offsets_.capacity() * sizeof(uint32_t) + stem_arena_.capacity() +
+         max_count_with_.capacity() * sizeof(uint32_t) +
          slots_.capacity() * sizeof(Slot) + ids_.capacity() * sizeof(uint32_t);
 }
 

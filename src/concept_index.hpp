@@ -73,6 +73,10 @@ class ConceptIndex {
   // Longest variant, in tokens: no longer window can match.
   [[nodiscard]] uint32_t max_count() const noexcept { return max_count_; }
 
+  // Longest variant that holds stem `id`: no window holding that stem and
+  // longer than this can match. Lets a growing window stop early.
+  [[nodiscard]] uint32_t max_count_with(uint32_t id) const noexcept { return max_count_with_[id]; }
+
   [[nodiscard]] const Stats& stats() const noexcept { return stats_; }
   [[nodiscard]] std::string_view stem_text(uint32_t id) const noexcept;
   [[nodiscard]] size_t memory_bytes() const noexcept;
@@ -98,6 +102,7 @@ class ConceptIndex {
 
   detail::StringMap stems_;  // stem text -> stem id
   std::vector<uint64_t> stem_hashes_;
+  std::vector<uint32_t> max_count_with_;  // by stem id
   std::vector<uint32_t> stem_offsets_;  // id -> [offsets[id], offsets[id+1]) in stem_arena_
   std::string stem_arena_;
   std::vector<Slot> slots_;

@@ -1,0 +1,61 @@
+// Recognition throughput of the native core over a JSON-lines corpus, without
+// the Python layer: the figure to profile when recognition gets slower.
+//
+// Build (CMake, with the benchmarks enabled) and run from the repository root:
+//   cmake -S . -B build/bench -DCORVANTA_MODULE=OFF -DCORVANTA_BENCHMARKS=ON
+//   cmake --build build/bench --target bench_recognition
+//   build/bench/bench_recognition ../shared/hpo/hp.json \
+//       ../shared/corpora/medical_abstracts_tc/docs.jsonl [rounds]
+#include <simdjson.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "hpo.hpp"
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: %s RELEASE CORPUS.jsonl [rounds]\n", argv[0]);
+    return 2;
+  }
+  const int rounds = argc > 3 ? std::atoi(argv[3]) : 5;
+  auto built = corvanta::build_from_path(argv[1]);
+  if (!built.ok()) {
+    std::fprintf(stderr, "%s\n", built.error().message.c_str());
+    return 1;
+  }
+  const corvanta::MatcherState& state = *built.value();
+
+  std::vector<std::string> texts;
+  simdjson::dom::parser parser;
+  simdjson::dom::document_stream docs;
+  if (parser.load_many(argv[2]).get(docs)) return 1;
+  size_t bytes = 0;
+  for (auto doc : docs) {
+    std::string_view text;
+    if (doc["text"].get_string().get(text)) continue;
+    texts.emplace_back(text);
+    bytes += text.size();
+  }
+
+  corvanta::HitList hits;
+  size_t hit_count = 0;
+  double best = 1e9;
+  for (int r = 0; r < rounds; ++r) {
+    hit_count = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::string& text : texts) {
+      corvanta::recognize(state, text, false, hits);
+      hit_count += hits.size();
+    }
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  std::printf("%zu texts, %.2f MB, %zu hits: %.1f ms (best of %d), %.1f MB/s, %.1f us/text\n",
+              texts.size(), bytes / 1e6, hit_count, best * 1e3, rounds, bytes / best / 1e6,
+              best / texts.size() * 1e6);
+  return 0;
+}
