@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -22,42 +23,64 @@ constexpr uint64_t kMaxWords = std::numeric_limits<uint32_t>::max();
 
 // ---- Compiled layout ----------------------------------------------------
 
-#ifndef AC_DENSE_DEPTH
-#define AC_DENSE_DEPTH 2
-#endif
-#ifndef AC_MAX_SPARSE
-#define AC_MAX_SPARSE 16
-#endif
 // States shallower than this get a full row.
-constexpr uint32_t kDenseDepth = AC_DENSE_DEPTH;
-// Deeper states with more transitions than this get a full row too.
-constexpr uint32_t kMaxSparse = AC_MAX_SPARSE;
+constexpr uint32_t kDenseDepth = 5;
+// Deeper states with more transitions than this get a full row too; sparse
+// keys are searched 16 at a time.
+constexpr uint32_t kMaxSparse = 16;
 
-constexpr uint32_t kDeadId = 0;
-constexpr uint32_t kDenseKind = 0xFF;
 constexpr uint32_t kKindMask = 0xFF;
 constexpr uint32_t kNoPattern = std::numeric_limits<uint32_t>::max();
+// Key bytes are read 16 at a time, possibly past the last record.
+constexpr uint32_t kPadWords = 4;
 
 constexpr uint32_t key_words(uint32_t n) { return (n + 3) / 4; }
+
+struct Layout {
+  const uint32_t* st;
+  uint32_t dense_end;  // ids below it are dense rows
+};
+
+// Bit 7 of every byte of `x` that is zero; exact up to the lowest one.
+constexpr uint64_t zero_bytes(uint64_t x) {
+  constexpr uint64_t kOnes = 0x0101010101010101;
+  return (x - kOnes) & ~x & (kOnes << 7);
+}
+
+// Position of `cls` among the first `n` (at most 16) key bytes, or -1.
+[[gnu::always_inline]] inline int find_key(const uint32_t* keys, uint32_t n, uint32_t cls) {
+  uint64_t lo;
+  uint64_t hi;
+  std::memcpy(&lo, keys, 8);
+  std::memcpy(&hi, keys + 2, 8);
+  if constexpr (std::endian::native == std::endian::big) {
+    lo = __builtin_bswap64(lo);
+    hi = __builtin_bswap64(hi);
+  }
+  const uint64_t spread = cls * 0x0101010101010101;
+  const uint64_t lo_mask = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+  const uint64_t hi_mask = n <= 8 ? 0 : n >= 16 ? ~uint64_t{0} : (uint64_t{1} << (8 * (n - 8))) - 1;
+  const uint64_t lo_hits = zero_bytes(lo ^ spread) & lo_mask;
+  const uint64_t hi_hits = zero_bytes(hi ^ spread) & hi_mask;
+  if (lo_hits != 0) return __builtin_ctzll(lo_hits) >> 3;
+  if (hi_hits != 0) return 8 + (__builtin_ctzll(hi_hits) >> 3);
+  return -1;
+}
 
 // One transition out of state `sid` on class `cls`, following failure links
 // until some state answers. Every chain ends in a dense state (the start
 // state or dead), whose rows are complete.
-[[gnu::always_inline]] inline uint32_t next_state(const uint32_t* st, uint32_t sid,
-                                                  uint32_t cls) noexcept {
+[[gnu::always_inline]] inline uint32_t next_state(Layout l, uint32_t sid, uint32_t cls) noexcept {
   for (;;) {
-    const uint32_t header = st[sid];
+    if (sid < l.dense_end) return l.st[sid + cls];
+    const uint32_t header = l.st[sid];
+    if (header == (cls << 8 | 1)) return l.st[sid + 2];
     const uint32_t kind = header & kKindMask;
-    if (kind == kDenseKind) return st[sid + 2 + cls];
-    if (kind == 1) {
-      if ((header >> 8) == cls) return st[sid + 2];
-    } else if (kind != 0) {
-      const auto* keys = reinterpret_cast<const uint8_t*>(st + sid + 2);
-      for (uint32_t k = 0; k < kind; ++k) {
-        if (keys[k] == cls) return st[sid + 2 + key_words(kind) + k];
-      }
+    if (kind > 1) {
+      const int at = find_key(l.st + sid + 2, kind, cls);
+      if (at >= 0) return l.st[sid + 2 + key_words(kind) + static_cast<uint32_t>(at)];
     }
-    sid = st[sid + 1];
+    sid = l.st[sid + 1];
   }
 }
 
@@ -67,63 +90,140 @@ constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 constexpr uint32_t kDeadNode = 0;
 constexpr uint32_t kRootNode = 1;
 
-// Children of a node form a singly linked list in byte order.
+struct Node {
+  uint32_t next_sibling = kNone;
+  uint32_t fail = kDeadNode;
+  // Before linking, the pattern ending here (lowest id among equals); after,
+  // the pattern reported on entering the node.
+  uint32_t match = kNone;
+  uint32_t row = kNone;  // index of the node's full row, if it compiles dense
+  uint16_t child_count = 0;
+  uint8_t byte = 0;  // label of the edge from the parent
+};
+
+// Nodes are created in sorted pattern order, which is depth-first preorder:
+// a node with children has its first child at the next id, and siblings are
+// linked in byte order.
 struct Trie {
-  std::vector<uint32_t> first_child;
-  std::vector<uint32_t> next_sibling;
-  std::vector<uint32_t> pattern;  // pattern ending here, lowest id wins
-  std::vector<uint8_t> byte;      // label of the edge from the parent
-  std::array<uint32_t, 256> root_child{};
+  std::vector<Node> nodes;
   std::array<bool, 256> byte_used{};
 
-  uint32_t add_node(uint8_t b) {
-    const auto id = static_cast<uint32_t>(byte.size());
-    first_child.push_back(kNone);
-    next_sibling.push_back(kNone);
-    pattern.push_back(kNone);
-    byte.push_back(b);
+  uint32_t add_child(uint32_t parent, uint8_t b) {
+    const auto id = static_cast<uint32_t>(nodes.size());
+    nodes.push_back(Node{.byte = b});
+    ++nodes[parent].child_count;
     byte_used[b] = true;
     return id;
-  }
-
-  [[nodiscard]] size_t node_count() const { return byte.size(); }
-
-  [[nodiscard]] uint32_t child(uint32_t node, uint8_t b) const {
-    if (node == kRootNode) return root_child[b];
-    for (uint32_t c = first_child[node]; c != kNone; c = next_sibling[c]) {
-      if (byte[c] >= b) return byte[c] == b ? c : kNone;
-    }
-    return kNone;
   }
 };
 
 std::string_view bytes_of(const std::string& s) { return {s.data(), s.size()}; }
 
-// Inserts the patterns in sorted order, so that each one shares exactly the
-// previous one's path up to their common prefix: no child lookups, new
-// nodes of one pattern are contiguous, and sibling lists come out sorted.
+// The ids of the non-empty patterns in byte order, equal patterns by id.
+// A most-significant-digit sort with 8-byte digits: each round sorts plain
+// integer keys and reads every pattern of a tied run once, instead of
+// comparing strings (labels share long prefixes such as "abnormality of").
+struct SortKey {
+  uint64_t digit;  // the 8 bytes at the current offset, big-endian, zero-padded
+  uint32_t rest;   // bytes left from the offset, capped at 9 (more than a digit)
+  uint32_t id;
+};
+
+// Up to 8 bytes as a big-endian integer, zero-padded: integer order is then
+// byte order.
+uint64_t big_endian_digit(const char* bytes, size_t available) {
+  uint64_t digit = 0;
+  if (available >= 8) {
+    std::memcpy(&digit, bytes, 8);
+    if constexpr (std::endian::native == std::endian::little) digit = __builtin_bswap64(digit);
+    return digit;
+  }
+  for (size_t b = 0; b < 8; ++b) {
+    digit = digit << 8 | (b < available ? static_cast<uint8_t>(bytes[b]) : 0);
+  }
+  return digit;
+}
+
+// Runs at least this long are sorted by radix, shorter ones by comparison.
+constexpr size_t kRadixMin = 256;
+
+// Stable least-significant-digit radix sort by (digit, rest), one byte per
+// pass; passes where every key has the same byte are skipped.
+void radix_sort(SortKey* keys, size_t n, std::vector<SortKey>& scratch) {
+  scratch.resize(n);
+  SortKey* from = keys;
+  SortKey* to = scratch.data();
+  for (int pass = -1; pass < 8; ++pass) {
+    const auto byte_of = [pass](const SortKey& k) {
+      return pass < 0 ? k.rest : static_cast<uint32_t>(k.digit >> (8 * pass)) & 0xFF;
+    };
+    std::array<size_t, 256> count{};
+    for (size_t i = 0; i < n; ++i) ++count[byte_of(from[i])];
+    if (count[byte_of(from[0])] == n) continue;
+    size_t sum = 0;
+    for (size_t& c : count) sum += std::exchange(c, sum);
+    for (size_t i = 0; i < n; ++i) to[count[byte_of(from[i])]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != keys) std::copy_n(from, n, keys);
+}
+
+std::vector<uint32_t> sorted_patterns(const std::vector<std::string>& patterns) {
+  using Key = SortKey;
+  constexpr uint32_t kMore = 9;
+  const auto by_digit = [](const Key& a, const Key& b) {
+    if (a.digit != b.digit) return a.digit < b.digit;
+    if (a.rest != b.rest) return a.rest < b.rest;
+    return a.id < b.id;
+  };
+  std::vector<Key> keys;
+  std::vector<Key> scratch;
+  keys.reserve(patterns.size());
+  for (size_t i = 0; i < patterns.size(); ++i) {
+    if (!patterns[i].empty()) keys.push_back({0, 0, static_cast<uint32_t>(i)});
+  }
+  struct Run {
+    size_t begin;
+    size_t end;
+    size_t offset;
+  };
+  std::vector<Run> runs{{0, keys.size(), 0}};
+  while (!runs.empty()) {
+    const Run run = runs.back();
+    runs.pop_back();
+    for (size_t i = run.begin; i < run.end; ++i) {
+      const std::string& p = patterns[keys[i].id];
+      const size_t left = p.size() - run.offset;
+      keys[i].digit = big_endian_digit(p.data() + run.offset, left);
+      keys[i].rest = static_cast<uint32_t>(std::min<size_t>(left, kMore));
+    }
+    if (run.end - run.begin >= kRadixMin) {
+      radix_sort(keys.data() + run.begin, run.end - run.begin, scratch);
+    } else {
+      std::sort(keys.begin() + run.begin, keys.begin() + run.end, by_digit);
+    }
+    for (size_t i = run.begin; i < run.end;) {
+      size_t j = i + 1;
+      while (j < run.end && keys[j].digit == keys[i].digit && keys[j].rest == keys[i].rest) ++j;
+      if (j - i > 1 && keys[i].rest == kMore) runs.push_back({i, j, run.offset + 8});
+      i = j;
+    }
+  }
+  std::vector<uint32_t> order(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].id;
+  return order;
+}
+
+// Sorted insertion: each pattern shares exactly the previous one's path up
+// to their common prefix, so no child is ever looked up, and one pattern's
+// new nodes are contiguous.
 Trie build_trie(const std::vector<std::string>& patterns, size_t total_bytes) {
   Trie trie;
-  trie.first_child.reserve(total_bytes + 2);
-  trie.next_sibling.reserve(total_bytes + 2);
-  trie.pattern.reserve(total_bytes + 2);
-  trie.byte.reserve(total_bytes + 2);
-  trie.add_node(0);  // dead
-  trie.add_node(0);  // root
-  trie.byte_used = {};
-  trie.root_child.fill(kNone);
+  trie.nodes.reserve(total_bytes + 2);
+  trie.nodes.emplace_back();  // dead
+  trie.nodes.emplace_back();  // root
 
-  std::vector<uint32_t> order;
-  order.reserve(patterns.size());
-  for (size_t i = 0; i < patterns.size(); ++i) {
-    if (!patterns[i].empty()) order.push_back(static_cast<uint32_t>(i));
-  }
-  // std::string_view compares bytes as unsigned char, as the trie does.
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    const int c = bytes_of(patterns[a]).compare(bytes_of(patterns[b]));
-    return c < 0 || (c == 0 && a < b);
-  });
-
+  const std::vector<uint32_t> order = sorted_patterns(patterns);
   std::vector<uint32_t> path{kRootNode};  // path[d]: node of the previous pattern's d-byte prefix
   std::string_view prev;
   for (const uint32_t id : order) {
@@ -133,73 +233,15 @@ Trie build_trie(const std::vector<std::string>& patterns, size_t total_bytes) {
     const uint32_t left_sibling = lcp + 1 < path.size() ? path[lcp + 1] : kNone;
     path.resize(lcp + 1);
     for (size_t d = lcp; d < p.size(); ++d) {
-      const auto b = static_cast<uint8_t>(p[d]);
-      const uint32_t parent = path[d];
-      const uint32_t node = trie.add_node(b);
-      if (d == lcp && left_sibling != kNone) {
-        trie.next_sibling[left_sibling] = node;
-      } else {
-        trie.first_child[parent] = node;
-      }
-      if (parent == kRootNode) trie.root_child[b] = node;
+      const uint32_t node = trie.add_child(path[d], static_cast<uint8_t>(p[d]));
+      if (d == lcp && left_sibling != kNone) trie.nodes[left_sibling].next_sibling = node;
       path.push_back(node);
     }
-    uint32_t& terminal = trie.pattern[path[p.size()]];
+    uint32_t& terminal = trie.nodes[path[p.size()]].match;
     if (terminal == kNone) terminal = id;
     prev = p;
   }
   return trie;
-}
-
-// ---- Failure links ------------------------------------------------------
-
-struct Links {
-  std::vector<uint32_t> bfs;    // node ids, root first, parents before children
-  std::vector<uint32_t> depth;
-  std::vector<uint32_t> fail;
-  std::vector<uint32_t> match;  // pattern recorded on entering the node
-};
-
-// Leftmost failure links: a node where a pattern ends fails to dead, so
-// after a match the search extends it or stops, never falls back to a match
-// starting further right. A node without a pattern of its own reports the
-// pattern of its failure target: the longest pattern that ends here, found
-// by falling back to a suffix before any longer match could still start.
-Links link_trie(const Trie& trie) {
-  const size_t n = trie.node_count();
-  Links links;
-  links.bfs.reserve(n - 1);
-  links.depth.assign(n, 0);
-  links.fail.assign(n, kDeadNode);
-  links.match.assign(n, kNone);
-
-  const auto follow = [&](uint32_t state, uint8_t b) {
-    for (;;) {
-      if (state == kDeadNode) return kDeadNode;
-      const uint32_t next = trie.child(state, b);
-      if (next != kNone) return next;
-      if (state == kRootNode) return kRootNode;
-      state = links.fail[state];
-    }
-  };
-
-  links.bfs.push_back(kRootNode);
-  for (size_t head = 0; head < links.bfs.size(); ++head) {
-    const uint32_t parent = links.bfs[head];
-    for (uint32_t node = trie.first_child[parent]; node != kNone; node = trie.next_sibling[node]) {
-      links.bfs.push_back(node);
-      links.depth[node] = links.depth[parent] + 1;
-      if (trie.pattern[node] != kNone) {
-        links.match[node] = trie.pattern[node];
-        continue;  // fail stays dead
-      }
-      const uint32_t fail =
-          parent == kRootNode ? kRootNode : follow(links.fail[parent], trie.byte[node]);
-      links.fail[node] = fail;
-      links.match[node] = links.match[fail];
-    }
-  }
-  return links;
 }
 
 // ---- Byte classes -------------------------------------------------------
@@ -221,6 +263,107 @@ ByteClasses make_classes(const std::array<bool, 256>& used) {
   classes.count = next;
   return classes;
 }
+
+// ---- Failure links ------------------------------------------------------
+
+// Complete rows (every class answered, failures resolved) of the nodes that
+// compile to dense states, and of dead (row 0).
+struct Rows {
+  std::vector<uint32_t> cells;
+  uint32_t width = 0;
+
+  [[nodiscard]] const uint32_t* row(uint32_t index) const {
+    return cells.data() + size_t{index} * width;
+  }
+};
+
+// How many queue entries ahead the linker prefetches nodes.
+constexpr size_t kPrefetchDistance = 16;
+
+class Linker {
+ public:
+  Linker(Trie& trie, const ByteClasses& classes) : nodes_(trie.nodes), classes_(classes) {}
+
+  // Leftmost failure links, breadth first (failure targets are always
+  // shallower). A node where a pattern ends fails to dead: after a match the
+  // search extends it or stops, and never falls back to a match starting
+  // further right. A node without a pattern of its own reports the pattern
+  // of its failure target: the longest pattern ending there, found before
+  // the failure chain drops below a match.
+  Rows link() {
+    rows_.width = classes_.count;
+    rows_.cells.assign(rows_.width, kDeadNode);
+    nodes_[kDeadNode].row = 0;
+    nodes_[kDeadNode].fail = kDeadNode;
+    nodes_[kRootNode].fail = kDeadNode;
+    add_row(kRootNode);
+
+    std::vector<uint32_t> queue;
+    queue.reserve(nodes_.size() - 1);
+    queue.push_back(kRootNode);
+    uint32_t child_depth = 1;
+    for (size_t head = 0, level_end = 1; head < queue.size(); ++head) {
+      if (head == level_end) {
+        ++child_depth;
+        level_end = queue.size();
+      }
+      if (head + kPrefetchDistance < queue.size()) {
+        const uint32_t ahead = queue[head + kPrefetchDistance];
+        __builtin_prefetch(&nodes_[ahead]);
+        __builtin_prefetch(&nodes_[ahead + 1]);
+      }
+      if (head + kPrefetchDistance / 2 < queue.size()) {
+        __builtin_prefetch(&nodes_[nodes_[queue[head + kPrefetchDistance / 2]].fail]);
+      }
+      const uint32_t parent = queue[head];
+      uint32_t c = parent + 1;
+      for (uint32_t k = nodes_[parent].child_count; k > 0; --k, c = nodes_[c].next_sibling) {
+        queue.push_back(c);
+        Node& node = nodes_[c];
+        if (node.match == kNone) {
+          node.fail = parent == kRootNode ? kRootNode
+                                          : step(nodes_[parent].fail, classes_.of[node.byte]);
+          node.match = nodes_[node.fail].match;
+        } else {
+          node.fail = kDeadNode;
+        }
+        if (child_depth < kDenseDepth || node.child_count > kMaxSparse) add_row(c);
+      }
+    }
+    return std::move(rows_);
+  }
+
+ private:
+  // The node reached from `node` on class `cls`, following failure links.
+  [[nodiscard]] uint32_t step(uint32_t node, uint32_t cls) const {
+    for (;;) {
+      const Node& nd = nodes_[node];
+      if (nd.row != kNone) return rows_.cells[size_t{nd.row} * rows_.width + cls];
+      uint32_t c = node + 1;
+      for (uint32_t k = nd.child_count; k > 0; --k, c = nodes_[c].next_sibling) {
+        if (classes_.of[nodes_[c].byte] == cls) return c;
+      }
+      node = nd.fail;
+    }
+  }
+
+  void add_row(uint32_t v) {
+    const size_t begin = rows_.cells.size();
+    rows_.cells.resize(begin + rows_.width);
+    for (uint32_t cls = 0; cls < rows_.width; ++cls) {
+      rows_.cells[begin + cls] = v == kRootNode ? kRootNode : step(nodes_[v].fail, cls);
+    }
+    uint32_t c = v + 1;
+    for (uint32_t k = nodes_[v].child_count; k > 0; --k, c = nodes_[c].next_sibling) {
+      rows_.cells[begin + classes_.of[nodes_[c].byte]] = c;
+    }
+    nodes_[v].row = static_cast<uint32_t>(begin / rows_.width);
+  }
+
+  std::vector<Node>& nodes_;
+  const ByteClasses& classes_;
+  Rows rows_;
+};
 
 [[gnu::cold]] Error capacity_error(std::string message) {
   return Error{Errc::kMatcherBuild, std::move(message), {}};
@@ -244,84 +387,95 @@ Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
                           std::to_string(kMaxTrieNodes) + " states");
   }
 
-  const Trie trie = build_trie(patterns, total_bytes);
-  const Links links = link_trie(trie);
+  Trie trie = build_trie(patterns, total_bytes);
   const ByteClasses classes = make_classes(trie.byte_used);
+  const Rows rows = Linker(trie, classes).link();
+  const std::vector<Node>& nodes = trie.nodes;
+  const auto n = static_cast<uint32_t>(nodes.size());
 
-  const size_t n = trie.node_count();
-  std::vector<uint32_t> child_count(n, 0);
-  for (size_t v = 0; v < n; ++v) {
-    for (uint32_t c = trie.first_child[v]; c != kNone; c = trie.next_sibling[c]) ++child_count[v];
-  }
-  const auto is_dense = [&](uint32_t v) {
-    return links.depth[v] < kDenseDepth || child_count[v] > kMaxSparse;
+  // Four groups of ids: dense rows without, then with a match (dead
+  // first), then sparse records with, then without a match. "Dense" and
+  // "dead or match" are then each one comparison on the id. A match state's
+  // pattern id sits in the word before it. Within a group ids follow the
+  // trie's preorder, so a pattern's chain of one-transition states is
+  // contiguous.
+  enum Group : uint8_t { kDensePlain, kDenseMatch, kSparseMatch, kSparsePlain, kGroups };
+  const auto group_of = [](const Node& node) {
+    const bool match = node.match != kNone;
+    if (node.row != kNone) return match ? kDenseMatch : kDensePlain;
+    return match ? kSparseMatch : kSparsePlain;
   };
-  const auto record_words = [&](uint32_t v) -> uint64_t {
-    const uint32_t k = child_count[v];
-    if (is_dense(v)) return 2 + uint64_t{classes.count};
-    if (k <= 1) return 2 + k;
-    return 2 + key_words(k) + k;
+  const auto record_words = [&](const Node& node) -> uint64_t {
+    const uint32_t k = node.child_count;
+    const uint64_t prefix = node.match != kNone ? 1 : 0;
+    if (node.row != kNone) return prefix + classes.count;
+    if (k <= 1) return prefix + 2 + k;
+    return prefix + 2 + key_words(k) + k;
   };
 
-  // Ids: dead, then match states (each preceded by its pattern id), then the
-  // rest, so that "dead or match" is one comparison.
-  std::vector<uint32_t> id(n, kDeadId);
-  uint64_t words = 2 + uint64_t{classes.count};
-  uint32_t max_special = kDeadId;
-  for (const bool matches : {true, false}) {
-    for (const uint32_t v : links.bfs) {
-      if ((links.match[v] != kNone) != matches) continue;
-      words += matches ? 1 : 0;
-      if (words > kMaxWords) break;
-      id[v] = static_cast<uint32_t>(words);
-      if (matches) max_special = id[v];
-      words += record_words(v);
-    }
-  }
+  std::array<uint64_t, kGroups + 1> group_start{};
+  group_start[kDenseMatch + 1] = classes.count;  // dead opens the match groups
+  for (uint32_t v = kRootNode; v < n; ++v) group_start[group_of(nodes[v]) + 1] += record_words(nodes[v]);
+  for (size_t g = 1; g <= kGroups; ++g) group_start[g] += group_start[g - 1];
+  const uint64_t words = group_start[kGroups] + kPadWords;
   if (words > kMaxWords) {
     return capacity_error("automaton too large (" + std::to_string(words) + " words); at most " +
                           std::to_string(kMaxWords) + " are addressable");
   }
+  std::vector<uint32_t> id(n, 0);
+  std::array<uint64_t, kGroups> cursor{};
+  std::copy_n(group_start.begin(), kGroups, cursor.begin());
+  id[kDeadNode] = static_cast<uint32_t>(cursor[kDenseMatch]);
+  cursor[kDenseMatch] += classes.count;
+  uint32_t max_special = id[kDeadNode];
+  for (uint32_t v = kRootNode; v < n; ++v) {
+    const Node& node = nodes[v];
+    uint64_t& at = cursor[group_of(node)];
+    if (node.match != kNone) {
+      id[v] = static_cast<uint32_t>(at + 1);
+      max_special = std::max(max_special, id[v]);
+    } else {
+      id[v] = static_cast<uint32_t>(at);
+    }
+    at += record_words(node);
+  }
+  const auto dense_end = static_cast<uint32_t>(group_start[kSparseMatch]);
 
   std::unique_ptr<AhoCorasick> ac(new AhoCorasick());
   ac->states_.assign(words, 0);
   ac->byte_class_ = classes.of;
   ac->start_ = id[kRootNode];
-  ac->max_special_ = max_special;
+  ac->dense_end_ = dense_end;
+  ac->dead_ = id[kDeadNode];
+  ac->special_span_ = max_special - id[kDeadNode];
   ac->pattern_len_.resize(patterns.size());
   for (size_t i = 0; i < patterns.size(); ++i) {
     ac->pattern_len_[i] = static_cast<uint32_t>(patterns[i].size());
   }
 
   uint32_t* st = ac->states_.data();
-  st[kDeadId] = kDenseKind;  // its row and failure link are all dead
-  // Parents' failure targets precede them in breadth-first order, so dense
-  // rows can take their misses from already compiled states.
-  for (const uint32_t v : links.bfs) {
+  std::fill_n(st + id[kDeadNode], classes.count, id[kDeadNode]);
+  for (uint32_t v = kRootNode; v < n; ++v) {
+    const Node& node = nodes[v];
     const uint32_t sid = id[v];
-    if (links.match[v] != kNone) st[sid - 1] = links.match[v];
-    st[sid + 1] = id[links.fail[v]];
-    const uint32_t k = child_count[v];
-    if (is_dense(v)) {
-      st[sid] = kDenseKind;
-      uint32_t* row = st + sid + 2;
-      for (uint32_t cls = 0; cls < classes.count; ++cls) {
-        row[cls] = v == kRootNode ? sid : next_state(st, id[links.fail[v]], cls);
-      }
-      for (uint32_t c = trie.first_child[v]; c != kNone; c = trie.next_sibling[c]) {
-        row[classes.of[trie.byte[c]]] = id[c];
-      }
-    } else if (k == 1) {
-      const uint32_t c = trie.first_child[v];
-      st[sid] = 1 | (uint32_t{classes.of[trie.byte[c]]} << 8);
-      st[sid + 2] = id[c];
+    if (node.match != kNone) st[sid - 1] = node.match;
+    const uint32_t k = node.child_count;
+    if (node.row != kNone) {
+      const uint32_t* row = rows.row(node.row);
+      for (uint32_t cls = 0; cls < classes.count; ++cls) st[sid + cls] = id[row[cls]];
+      continue;
+    }
+    st[sid + 1] = id[node.fail];
+    if (k == 1) {
+      st[sid] = 1 | (uint32_t{classes.of[nodes[v + 1].byte]} << 8);
+      st[sid + 2] = id[v + 1];
     } else {
       st[sid] = k;
       auto* keys = reinterpret_cast<uint8_t*>(st + sid + 2);
       uint32_t* targets = st + sid + 2 + key_words(k);
-      uint32_t i = 0;
-      for (uint32_t c = trie.first_child[v]; c != kNone; c = trie.next_sibling[c], ++i) {
-        keys[i] = classes.of[trie.byte[c]];
+      uint32_t c = v + 1;
+      for (uint32_t i = 0; i < k; ++i, c = nodes[c].next_sibling) {
+        keys[i] = classes.of[nodes[c].byte];
         targets[i] = id[c];
       }
     }
@@ -332,17 +486,18 @@ Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
 bool AhoCorasick::find(std::string_view text, size_t from, AcMatch& out) const noexcept {
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   const size_t n = text.size();
-  const uint32_t* st = states_.data();
+  const Layout layout{states_.data(), dense_end_};
   const uint8_t* cls = byte_class_.data();
-  const uint32_t max_special = max_special_;
+  const uint32_t dead = dead_;
+  const uint32_t special_span = special_span_;
   uint32_t sid = start_;
   uint32_t best = kNoPattern;
   size_t best_end = 0;
   for (size_t i = from; i < n; ++i) {
-    sid = next_state(st, sid, cls[bytes[i]]);
-    if (sid <= max_special) [[unlikely]] {
-      if (sid == kDeadId) break;
-      best = st[sid - 1];
+    sid = next_state(layout, sid, cls[bytes[i]]);
+    if (sid - dead <= special_span) [[unlikely]] {
+      if (sid == dead) break;
+      best = layout.st[sid - 1];
       best_end = i + 1;
     }
   }
@@ -352,7 +507,6 @@ bool AhoCorasick::find(std::string_view text, size_t from, AcMatch& out) const n
   out.byte_begin = best_end - pattern_len_[best];
   return true;
 }
-
 size_t AhoCorasick::pattern_count() const noexcept { return pattern_len_.size(); }
 
 size_t AhoCorasick::memory_bytes() const noexcept {

@@ -55,8 +55,11 @@ class AhoCorasick {
   std::array<uint8_t, 256> byte_class_{};
   // Id of the unanchored start state.
   uint32_t start_ = 0;
-  // Ids 0 (dead) through max_special_ are dead or match states.
-  uint32_t max_special_ = 0;
+  // Ids below dense_end_ are dense rows.
+  uint32_t dense_end_ = 0;
+  // Ids dead_ through dead_ + special_span_ are dead or match states.
+  uint32_t dead_ = 0;
+  uint32_t special_span_ = 0;
 };
 
 }  // namespace corvanta
