@@ -175,17 +175,6 @@ Status read_string_list(dom::element value, StringList* out) {
   return {};
 }
 
-// Checks a list of records with `read_element(element)`.
-template <class ReadElement>
-Status read_record_list(dom::element value, dom::array& out, bool& present,
-                        ReadElement&& read_element) {
-  if (value.is_null()) return {};
-  if (value.get_array().get(out) != simdjson::SUCCESS) return type_error(value, "a sequence");
-  present = true;
-  for (dom::element element : out) CORVANTA_TRY_STATUS(read_element(element));
-  return {};
-}
-
 enum class PropertyValueKind { kBasic, kDefinition, kSynonym, kXref };
 
 class DocumentReader {
@@ -415,12 +404,11 @@ Status DocumentReader::read_meta(dom::element value, MetaRecord& out) {
 
 Status DocumentReader::read_property_value_list(dom::element value, PropertyValueKind kind,
                                                 PropertyValueList& out) {
+  if (value.is_null()) return {};
   dom::array array;
-  bool present = false;
-  CORVANTA_TRY_STATUS(read_record_list(value, array, present, [&](dom::element element) {
-    return read_property_value(element, kind);
-  }));
-  if (present) out = PropertyValueList(array);
+  if (value.get_array().get(array) != simdjson::SUCCESS) return type_error(value, "a sequence");
+  for (dom::element element : array) CORVANTA_TRY_STATUS(read_property_value(element, kind));
+  out = PropertyValueList(array);
   return {};
 }
 
@@ -436,7 +424,8 @@ Status DocumentReader::read_property_value(dom::element value, PropertyValueKind
   if (value.get_object().get(object) != simdjson::SUCCESS) {
     return type_error(value, kNames[static_cast<size_t>(kind)]);
   }
-  const bool pred_required = kind == PropertyValueKind::kBasic || kind == PropertyValueKind::kSynonym;
+  const bool pred_required =
+      kind == PropertyValueKind::kBasic || kind == PropertyValueKind::kSynonym;
   FieldSet fields(kKeys);
   for (dom::key_value_pair field : object) {
     size_t at = fields.index(field.key);

@@ -24,8 +24,8 @@ constexpr std::array<std::string_view, 4> kSynonymScopes = {
 
 // The synonym types, as what follows the OBO PURL base in `synonymType`.
 constexpr std::array<std::string_view, 8> kSynonymTypeSuffixes = {
-    "hp#layperson",      "hp#abbreviation",        "hp#uk_spelling",
-    "hp#obsolete_synonym", "hp#plural_form",       "hp#allelic_requirement",
+    "hp#layperson",       "hp#abbreviation",        "hp#uk_spelling",
+    "hp#obsolete_synonym", "hp#plural_form",         "hp#allelic_requirement",
     "go#systematic_synonym", "go#syngo_official_label"};
 
 bool is_synonym_scope(std::string_view pred) noexcept {
@@ -72,7 +72,8 @@ class TermBuilder final : public NodeSink {
       if (node.meta->deprecated) return {};
     }
     std::string id_text = id.to_string();
-    Term& term = terms_.emplace_back(Term{std::move(id), std::move(id_text), std::string(*node.lbl), {}});
+    Term& term =
+        terms_.emplace_back(Term{std::move(id), std::move(id_text), std::string(*node.lbl), {}});
     term.synonyms.reserve(synonyms_.size());
     for (std::string_view text : synonyms_) term.synonyms.push_back(Synonym{std::string(text)});
     return {};

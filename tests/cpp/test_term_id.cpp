@@ -151,10 +151,12 @@ TEST_CASE("CURIE and cross-reference splitting") {
       {"", std::nullopt, std::nullopt},
       {":", CurieParts{"", ""}, CurieParts{"", ""}},
       {"_x", CurieParts{"", "x"}, CurieParts{"", "x"}},
-      {"https://orcid.org/0000-0002-1825-0097", CurieParts{"https", "//orcid.org/0000-0002-1825-0097"},
+      {"https://orcid.org/0000-0002-1825-0097",
+       CurieParts{"https", "//orcid.org/0000-0002-1825-0097"},
        CurieParts{"ORCID", "0000-0002-1825-0097"}},
       {"https://orcid.org/", CurieParts{"https", "//orcid.org/"}, CurieParts{"ORCID", ""}},
-      {"http://orcid.org/1", CurieParts{"http", "//orcid.org/1"}, CurieParts{"http", "//orcid.org/1"}},
+      {"http://orcid.org/1", CurieParts{"http", "//orcid.org/1"},
+       CurieParts{"http", "//orcid.org/1"}},
   };
   for (const Case& c : cases) {
     CAPTURE(c.text);
