@@ -18,6 +18,9 @@
 
 #include <array>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -462,6 +465,55 @@ Status DocumentReader::read_property_value(dom::element value, PropertyValueKind
   return fields.require(1);
 }
 
+bool is_number_char(char c) noexcept {
+  return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// Whether `token`, a JSON integer, lies beyond 64 bits (signed for a
+// negative one) but within the range of a double.
+bool is_wide_integer(const std::string& token) noexcept {
+  if (token.find_first_of(".eE+") != std::string::npos) return false;
+  const char* end = token.data() + token.size();
+  uint64_t unsigned_value = 0;
+  int64_t signed_value = 0;
+  const std::from_chars_result parsed =
+      token[0] == '-' ? std::from_chars(token.data(), end, signed_value)
+                      : std::from_chars(token.data(), end, unsigned_value);
+  return parsed.ec == std::errc::result_out_of_range &&
+         std::isfinite(std::strtod(token.c_str(), nullptr));
+}
+
+// simdjson rejects integers beyond 64 bits, which JSON allows and which a
+// reader of this format takes as doubles (failing only beyond the double
+// range). No record of the format holds a number, so such an integer is
+// either skipped or of a wrong type anyway: blanking each one to a "0" of
+// the same width keeps the document's verdict and lets simdjson parse it.
+// Returns whether anything was blanked. Runs only after a number error.
+[[gnu::cold]] bool blank_wide_integers(char* text, size_t size) {
+  bool blanked = false;
+  size_t at = 0;
+  while (at < size) {
+    if (text[at] == '"') {
+      for (++at; at < size && text[at] != '"'; ++at) {
+        if (text[at] == '\\') ++at;
+      }
+      ++at;
+    } else if (text[at] == '-' || (text[at] >= '0' && text[at] <= '9')) {
+      const size_t begin = at;
+      while (at < size && is_number_char(text[at])) ++at;
+      const std::string token(text + begin, at - begin);
+      if (is_wide_integer(token)) {
+        text[begin] = '0';
+        std::memset(text + begin + 1, ' ', token.size() - 1);
+        blanked = true;
+      }
+    } else {
+      ++at;
+    }
+  }
+  return blanked;
+}
+
 }  // namespace
 
 Status ObographsReader::read_file(std::string_view path) {
@@ -507,9 +559,11 @@ Status ObographsReader::read_file(std::string_view path) {
 Result<GraphsRecord> ObographsReader::read(std::string_view path, NodeSink& sink) {
   CORVANTA_TRY_STATUS(read_file(path));
   dom::element root;
-  if (simdjson::error_code code = parser_.parse(buffer_.data(), size_, false).get(root)) {
-    return read_error(simdjson::error_message(code));
+  simdjson::error_code code = parser_.parse(buffer_.data(), size_, false).get(root);
+  if (code == simdjson::NUMBER_ERROR && blank_wide_integers(buffer_.data(), size_)) {
+    code = parser_.parse(buffer_.data(), size_, false).get(root);
   }
+  if (code != simdjson::SUCCESS) return read_error(simdjson::error_message(code));
   return DocumentReader(sink).read_document(root);
 }
 

@@ -2,7 +2,8 @@
 //
 // The file is read whole and parsed once into a simdjson DOM, which checks
 // everything that is JSON-level: UTF-8, byte-order mark, NaN/Infinity, lone
-// surrogates in \u escapes, nesting beyond 1024 levels (root counted). A
+// surrogates in \u escapes, nesting beyond 1024 levels (root counted);
+// integers beyond 64 bits, which simdjson refuses, are let through. A
 // walk over the DOM then checks the records of the format in every graph:
 // required keys, JSON types (null for an optional key means absent), listed
 // keys occurring twice in one object, node `type` values, nested `meta`.

@@ -214,6 +214,10 @@ TEST_CASE("JSON-level failures anywhere in the document") {
   // The root object is the first level, so 1023 arrays under it make 1024.
   CHECK(load_json(with_unknown(nested(1023))).release.ok());
   CHECK(load_json(with_unknown(R"("\ud83d\ude00 \u0000")")).release.ok());
+  // Integers beyond 64 bits are JSON, read as doubles; beyond doubles they are not.
+  CHECK(load_json(with_unknown("[18446744073709551616,-9223372036854775809,1e300,"
+                               "\"18446744073709551616\",123456789012345678901234567890]"))
+            .release.ok());
 
   const std::string cases[] = {
       "",
@@ -233,6 +237,8 @@ TEST_CASE("JSON-level failures anywhere in the document") {
       with_unknown("\"\xed\xa0\x80\""),
       with_unknown("\"tab\there\""),
       with_unknown("[1,]"),
+      with_unknown("1e400"),
+      with_unknown("[18446744073709551616," + std::string(400, '9') + "]"),
   };
   for (const std::string& json : cases) {
     CAPTURE(json.substr(0, 80));
@@ -277,6 +283,7 @@ TEST_CASE("typed checks reject wrong records in every graph and every meta") {
       {in_graph("", R"({"sub":"a","pred":"is_a","obj":"b","meta":{"deprecated":"no"}})"),
        "expected a boolean"},
       {node_meta(R"({"deprecated":"yes"})"), "string \"yes\", expected a boolean"},
+      {node_meta(R"({"deprecated":18446744073709551616})"), "expected a boolean"},
       {node_meta(R"({"comments":[1]})"), "expected a string"},
       {node_meta(R"({"subsets":"s"})"), "expected a sequence"},
       {node_meta(R"({"definition":{"xrefs":[]}})"), "missing field `val`"},
