@@ -20,6 +20,7 @@
 #include "concept_index.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 #include <set>
 #include <utility>
@@ -34,9 +35,51 @@ namespace {
 
 constexpr uint32_t kNone = UINT32_MAX;
 
-text::Stemmer& thread_stemmer() {
-  thread_local text::Stemmer stemmer;
-  return stemmer;
+// Each index gets a serial number that no other index of the process shares,
+// so a thread's word cache can tell whose stem ids it holds.
+std::atomic<uint64_t> g_next_serial{1};
+
+// A thread's memory of the words it has classified: for each word, the stem
+// id that the index with serial `serial` gave it (kUnknown included). A word
+// seen before under the same index costs one probe; under another index, one
+// more probe of that index's stems. Bounded like the stemmer's own memo.
+class WordCache {
+ public:
+  uint32_t stem_id(std::string_view word, uint64_t serial, const detail::StringMap& stems) {
+    uint32_t slot = words_.find(word);
+    if (slot == detail::StringMap::kMissing) {
+      if (words_.size() >= text::Stemmer::kMemoWords) {
+        words_.clear();
+        entries_.clear();
+      }
+      const std::string_view stem = stemmer_.stem(word);
+      slot = static_cast<uint32_t>(entries_.size());
+      entries_.push_back(Entry{0, 0, std::string(stem)});
+      words_.insert(word, slot);
+    }
+    Entry& entry = entries_[slot];
+    if (entry.serial != serial) {
+      const uint32_t id = stems.find(entry.stem);
+      entry.id = id == detail::StringMap::kMissing ? ConceptIndex::kUnknown : id;
+      entry.serial = serial;
+    }
+    return entry.id;
+  }
+
+ private:
+  struct Entry {
+    uint64_t serial;
+    uint32_t id;
+    std::string stem;
+  };
+  text::Stemmer stemmer_;
+  detail::StringMap words_;
+  std::vector<Entry> entries_;
+};
+
+WordCache& thread_word_cache() {
+  thread_local WordCache cache;
+  return cache;
 }
 
 }  // namespace
@@ -47,6 +90,7 @@ class ConceptIndexBuilder {
       : labels_(labels), groups_(build_synonym_groups(stemmer_)) {
     for (std::string_view word : kModifierWords) modifier_stems_.emplace_back(stemmer_.stem(word));
     index_.reset(new ConceptIndex());
+    index_->serial_ = g_next_serial.fetch_add(1, std::memory_order_relaxed);
     resize_table(1 << 16);
   }
 
@@ -360,8 +404,7 @@ std::unique_ptr<const ConceptIndex> ConceptIndex::build(const LabelTable& labels
 }
 
 uint32_t ConceptIndex::known_stem(std::string_view word) const {
-  const uint32_t id = stems_.find(thread_stemmer().stem(word));
-  return id == detail::StringMap::kMissing ? kUnknown : id;
+  return thread_word_cache().stem_id(word, serial_, stems_);
 }
 
 uint32_t ConceptIndex::lookup(uint64_t set_hash, uint32_t count,

@@ -24,7 +24,7 @@
 // text, and it is stored under those pieces.
 //
 // Immutable after build; lookups only read it. Stemming at match time uses a
-// per-thread stemmer and memo, never state of the index.
+// per-thread stemmer and word cache, never state of the index.
 #pragma once
 
 #include <cstddef>
@@ -108,6 +108,7 @@ class ConceptIndex {
   std::vector<Slot> slots_;
   std::vector<uint32_t> ids_;
   size_t mask_ = 0;
+  uint64_t serial_ = 0;  // unique per index in this process
   uint32_t max_count_ = 0;
   Stats stats_;
 };
