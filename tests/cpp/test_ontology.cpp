@@ -214,6 +214,13 @@ TEST_CASE("JSON-level failures anywhere in the document") {
   // The root object is the first level, so 1023 arrays under it make 1024.
   CHECK(load_json(with_unknown(nested(1023))).release.ok());
   CHECK(load_json(with_unknown(R"("\ud83d\ude00 \u0000")")).release.ok());
+  // Metas nested in synonyms down to the depth limit: three levels per meta,
+  // below root, graphs, graph, nodes and node.
+  std::string deep_meta = "{}";
+  for (int level = 0; level < 339; ++level) {
+    deep_meta = R"({"synonyms":[{"pred":"p","val":"v","meta":)" + deep_meta + "}]}";
+  }
+  CHECK(load_json(document(hp_node("1", "x", deep_meta))).release.ok());
   // Integers beyond 64 bits are JSON, read as doubles; beyond doubles they are not.
   CHECK(load_json(with_unknown("[18446744073709551616,-9223372036854775809,1e300,"
                                "\"18446744073709551616\",123456789012345678901234567890]"))
