@@ -1,13 +1,32 @@
 #!/usr/bin/env bash
-# The main job: installs what is needed, then annotates a clinical note.
-#   bash scripts/annotate.sh [NOTE] [--hpo RELEASE]
-# Without --hpo it uses ../shared/hpo/hp.json when present, else the latest
-# release fetched once into ~/.cache/corvanta.
+# The main job: installs what is needed, then annotates a clinical note and
+# prints its hits as a table, negated ones marked.
+#   bash scripts/annotate.sh [NOTE...] [--hpo RELEASE] [other `corvanta annotate` options]
+# Without a note it annotates examples/sample_note.txt. Without --hpo it uses
+# ../shared/hpo/hp.json when present, else the latest release, fetched once
+# into the user cache directory (~/.cache/corvanta).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >&2
+
+has_note=false has_hpo=false has_format=false takes_value=false
+for arg in "$@"; do
+  if $takes_value; then takes_value=false; continue; fi
+  case $arg in
+    --hpo) has_hpo=true takes_value=true ;;
+    --hpo=*) has_hpo=true ;;
+    --format) has_format=true takes_value=true ;;
+    --format=*) has_format=true ;;
+    -o|--output|--cache-dir|--glob|--encoding) takes_value=true ;;
+    -) has_note=true ;;
+    -*) ;;
+    *) has_note=true ;;
+  esac
+done
 args=("$@")
-if [[ " $* " != *" --hpo "* ]] && [ -f ../shared/hpo/hp.json ]; then
+$has_note || args+=(examples/sample_note.txt)
+$has_format || args+=(--format table)
+if ! $has_hpo && [ -f ../shared/hpo/hp.json ]; then
   args+=(--hpo ../shared/hpo/hp.json)
 fi
-exec .venv/bin/python examples/annotate_note.py "${args[@]}"
+exec .venv/bin/corvanta annotate "${args[@]}"

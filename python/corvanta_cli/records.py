@@ -1,0 +1,116 @@
+"""One output record per hit, and the line-oriented formats (TSV, JSON lines,
+an aligned table for people)."""
+from __future__ import annotations
+
+import json
+from collections.abc import Iterable, Sequence
+from dataclasses import dataclass
+from typing import TextIO
+
+import corvanta
+
+from corvanta_cli.offsets import CharOffsets
+
+__all__ = ["Document", "Record", "annotate", "write_jsonl", "write_table", "write_tsv"]
+
+
+@dataclass(frozen=True)
+class Record:
+    """One hit as the command line reports it."""
+
+    document: str
+    term_id: str
+    label: str
+    char_span: tuple[int, int] | None  # str indices of the document; None: not mappable
+    byte_span: tuple[int, int]  # UTF-8 bytes of the lower-cased document, as Hit.span
+    negated: bool
+    text: str  # the covered text (from the lower-cased document when char_span is None)
+
+    def as_json(self) -> dict[str, object]:
+        return {
+            "document": self.document,
+            "term_id": self.term_id,
+            "label": self.label,
+            "char_span": list(self.char_span) if self.char_span is not None else None,
+            "byte_span": list(self.byte_span),
+            "negated": self.negated,
+            "text": self.text,
+        }
+
+
+@dataclass(frozen=True)
+class Document:
+    """An annotated document: its id, its text and the records of its hits."""
+
+    id: str
+    text: str
+    records: Sequence[Record]
+
+
+def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool = False) -> Document:
+    """Recognizes `text` and turns its hits into records."""
+    hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
+    offsets = CharOffsets(text)
+    records = [
+        Record(
+            document=document,
+            term_id=hit.term_id,
+            label=hit.label,
+            char_span=offsets.char_span(hit.span),
+            byte_span=hit.span,
+            negated=hit.excluded,
+            text=offsets.matched_text(hit.span),
+        )
+        for hit in hits
+    ]
+    return Document(document, text, records)
+
+
+TSV_COLUMNS = ("document", "term_id", "label", "char_start", "char_end",
+               "byte_start", "byte_end", "negated", "text")
+
+_TSV_ESCAPES = str.maketrans({"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"})
+
+
+def _tsv_row(record: Record) -> str:
+    chars = record.char_span if record.char_span is not None else ("", "")
+    fields = (record.document, record.term_id, record.label, *chars, *record.byte_span,
+              "true" if record.negated else "false", record.text)
+    return "\t".join(str(f).translate(_TSV_ESCAPES) for f in fields)
+
+
+def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
+    """A header line, then one line per hit. Tabs, line breaks and
+    backslashes inside fields are written as \\t, \\n, \\r and \\\\; a span
+    that cannot be mapped to characters leaves char_start and char_end empty."""
+    out.write("\t".join(TSV_COLUMNS) + "\n")
+    for document in documents:
+        for record in document.records:
+            out.write(_tsv_row(record) + "\n")
+
+
+def write_jsonl(out: TextIO, release: str, documents: Iterable[Document]) -> None:
+    """One JSON object per hit and line (see Record.as_json)."""
+    for document in documents:
+        for record in document.records:
+            out.write(json.dumps(record.as_json(), ensure_ascii=False) + "\n")
+
+
+def _span_text(span: tuple[int, int] | None) -> str:
+    return "-" if span is None else f"{span[0]}-{span[1]}"
+
+
+def write_table(out: TextIO, release: str, documents: Iterable[Document]) -> None:
+    """A readable table per document, negated hits marked."""
+    out.write(f"HPO release {release}\n")
+    for document in documents:
+        negated = sum(r.negated for r in document.records)
+        out.write(f"\n{document.id}: {len(document.records)} hits, {negated} negated\n")
+        rows = [(_span_text(r.char_span), _span_text(r.byte_span), r.term_id, r.label,
+                 "NEGATED" if r.negated else "", " ".join(r.text.split()))
+                for r in document.records]
+        header = ("chars", "bytes", "term", "label", "negated", "text")
+        widths = [max(len(row[i]) for row in [header, *rows]) for i in range(len(header) - 1)]
+        for row in [header, *rows]:
+            cells = [cell.ljust(width) for cell, width in zip(row, widths)]
+            out.write("  " + "  ".join([*cells, row[-1]]).rstrip() + "\n")

@@ -1,0 +1,139 @@
+"""The visual report: one self-contained HTML page (no scripts, no external
+resources) with every document's text, its hits highlighted, and a summary
+table of the terms found in it."""
+from __future__ import annotations
+
+from collections.abc import Iterable, Iterator, Sequence
+from html import escape
+from typing import TextIO
+
+from corvanta_cli.records import Document, Record
+
+__all__ = ["HPO_BROWSER", "term_url", "write_html"]
+
+HPO_BROWSER = "https://hpo.jax.org/browse/term/"
+
+_STYLE = """
+body { font: 15px/1.5 system-ui, sans-serif; color: #1f2328; max-width: 64rem;
+       margin: 2rem auto; padding: 0 1rem; }
+h1 { font-size: 1.5rem; margin-bottom: .25rem; }
+h2 { font-size: 1.15rem; margin: 2.5rem 0 .25rem; word-break: break-all; }
+.meta, .counts, footer { color: #57606a; margin-top: 0; }
+.text { white-space: pre-wrap; font-family: ui-monospace, monospace; font-size: 14px;
+        background: #f6f8fa; border: 1px solid #d0d7de; border-radius: 6px; padding: 1rem; }
+a.hit { color: inherit; text-decoration: none; }
+.hit { background: #ffd86b; border-bottom: 2px solid #c69200; border-radius: 2px; }
+.hit.overlap { background: #ffb547; }
+.hit.negated { background: #dde3ea; border-bottom: 2px dashed #57606a;
+                text-decoration: line-through; }
+a.hit:hover { outline: 2px solid #0969da; }
+table { border-collapse: collapse; margin-top: 1rem; width: 100%; }
+caption { text-align: left; font-weight: 600; padding-bottom: .25rem; }
+th, td { text-align: left; padding: .25rem .6rem; border-bottom: 1px solid #d0d7de;
+         vertical-align: top; }
+th.count, td.count { text-align: right; }
+tr.negated td { color: #57606a; }
+.legend .hit { padding: 0 .3rem; margin-right: .3rem; }
+"""
+
+
+def term_url(term_id: str) -> str:
+    """The term's page in the HPO browser."""
+    return HPO_BROWSER + term_id
+
+
+# A hit that maps onto the text, keyed by its character span.
+Placed = tuple[tuple[int, int], Record]
+
+
+def _describe(record: Record) -> str:
+    return f"{record.term_id} {record.label}" + (" (negated)" if record.negated else "")
+
+
+def _segments(text: str, records: Sequence[Record]) -> Iterator[tuple[str, list[Placed]]]:
+    """Cuts the text at every hit boundary; yields each piece with the hits
+    that cover it, so overlapping and nested hits need no nested markup."""
+    placed = sorted(((r.char_span, r) for r in records if r.char_span is not None),
+                    key=lambda p: p[0])
+    cuts = sorted({0, len(text)}.union(*(span for span, _ in placed)))
+    active: list[Placed] = []
+    upcoming = 0
+    for begin, end in zip(cuts, cuts[1:]):
+        while upcoming < len(placed) and placed[upcoming][0][0] <= begin:
+            active.append(placed[upcoming])
+            upcoming += 1
+        active = [p for p in active if p[0][1] > begin]
+        yield text[begin:end], list(active)
+
+
+def _highlight(piece: str, covering: list[Placed]) -> str:
+    if not covering:
+        return escape(piece, quote=False)
+    _, innermost = min(covering, key=lambda p: p[0][1] - p[0][0])
+    records = [r for _, r in covering]
+    classes = ["hit"]
+    if len(records) > 1:
+        classes.append("overlap")
+    if all(r.negated for r in records):
+        classes.append("negated")
+    title = "\n".join(_describe(r) for r in records)
+    terms = " ".join(dict.fromkeys(r.term_id for r in records))
+    return (f'<a class="{" ".join(classes)}" href="{escape(term_url(innermost.term_id))}" '
+            f'title="{escape(title)}" data-terms="{escape(terms)}">{escape(piece, quote=False)}</a>')
+
+
+def _summary(records: Sequence[Record]) -> str:
+    by_term: dict[str, list[Record]] = {}
+    for record in records:
+        by_term.setdefault(record.term_id, []).append(record)
+    rows = []
+    for term_id, mentions in by_term.items():
+        negated = sum(r.negated for r in mentions)
+        labels = ", ".join(dict.fromkeys(r.label for r in mentions))
+        texts = "; ".join(dict.fromkeys(" ".join(r.text.split()) for r in mentions))
+        css = ' class="negated"' if negated == len(mentions) else ""
+        rows.append(f'<tr{css}><td><a href="{escape(term_url(term_id))}">{escape(term_id)}</a></td>'
+                    f"<td>{escape(labels)}</td><td class=\"count\">{len(mentions)}</td>"
+                    f"<td class=\"count\">{negated}</td><td>{escape(texts)}</td></tr>")
+    return ('<table class="summary"><caption>Terms in this document</caption>'
+            "<thead><tr><th>Term</th><th>Label</th><th class=\"count\">Mentions</th>"
+            "<th class=\"count\">Negated</th>"
+            "<th>Text</th></tr></thead><tbody>\n" + "\n".join(rows) + "\n</tbody></table>")
+
+
+def _section(number: int, document: Document) -> str:
+    records = document.records
+    negated = sum(r.negated for r in records)
+    terms = len({r.term_id for r in records})
+    parts = [f'<section class="document" id="doc-{number}">',
+             f"<h2>{escape(document.id)}</h2>",
+             f'<p class="counts">{len(records)} hits, {negated} negated, {terms} distinct terms</p>',
+             '<div class="text">' + "".join(_highlight(p, c) for p, c in _segments(document.text, records))
+             + "</div>"]
+    unplaced = [r for r in records if r.char_span is None]
+    if unplaced:
+        parts.append(f'<p class="unplaced">Not highlighted, because their byte offsets do not map '
+                     f'onto characters of this text: {escape("; ".join(map(_describe, unplaced)))}</p>')
+    parts.append(_summary(records) if records else "<p>No HPO concepts found.</p>")
+    parts.append("</section>\n")
+    return "\n".join(parts)
+
+
+def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None:
+    """Writes the page, one document section at a time."""
+    out.write('<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
+              '<meta name="viewport" content="width=device-width, initial-scale=1">\n'
+              f"<title>HPO concepts found by corvanta</title>\n<style>{_STYLE}</style>\n</head>\n<body>\n"
+              "<header><h1>HPO concepts found by corvanta</h1>\n"
+              f'<p class="meta">HPO release {escape(release)}</p>\n'
+              '<p class="legend"><span class="hit">present</span>'
+              '<span class="hit negated">negated</span>'
+              "Hover over a highlight for its term; click it to open the term in the HPO browser.</p>"
+              "</header>\n<main>\n")
+    count = hits = negated = 0
+    for count, document in enumerate(documents, start=1):
+        hits += len(document.records)
+        negated += sum(r.negated for r in document.records)
+        out.write(_section(count, document))
+    out.write(f"</main>\n<footer><p>{count} documents, {hits} hits, {negated} negated.</p></footer>\n"
+              "</body>\n</html>\n")
