@@ -97,8 +97,13 @@ constexpr uint64_t kMaxWords = std::numeric_limits<uint32_t>::max();
 
 // ---- Compiled layout ----------------------------------------------------
 
-// States shallower than this get a full row.
+// States shallower than this get a full row, within kRowBudget.
 constexpr uint32_t kDenseDepth = 5;
+// Rows given by depth may take as many words as the patterns have bytes, or
+// this many if that is more. Natural-language labels stay far below it (the
+// HPO labels: 0.55 M words of rows for 1.26 MB); random binary patterns
+// would otherwise have a row for nearly every state near the root.
+constexpr uint64_t kMinRowBudget = uint64_t{1} << 20;
 // Deeper states with more transitions than this get a full row too; sparse
 // keys are searched 16 at a time.
 constexpr uint32_t kMaxSparse = 16;
@@ -181,6 +186,7 @@ struct Node {
 struct Trie {
   std::vector<Node> nodes;
   std::array<bool, 256> byte_used{};
+  std::array<uint64_t, kDenseDepth> nodes_at_depth{};  // of the shallow levels
 
   uint32_t add_child(uint32_t parent, uint8_t b) {
     const auto id = static_cast<uint32_t>(nodes.size());
@@ -293,6 +299,7 @@ Trie build_trie(const std::vector<std::string>& patterns, size_t total_bytes) {
   trie.nodes.reserve(total_bytes + 2);
   trie.nodes.emplace_back();  // dead
   trie.nodes.emplace_back();  // root
+  trie.nodes_at_depth[0] = 1;
 
   const std::vector<uint32_t> order = sorted_patterns(patterns);
   std::vector<uint32_t> path{kRootNode};  // path[d]: node of the previous pattern's d-byte prefix
@@ -305,6 +312,7 @@ Trie build_trie(const std::vector<std::string>& patterns, size_t total_bytes) {
     path.resize(lcp + 1);
     for (size_t d = lcp; d < p.size(); ++d) {
       const uint32_t node = trie.add_child(path[d], static_cast<uint8_t>(p[d]));
+      if (d + 1 < kDenseDepth) ++trie.nodes_at_depth[d + 1];
       if (d == lcp && left_sibling != kNone) trie.nodes[left_sibling].next_sibling = node;
       path.push_back(node);
     }
@@ -353,7 +361,8 @@ constexpr size_t kPrefetchDistance = 16;
 
 class Linker {
  public:
-  Linker(Trie& trie, const ByteClasses& classes) : nodes_(trie.nodes), classes_(classes) {}
+  Linker(Trie& trie, const ByteClasses& classes, uint32_t dense_depth)
+      : nodes_(trie.nodes), classes_(classes), dense_depth_(dense_depth) {}
 
   // Leftmost failure links, breadth first (failure targets are always
   // shallower). A node where a pattern ends fails to dead: after a match the
@@ -398,7 +407,7 @@ class Linker {
         } else {
           node.fail = kDeadNode;
         }
-        if (child_depth < kDenseDepth || node.child_count > kMaxSparse) add_row(c);
+        if (child_depth < dense_depth_ || node.child_count > kMaxSparse) add_row(c);
       }
     }
     return std::move(rows_);
@@ -433,8 +442,21 @@ class Linker {
 
   std::vector<Node>& nodes_;
   const ByteClasses& classes_;
+  const uint32_t dense_depth_;
   Rows rows_;
 };
+
+// The depth above which every state gets a full row: kDenseDepth, or less
+// when the rows would exceed the budget.
+uint32_t dense_depth(const Trie& trie, uint32_t width, size_t total_bytes) {
+  const uint64_t budget = std::max<uint64_t>(total_bytes, kMinRowBudget);
+  uint64_t words = 0;
+  for (uint32_t d = 0; d < kDenseDepth; ++d) {
+    words += trie.nodes_at_depth[d] * width;
+    if (words > budget) return std::max<uint32_t>(d, 1);
+  }
+  return kDenseDepth;
+}
 
 // ---- Compilation --------------------------------------------------------
 
@@ -556,7 +578,8 @@ Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
 
   Trie trie = build_trie(patterns, total_bytes);
   const ByteClasses classes = make_classes(trie.byte_used);
-  const Rows rows = Linker(trie, classes).link();
+  const Rows rows =
+      Linker(trie, classes, dense_depth(trie, classes.count, total_bytes)).link();
   const StateIds ids = assign_ids(trie.nodes, classes.count);
   if (ids.words > kMaxWords) return capacity_error("automaton words", ids.words, kMaxWords);
 

@@ -217,6 +217,34 @@ TEST_CASE("automaton agrees with the naive matcher on random sets") {
   }
 }
 
+TEST_CASE("every byte value in use, so no byte class is left over for misses") {
+  Generator gen(99, all_bytes());
+  Patterns patterns;
+  for (int b = 0; b < 256; ++b) patterns.emplace_back(1, static_cast<char>(b));
+  for (int i = 0; i < 200; ++i) patterns.push_back(gen.word(6));
+  const auto ac = build_ok(patterns);
+  for (int t = 0; t < 20; ++t) {
+    const std::string text = gen.text(patterns) + gen.word(20);
+    REQUIRE(automaton_all(*ac, text) == naive_all(patterns, text));
+  }
+}
+
+TEST_CASE("random binary patterns keep rows near the root only") {
+  // Nearly every state within four bytes of the root branches; full rows for
+  // all of them would take some 60 MB.
+  std::mt19937 rng(5);
+  Patterns patterns(20000);
+  for (auto& p : patterns) {
+    for (int i = 0; i < 4; ++i) p += static_cast<char>(rng() & 0xFF);
+  }
+  const auto ac = build_ok(patterns);
+  CHECK(ac->memory_bytes() < (size_t{16} << 20));
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += i % 7 == 0 ? patterns[rng() % patterns.size()]
+                                                   : std::string(1, static_cast<char>(rng()));
+  CHECK(automaton_all(*ac, text) == naive_all(patterns, text));
+}
+
 TEST_CASE("a larger vocabulary agrees with the naive matcher") {
   // Enough patterns for dense rows below the root and long failure chains.
   Generator gen(7, {"a", "e", "i", "o", "n", "s", "t", "r", " ", "-", "\xc3\xa9"});
