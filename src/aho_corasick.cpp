@@ -120,11 +120,10 @@ struct Layout {
   uint32_t dense_end;  // ids below it are dense rows
 };
 
+constexpr uint64_t kByteOnes = 0x0101010101010101;
+
 // Bit 7 of every byte of `x` that is zero; exact up to the lowest one.
-constexpr uint64_t zero_bytes(uint64_t x) {
-  constexpr uint64_t kOnes = 0x0101010101010101;
-  return (x - kOnes) & ~x & (kOnes << 7);
-}
+constexpr uint64_t zero_bytes(uint64_t x) { return (x - kByteOnes) & ~x & (kByteOnes << 7); }
 
 // Position of `cls` among the first `n` (at most 16) key bytes, or -1.
 [[gnu::always_inline]] inline int find_key(const uint32_t* keys, uint32_t n, uint32_t cls) {
@@ -136,7 +135,7 @@ constexpr uint64_t zero_bytes(uint64_t x) {
     lo = __builtin_bswap64(lo);
     hi = __builtin_bswap64(hi);
   }
-  const uint64_t spread = cls * 0x0101010101010101;
+  const uint64_t spread = uint64_t{cls} * kByteOnes;
   const uint64_t lo_mask = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
   const uint64_t hi_mask = n <= 8 ? 0 : n >= 16 ? ~uint64_t{0} : (uint64_t{1} << (8 * (n - 8))) - 1;
   const uint64_t lo_hits = zero_bytes(lo ^ spread) & lo_mask;
