@@ -91,7 +91,10 @@ class ConceptIndexBuilder {
     for (std::string_view word : kModifierWords) modifier_stems_.emplace_back(stemmer_.stem(word));
     index_.reset(new ConceptIndex());
     index_->serial_ = g_next_serial.fetch_add(1, std::memory_order_relaxed);
-    resize_table(1 << 16);
+    // About five keys a row on HPO releases: size the table once for that.
+    size_t size = 1 << 16;
+    while (size < labels.size() * 12) size *= 2;
+    resize_table(size);
   }
 
   std::unique_ptr<const ConceptIndex> build() {
@@ -110,10 +113,12 @@ class ConceptIndexBuilder {
     bool mates_interned = false;
   };
 
-  // One key's entries, as far as a lookup cares.
+  // One key's entries, as far as a lookup cares, and where the key lives.
   struct KeyEntries {
     uint32_t first_seq = kNone, first_row = kNone;
     uint32_t base_seq = kNone, base_row = kNone;
+    uint32_t slot = 0;   // in the table
+    uint32_t count = 0;  // tokens
 
     void add(uint32_t seq, uint32_t row, bool is_base) {
       if (seq < first_seq) {
@@ -130,6 +135,13 @@ class ConceptIndexBuilder {
       if (o.base_seq != kNone) add(o.base_seq, o.base_row, true);
     }
     uint32_t reported_row() const { return base_row != kNone ? base_row : first_row; }
+  };
+
+  // A variant formed but not yet added to its key.
+  struct Pending {
+    uint64_t hash;
+    uint32_t count, seq, row, ids_begin, ids_len;
+    bool is_base;
   };
 
   // A key holding a "-" stem, kept aside until the stems are renumbered.
@@ -178,6 +190,7 @@ class ConceptIndexBuilder {
     add_entry(s, row, true);
     add_modifier_variants(s, row);
     add_synonym_variants(s, row);
+    add_pending();
   }
 
   void add_modifier_variants(const std::vector<uint32_t>& s, uint32_t row) {
@@ -223,7 +236,23 @@ class ConceptIndexBuilder {
     }
     uint64_t hash = 0;
     for (uint32_t id : ids_) hash += hashes_[id];
-    key_entries(find_or_insert(hash, count, ids_)).add(seq, row, is_base);
+    // The slot is almost always a cache miss: ask for it now and probe when
+    // the row's other variants are formed, so their misses overlap.
+    const ConceptIndex& index = *index_;
+    __builtin_prefetch(&index.slots_[ConceptIndex::fingerprint(hash, count) & index.mask_]);
+    pending_.push_back(Pending{hash, count, seq, row, static_cast<uint32_t>(pending_ids_.size()),
+                               static_cast<uint32_t>(ids_.size()), is_base});
+    pending_ids_.insert(pending_ids_.end(), ids_.begin(), ids_.end());
+  }
+
+  // Adds the row's variants to their keys, in the order they were formed.
+  void add_pending() {
+    for (const Pending& p : pending_) {
+      const std::span<const uint32_t> ids(pending_ids_.data() + p.ids_begin, p.ids_len);
+      key_entries(find_or_insert(p.hash, p.count, ids)).add(p.seq, p.row, p.is_base);
+    }
+    pending_.clear();
+    pending_ids_.clear();
   }
 
   void add_aside(uint32_t count, uint32_t seq, uint32_t row, bool is_base) {
@@ -251,6 +280,8 @@ class ConceptIndexBuilder {
         index.ids_.push_back(static_cast<uint32_t>(ids.size()));
         index.ids_.insert(index.ids_.end(), ids.begin(), ids.end());
         key_entries_.emplace_back();
+        key_entries_.back().slot = static_cast<uint32_t>(i);
+        key_entries_.back().count = count;
         index.max_count_ = std::max(index.max_count_, count);
         return i;
       }
@@ -272,6 +303,7 @@ class ConceptIndexBuilder {
       size_t i = slot.fingerprint & index.mask_;
       while (index.slots_[i].row != ConceptIndex::kNoEntry) i = (i + 1) & index.mask_;
       index.slots_[i] = slot;
+      key_entries_[slot.row].slot = static_cast<uint32_t>(i);
     }
   }
 
@@ -292,6 +324,8 @@ class ConceptIndexBuilder {
   std::vector<StemInfo> stem_info_;
   std::vector<KeyEntries> key_entries_;
   std::vector<AsideKey> aside_;
+  std::vector<Pending> pending_;
+  std::vector<uint32_t> pending_ids_;
   LabelScratch label_scratch_;
   std::vector<uint32_t> row_stems_;
   std::vector<uint32_t> variant_;
@@ -336,13 +370,18 @@ void ConceptIndexBuilder::finalize() {
     std::sort(ids, ids + distinct);
   }
   merge_aside_keys(final_id);
+  // Keys in the order they were made, which is also their order in the pool:
+  // both walks stay sequential, only the row stores land at random.
   index.max_count_with_.assign(stem_texts_.size(), 0);
-  for (ConceptIndex::Slot& slot : index.slots_) {
-    if (slot.row == ConceptIndex::kNoEntry) continue;
-    slot.row = key_entries_[slot.row].reported_row();
-    const uint32_t* ids = index.ids_.data() + slot.ids_offset;
-    for (uint32_t k = 1; k <= ids[0]; ++k)
-      index.max_count_with_[ids[k]] = std::max(index.max_count_with_[ids[k]], slot.count);
+  size_t at = 0;
+  for (const KeyEntries& key : key_entries_) {
+    index.slots_[key.slot].row = key.reported_row();
+    const uint32_t distinct = index.ids_[at];
+    for (uint32_t k = 1; k <= distinct; ++k) {
+      uint32_t& bound = index.max_count_with_[index.ids_[at + k]];
+      bound = std::max(bound, key.count);
+    }
+    at += distinct + 1;
   }
   index.stats_.vocabulary = stem_texts_.size();
   index.stats_.entries = entry_count_;
