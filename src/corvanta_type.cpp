@@ -76,7 +76,13 @@ PyObject* build_object(PyTypeObject* type, std::string_view path) {
     }
   });
   if (!finished) return nullptr;
-  if (!state) return raise(error);
+  if (!state) {
+    // A signal can end a read that waits (a FIFO without a writer): the
+    // exception of its handler, KeyboardInterrupt for Ctrl-C, is the
+    // outcome, not the "Interrupted system call" of the read it cut short.
+    if (PyErr_CheckSignals() != 0) return nullptr;
+    return raise(error);
+  }
   return wrap_state(type, std::move(state));
 }
 
