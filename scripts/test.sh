@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is needed (scripts/setup.sh), then runs the C++ unit tests and
-# the Python test suite.
+# Installs what is needed (scripts/setup.sh, and scripts/test-extras.sh for the
+# browser, mypy and Dask), then runs the C++ unit tests and the Python test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+bash scripts/test-extras.sh
 
 cmake_bin=.venv/bin/cmake
 "$cmake_bin" -S . -B build/unit -DCORVANTA_MODULE=OFF -DCORVANTA_TESTS=ON >/dev/null
