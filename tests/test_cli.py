@@ -12,7 +12,7 @@ import pytest
 import corvanta
 from conftest import node, phenotypes, release, write_json
 from corvanta_cli import CharOffsets, main
-from corvanta_cli.cli import EXIT_FETCH, EXIT_INPUT, EXIT_OUTPUT, EXIT_RELEASE
+from corvanta_cli.cli import EXIT_FETCH, EXIT_INPUT, EXIT_OUTPUT, EXIT_RELEASE, EXIT_USAGE
 
 CLI = str(pathlib.Path(sys.executable).with_name("corvanta"))
 UNASSIGNED = next(chr(c) for c in range(0x378, 0x10000) if unicodedata.category(chr(c)) == "Cn")
@@ -126,8 +126,11 @@ def test_directories_expand_to_matching_files(capsys, small_release, tmp_path):
         (["{tmp}/missing.txt"], EXIT_INPUT, "cannot read {tmp}/missing.txt: no such file or directory"),
         (["{tmp}/latin1.txt"], EXIT_INPUT, "cannot read {tmp}/latin1.txt: not utf-8 text"),
         (["{tmp}/empty"], EXIT_INPUT, "no files matching *.txt in {tmp}/empty"),
+        (["{tmp}/latin1.txt", "--encoding", "latin-2.5"], EXIT_USAGE, "unknown encoding latin-2.5"),
         (["{tmp}/latin1.txt", "--encoding", "latin-1", "-o", "{tmp}/no/out.tsv"], EXIT_OUTPUT,
          "cannot write {tmp}/no/out.tsv"),
+        (["{tmp}/latin1.txt", "--encoding", "latin-1", "-o", "/dev/full"], EXIT_OUTPUT,
+         "cannot write /dev/full: No space left on device"),
     ],
 )
 def test_bad_inputs_and_outputs(capsys, small_release, tmp_path, argv, code, message):

@@ -2,6 +2,8 @@
 from __future__ import annotations
 
 import argparse
+import codecs
+import contextlib
 import importlib.metadata
 import os
 import sys
@@ -91,16 +93,15 @@ def expand_inputs(names: list[str], pattern: str) -> list[str]:
     inputs: list[str] = []
     for name in names:
         path = Path(name)
-        if name == STDIN or path.is_file():
-            inputs.append(name)
-        elif path.is_dir():
+        if name != STDIN and path.is_dir():
             found = sorted(str(p) for p in path.rglob(pattern) if p.is_file())
             if not found:
                 raise CliError(EXIT_INPUT, f"no files matching {pattern} in {name}")
             inputs.extend(found)
+        elif name == STDIN or path.exists():  # pipes such as <(zcat notes.gz) included
+            inputs.append(name)
         else:
-            reason = "no such file or directory" if not path.exists() else "not a regular file"
-            raise CliError(EXIT_INPUT, f"cannot read {name}: {reason}")
+            raise CliError(EXIT_INPUT, f"cannot read {name}: no such file or directory")
     return inputs
 
 
@@ -192,28 +193,28 @@ def run_annotate(args: argparse.Namespace) -> int:
         if sys.stdin.isatty():
             raise CliError(EXIT_USAGE, "no input: name FILEs or pipe text into standard input")
         files = [STDIN]
+    try:
+        codecs.lookup(args.encoding)
+    except LookupError:
+        raise CliError(EXIT_USAGE, f"unknown encoding {args.encoding}") from None
     inputs = expand_inputs(files, args.glob)
     matcher = load_matcher(getattr(args, "hpo", None), getattr(args, "cache_dir", user_cache_dir()))
     progress = Progress(len(inputs), sys.stderr)
     documents = annotated(matcher, inputs, args.encoding, args.longest, progress)
     write = WRITERS[args.format]
+    target = args.output or "standard output"
     try:
-        if args.output is None:
-            write(sys.stdout, matcher.version(), documents)
-            sys.stdout.flush()
-        else:
-            with open_output(args.output) as out:
-                write(out, matcher.version(), documents)
+        with contextlib.ExitStack() as stack:
+            out = stack.enter_context(open(args.output, "w", encoding="utf-8")) if args.output else sys.stdout
+            write(out, matcher.version(), documents)
+            out.flush()
+    except BrokenPipeError:
+        raise
+    except OSError as error:  # inputs report their own failures: this one is the output's
+        raise CliError(EXIT_OUTPUT, f"cannot write {target}: {error.strerror or error}") from None
     finally:
         progress.close()
     return 0
-
-
-def open_output(path: str) -> TextIO:
-    try:
-        return open(path, "w", encoding="utf-8", newline="\n")
-    except OSError as error:
-        raise CliError(EXIT_OUTPUT, f"cannot write {path}: {error.strerror or error}") from None
 
 
 def print_version(args: argparse.Namespace) -> int:
