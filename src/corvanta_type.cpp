@@ -132,11 +132,28 @@ PyObject* hit_list(const MatcherState& state, const HitList& hits) {
   return list.release();
 }
 
+// The thread's buffers keep their capacity between calls, up to this size;
+// what a huge text grew them to is handed back once its result is made, so
+// that a pool thread does not hold it for the rest of its life.
+constexpr size_t kKeptBufferBytes = size_t{1} << 20;
+
+template <class Buffer>
+void release_if_large(Buffer& buffer) {
+  if (buffer.capacity() * sizeof(typename Buffer::value_type) > kKeptBufferBytes)
+    Buffer().swap(buffer);
+}
+
+PyObject* hit_list_releasing(PyObject* self, HitList& hits) {
+  PyObject* list = hit_list(state_of(self), hits);
+  release_if_large(hits);
+  return list;
+}
+
 PyObject* map_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   HitList* hits = nullptr;
   if (!recognize_argument(self, "Corvanta.map_text()", args, nargs, kwnames, false, hits))
     return nullptr;
-  return hit_list(state_of(self), *hits);
+  return hit_list_releasing(self, *hits);
 }
 
 PyObject* map_text_longest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -144,7 +161,7 @@ PyObject* map_text_longest(PyObject* self, PyObject* const* args, Py_ssize_t nar
   HitList* hits = nullptr;
   if (!recognize_argument(self, "Corvanta.map_text_longest()", args, nargs, kwnames, true, hits))
     return nullptr;
-  return hit_list(state_of(self), *hits);
+  return hit_list_releasing(self, *hits);
 }
 
 PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -154,8 +171,12 @@ PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return nullptr;
   thread_local std::string json;
   const MatcherState& state = state_of(self);
-  if (!without_gil([&] { render_hits_json(*hits, state.labels(), json); })) return nullptr;
-  return PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+  const bool rendered = without_gil([&] { render_hits_json(*hits, state.labels(), json); });
+  release_if_large(*hits);
+  if (!rendered) return nullptr;
+  PyObject* result = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
+  release_if_large(json);
+  return result;
 }
 
 // Runs the host's pending signal handlers with the GIL taken back for a

@@ -156,11 +156,32 @@ bool overlaps_exact(const Candidate& c, const HitList& exact, size_t exact_count
   return it != last && it->byte_begin < c.byte_end;
 }
 
+// Scratch that one huge text grew is handed back after the call instead of
+// staying with the thread for its lifetime: a pool thread that once saw a
+// gigabyte text would otherwise hold gigabytes until it ends. Buffers up to
+// this size are kept, so ordinary texts never reallocate.
+constexpr size_t kKeptScratchBytes = size_t{1} << 20;
+
+template <class Buffer>
+void release_if_large(Buffer& buffer) {
+  if (buffer.capacity() * sizeof(typename Buffer::value_type) > kKeptScratchBytes)
+    Buffer().swap(buffer);
+}
+
 struct RecognitionScratch {
   std::string lowered;
   std::vector<Candidate> candidates;
   std::vector<Candidate> kept;
   ClusteringScratch clustering;
+
+  void release_large_buffers() {
+    release_if_large(lowered);
+    release_if_large(candidates);
+    release_if_large(kept);
+    release_if_large(clustering.tokens);
+    release_if_large(clustering.ids);
+    release_if_large(clustering.found);
+  }
 };
 
 RecognitionScratch& thread_scratch() {
@@ -190,6 +211,7 @@ void recognize(const MatcherState& state, std::string_view text, bool longest_on
     return a.byte_begin < b.byte_begin;
   });
   mark_negated(lowered, out);
+  scratch.release_large_buffers();
 }
 
 }  // namespace corvanta

@@ -57,6 +57,10 @@ constexpr std::array kNegationTerminators = {
 
 constexpr uint64_t kNoEnd = std::numeric_limits<uint64_t>::max();
 
+// The thread's sentence list keeps its capacity between calls up to this
+// many sentences (1 MiB); more is handed back once the call is done.
+constexpr size_t kKeptSentences = 65536;
+
 constexpr bool is_sentence_delimiter(char c) noexcept {
   return c == '\n' || c == '!' || c == '.' || c == ';';
 }
@@ -130,6 +134,8 @@ void mark_negated(std::string_view lowered_text, std::span<HitRecord> hits) {
     }
     if (scope.covers(pos)) hit.excluded = true;
   }
+  // One huge text must not leave its sentence list with the thread for good.
+  if (sentences.capacity() > kKeptSentences) std::vector<Sentence>().swap(sentences);
 }
 
 }  // namespace corvanta
