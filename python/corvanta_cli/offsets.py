@@ -44,22 +44,23 @@ class CharOffsets:
             span = offsets.char_span(hit.span)   # None when it cannot be mapped
     """
 
-    __slots__ = ("_text", "_bounds", "_proven_end")
+    __slots__ = ("_text", "_bounds", "_proven_end", "_lowered")
 
     def __init__(self, text: str) -> None:
         self._text = text
-        # _bounds[i] is the lower-cased byte offset where character i starts;
-        # None means every byte offset is the character index (ASCII text).
+        self._lowered: bytes | None = None
+        # _bounds[i] is the lower-cased byte offset where character i starts,
+        # up to the first character of unknown length; None means every byte
+        # offset is the character index (ASCII text).
         self._bounds: list[int] | None = None
         self._proven_end = len(text)
         if text.isascii():
             return
         lengths = [_lowered_length(c) for c in text]
-        unknown = next((i for i, n in enumerate(lengths) if n == 0), None)
-        if unknown is not None:
-            lengths[unknown:] = [len(c.encode("utf-8")) for c in text[unknown:]]
+        if 0 in lengths:
+            del lengths[lengths.index(0):]
         self._bounds = [0, *itertools.accumulate(lengths)]
-        self._proven_end = self._bounds[len(text) if unknown is None else unknown]
+        self._proven_end = self._bounds[-1]
 
     def char_span(self, span: tuple[int, int]) -> tuple[int, int] | None:
         """The str indices (start, end) of `text` that the byte span covers.
@@ -85,7 +86,9 @@ class CharOffsets:
         chars = self.char_span(span)
         if chars is not None:
             return self._text[chars[0]:chars[1]]
-        return self._text.lower().encode("utf-8")[span[0]:span[1]].decode("utf-8", "replace")
+        if self._lowered is None:
+            self._lowered = self._text.lower().encode("utf-8")
+        return self._lowered[span[0]:span[1]].decode("utf-8", "replace")
 
     def _index_of(self, offset: int) -> int | None:
         assert self._bounds is not None
