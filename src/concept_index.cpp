@@ -46,6 +46,13 @@ std::atomic<uint64_t> g_next_serial{1};
 class WordCache {
  public:
   uint32_t stem_id(std::string_view word, uint64_t serial, const detail::StringMap& stems) {
+    // Not remembered, like in the stemmer's own memo: a huge word would stay
+    // with the thread, here and in the stemmer's buffer.
+    if (word.size() > text::Stemmer::kMemoWordBytes) {
+      const uint32_t id = id_of(stems.find(stemmer_.stem(word)));
+      stemmer_.release_large_buffers();
+      return id;
+    }
     uint32_t slot = words_.find(word);
     if (slot == detail::StringMap::kMissing) {
       if (words_.size() >= text::Stemmer::kMemoWords) {
@@ -59,14 +66,17 @@ class WordCache {
     }
     Entry& entry = entries_[slot];
     if (entry.serial != serial) {
-      const uint32_t id = stems.find(entry.stem);
-      entry.id = id == detail::StringMap::kMissing ? ConceptIndex::kUnknown : id;
+      entry.id = id_of(stems.find(entry.stem));
       entry.serial = serial;
     }
     return entry.id;
   }
 
  private:
+  static uint32_t id_of(uint32_t found) {
+    return found == detail::StringMap::kMissing ? ConceptIndex::kUnknown : found;
+  }
+
   struct Entry {
     uint64_t serial;
     uint32_t id;

@@ -35,7 +35,15 @@ class Stemmer {
   // instance or its destruction.
   [[nodiscard]] std::string_view stem(std::string_view word);
 
+  // Hands back the buffer that libstemmer grew for a huge word (it keeps one
+  // as large as the longest word stemmed). Ends the life of stem views.
+  void release_large_buffers();
+
   static constexpr size_t kMemoWords = 1 << 16;
+  // Longer words are stemmed every time, never remembered: no label word
+  // comes near this, and remembering a huge word of a text would keep it
+  // with the instance.
+  static constexpr size_t kMemoWordBytes = 64;
 
  private:
   std::string_view run_algorithm(std::string_view word);
@@ -48,6 +56,7 @@ class Stemmer {
   detail::StringMap memo_words_;  // word -> index into memo_spans_
   std::vector<std::pair<uint32_t, uint32_t>> memo_spans_;  // (offset, length) in memo_stems_
   std::string memo_stems_;
+  size_t longest_word_ = 0;  // since libstemmer's buffer was last handed back
 };
 
 }  // namespace corvanta::text
