@@ -176,6 +176,14 @@ class ConceptIndexBuilder {
     return id;
   }
 
+  // Provisional stem id of a label token; label words repeat, so most
+  // tokens cost one probe.
+  uint32_t stem_id_of(std::string_view token) {
+    const uint32_t known = token_ids_.find(token);
+    if (known != detail::StringMap::kMissing) return known;
+    return token_ids_.insert(token, intern(stemmer_.stem(token)));
+  }
+
   const std::vector<uint32_t>& mate_ids(uint32_t id) {
     if (!stem_info_[id].mates_interned) {
       std::vector<uint32_t> ids;
@@ -194,8 +202,8 @@ class ConceptIndexBuilder {
   void add_row(uint32_t row) {
     std::vector<uint32_t>& s = row_stems_;
     s.clear();
-    for_each_label_stem(labels_[row].surface, stemmer_, label_scratch_,
-                        [&](std::string_view stem) { s.push_back(intern(stem)); });
+    for_each_label_token(labels_[row].surface, label_scratch_,
+                         [&](std::string_view token) { s.push_back(stem_id_of(token)); });
     if (s.empty()) return;
     add_entry(s, row, true);
     add_modifier_variants(s, row);
@@ -328,7 +336,8 @@ class ConceptIndexBuilder {
   SynonymGroups groups_;
   std::vector<std::string> modifier_stems_;
   std::unique_ptr<ConceptIndex> index_;
-  detail::StringMap vocab_;  // stem text -> provisional id
+  detail::StringMap vocab_;      // stem text -> provisional id
+  detail::StringMap token_ids_;  // label token -> provisional stem id
   std::vector<std::string> stem_texts_;
   std::vector<uint64_t> hashes_;
   std::vector<StemInfo> stem_info_;

@@ -292,8 +292,8 @@ std::string normalize_punctuation(std::string_view text) {
 std::vector<std::string> tokenize_label(std::string_view surface, text::Stemmer& stemmer) {
   std::vector<std::string> stems;
   LabelScratch scratch;
-  for_each_label_stem(surface, stemmer, scratch,
-                      [&](std::string_view stem) { stems.emplace_back(stem); });
+  for_each_label_token(surface, scratch,
+                       [&](std::string_view token) { stems.emplace_back(stemmer.stem(token)); });
   return stems;
 }
 

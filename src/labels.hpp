@@ -39,24 +39,25 @@ void normalize_punctuation_into(std::string_view text, std::string& out);
 
 [[nodiscard]] bool is_label_stop_word(std::string_view word) noexcept;
 
-// Reusable buffers for for_each_label_stem.
+// Reusable buffers for for_each_label_token.
 struct LabelScratch {
   std::string lowered;
   std::string normalized;
 };
 
-// Calls f(stem) for each stem tokenize_label would return, in order, without
-// allocating per token. A stem view lives until the next use of `stemmer`.
+// Calls f(token) for each token of a surface form that tokenize_label stems,
+// in order, without allocating per token: the surface lower-cased, its
+// punctuation normalized, split on White_Space, label stop words left out.
+// A token view lives until the next use of `scratch`.
 template <class F>
-void for_each_label_stem(std::string_view surface, text::Stemmer& stemmer, LabelScratch& scratch,
-                         F&& f) {
+void for_each_label_token(std::string_view surface, LabelScratch& scratch, F&& f) {
   text::lower_case(surface, scratch.lowered);
   normalize_punctuation_into(scratch.lowered, scratch.normalized);
   const std::string_view s = scratch.normalized;
   size_t token_begin = 0;
   auto token_ends = [&](size_t end) {
     const std::string_view token = s.substr(token_begin, end - token_begin);
-    if (!token.empty() && !is_label_stop_word(token)) f(stemmer.stem(token));
+    if (!token.empty() && !is_label_stop_word(token)) f(token);
   };
   for (size_t i = 0; i < s.size();) {
     const size_t at = i;
@@ -69,6 +70,7 @@ void for_each_label_stem(std::string_view surface, text::Stemmer& stemmer, Label
   }
   token_ends(s.size());
 }
+
 [[nodiscard]] bool is_text_skip_word(std::string_view word) noexcept;
 
 extern const std::array<std::string_view, 24> kLabelStopWords;
