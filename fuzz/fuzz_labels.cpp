@@ -56,8 +56,11 @@ void check_tokenize_label(std::string_view text) {
   const std::vector<std::string> stems = corvanta::tokenize_label(text, stemmer);
   corvanta::LabelScratch scratch;
   size_t i = 0;
-  corvanta::for_each_label_stem(text, stemmer, scratch, [&](std::string_view stem) {
-    CORVANTA_FUZZ_CHECK(i < stems.size() && stems[i] == stem);
+  corvanta::for_each_label_token(text, scratch, [&](std::string_view token) {
+    CORVANTA_FUZZ_CHECK(!token.empty() && !corvanta::is_label_stop_word(token));
+    for (size_t at = 0; at < token.size();)
+      CORVANTA_FUZZ_CHECK(!corvanta::text::is_white_space(corvanta::text::next_code_point(token, at)));
+    CORVANTA_FUZZ_CHECK(i < stems.size() && stems[i] == stemmer.stem(token));
     ++i;
   });
   CORVANTA_FUZZ_CHECK(i == stems.size());

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# The hardening run, after scripts/setup.sh has built .venv:
+#   1. the libFuzzer targets of fuzz/, built with clang, ASan and UBSan, each
+#      for FUZZ_SECONDS seconds (default 60) from its seed corpus;
+#   2. the whole pytest suite against an ASan+UBSan build of the extension.
+# Any crash, leak, sanitizer report or failing test fails the run.
+# scripts/test.sh calls this in CI (CI=true) or with CORVANTA_HARDENING=1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+fuzz_seconds=${FUZZ_SECONDS:-60}
+cmake_bin=.venv/bin/cmake
+root=$PWD
+
+missing=()
+for p in clang libclang-rt-14-dev; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "hardening: installing ${missing[*]}" >&2
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# 1. Fuzzing. New inputs go to a scratch corpus under build/; the committed
+# seeds in fuzz/corpus/ are only read.
+"$cmake_bin" -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCORVANTA_MODULE=OFF -DCORVANTA_FUZZ=ON >/dev/null
+"$cmake_bin" --build build/fuzz -j2 >/dev/null
+
+run_fuzzer() {
+  local name=$1
+  shift
+  local work=build/fuzz/run/$name
+  rm -rf "$work"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  # Releases without a parsable version each print one diagnostic line; the
+  # log keeps them out of the CI output.
+  if ! "./build/fuzz/$name" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=30 \
+    -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$@" "$work/corpus" "fuzz/corpus/$name" \
+    >"$work/log" 2>&1; then
+    echo "hardening: $name failed; input in $work/artifacts/" >&2
+    grep -v "^Could not parse ontology version$" "$work/log" | tail -n 80 >&2
+    exit 1
+  fi
+  local runs
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
+  echo "hardening: $name: $runs executions in $fuzz_seconds s, no crash"
+}
+
+run_fuzzer fuzz_release -max_len=16384 -dict=fuzz/release.dict -seed_inputs=fuzz/fixture_release.json
+run_fuzzer fuzz_recognition -max_len=4096
+run_fuzzer fuzz_labels -max_len=1024
+
+# 2. The test suite against the sanitized extension. The interpreter itself is
+# not instrumented, so the ASan runtime is preloaded; leak detection stays off
+# because CPython does not free everything at exit. Reports go to files, so
+# that one from a child process cannot pass unnoticed.
+"$cmake_bin" -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCORVANTA_SANITIZE=address,undefined -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+"$cmake_bin" --build build/asan -j2 --target corvanta >/dev/null
+
+# The preloaded runtime is for Python processes (pytest and the interpreters
+# that tests start); other programs a test starts, such as a browser, get an
+# environment without it. This pytest plugin sees to that.
+mkdir -p build/asan/plugin
+cat >build/asan/plugin/sanitized_run.py <<'PY'
+"""Loaded by scripts/hardening.sh into the sanitized test run only."""
+import os
+import shutil
+import subprocess
+
+
+def _is_python(word, may_be_script):
+    """A Python interpreter, or a script that one runs (its #! line says so)."""
+    first = os.fsdecode(word).split(maxsplit=1)
+    if not first:
+        return False
+    if os.path.basename(first[0]).startswith("python"):
+        return True
+    path = shutil.which(first[0]) if may_be_script else None
+    if path is None or not os.path.isfile(path):
+        return False
+    try:
+        with open(path, "rb") as f:
+            return f.read(2) == b"#!" and b"python" in f.readline()
+    except OSError:
+        return False
+
+
+def _starts_python(args):
+    words = [args] if isinstance(args, (str, bytes, os.PathLike)) else list(args)
+    # A launcher such as setpriv names the interpreter further on.
+    return any(_is_python(word, i == 0) for i, word in enumerate(words))
+
+
+class _Popen(subprocess.Popen):
+    def __init__(self, args, *rest, **kwargs):
+        if not _starts_python(args):
+            env = dict(kwargs.get("env") or os.environ)
+            env.pop("LD_PRELOAD", None)
+            kwargs["env"] = env
+        super().__init__(args, *rest, **kwargs)
+
+
+subprocess.Popen = _Popen
+PY
+
+reports=$root/build/asan/reports
+rm -rf "$reports"
+mkdir -p "$reports"
+sanitized() {
+  env LD_PRELOAD="$(g++ -print-file-name=libasan.so)" \
+    ASAN_OPTIONS="detect_leaks=0:log_path=$reports/asan" \
+    UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$reports/ubsan" \
+    PYTHONPATH="$root/build/asan:$root/build/asan/plugin${PYTHONPATH:+:$PYTHONPATH}" \
+    CORVANTA_SANITIZED=1 "$@"
+}
+sanitized .venv/bin/python -c 'import corvanta, sys; sys.exit(not corvanta.__file__.startswith(sys.argv[1]))' \
+  "$root/build/asan/" || { echo "hardening: the sanitized extension is not the one imported" >&2; exit 1; }
+status=0
+sanitized .venv/bin/python -m pytest -q -p no:cacheprovider -p sanitized_run || status=$?
+if compgen -G "$reports/*" >/dev/null; then
+  echo "hardening: sanitizer reports:" >&2
+  cat "$reports"/* >&2
+  exit 1
+fi
+if ((status)); then
+  echo "hardening: the test suite failed under ASan+UBSan" >&2
+  exit "$status"
+fi
+echo "hardening: test suite under ASan+UBSan passed, no sanitizer report"
