@@ -12,3 +12,4 @@ cmake_bin=.venv/bin/cmake
 ./build/unit/corvanta_unit_tests
 
 .venv/bin/python -m pytest -q "$@"
+if [ "${CI:-}" = true ] || [ "${CORVANTA_HARDENING:-}" = 1 ]; then bash scripts/hardening.sh; fi
