@@ -43,6 +43,11 @@ run_fuzzer() {
     >"$work/log" 2>&1; then
     echo "hardening: $name failed; input in $work/artifacts/" >&2
     grep -v "^Could not parse ontology version$" "$work/log" | tail -n 80 >&2
+    for input in "$work"/artifacts/*; do
+      [ -f "$input" ] || continue
+      echo "hardening: $input, base64 (first 4 KiB):" >&2
+      head -c 4096 "$input" | base64 >&2
+    done
     exit 1
   fi
   local runs
