@@ -149,18 +149,13 @@ PyObject* hit_list_releasing(PyObject* self, HitList& hits) {
   return list;
 }
 
-PyObject* map_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// map_text and map_text_longest.
+template <bool kLongestOnly>
+PyObject* map_text_hits(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
+  const char* callable = kLongestOnly ? "Corvanta.map_text_longest()" : "Corvanta.map_text()";
   HitList* hits = nullptr;
-  if (!recognize_argument(self, "Corvanta.map_text()", args, nargs, kwnames, false, hits))
-    return nullptr;
-  return hit_list_releasing(self, *hits);
-}
-
-PyObject* map_text_longest(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
-  HitList* hits = nullptr;
-  if (!recognize_argument(self, "Corvanta.map_text_longest()", args, nargs, kwnames, true, hits))
-    return nullptr;
+  if (!recognize_argument(self, callable, args, nargs, kwnames, kLongestOnly, hits)) return nullptr;
   return hit_list_releasing(self, *hits);
 }
 
@@ -219,13 +214,13 @@ PyMethodDef corvanta_methods[] = {
      "no fetching of a pinned version. Remove `cache_dir/hp.json` to refresh it."},
     {"version", version, METH_NOARGS,
      "version($self)\n--\n\nThe loaded ontology's version string."},
-    {"map_text", CORVANTA_FASTCALL(map_text), METH_FASTCALL | METH_KEYWORDS,
+    {"map_text", CORVANTA_FASTCALL(map_text_hits<false>), METH_FASTCALL | METH_KEYWORDS,
      "map_text($self, text)\n--\n\n"
      "Recognizes HPO concepts in `text`, returned as native `Hit` objects with the\n"
      "attributes .term_id, .label, .span and .excluded. Returns every clustering-stage\n"
      "candidate, including ones nested inside a longer overlapping match; see\n"
      "`map_text_longest` for longest-match-only."},
-    {"map_text_longest", CORVANTA_FASTCALL(map_text_longest), METH_FASTCALL | METH_KEYWORDS,
+    {"map_text_longest", CORVANTA_FASTCALL(map_text_hits<true>), METH_FASTCALL | METH_KEYWORDS,
      "map_text_longest($self, text)\n--\n\n"
      "Like `map_text`, but drops any clustering-stage match fully nested inside a\n"
      "longer overlapping match."},
