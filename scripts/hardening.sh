@@ -12,17 +12,7 @@ fuzz_seconds=${FUZZ_SECONDS:-60}
 cmake_bin=.venv/bin/cmake
 root=$PWD
 
-missing=()
-for p in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "hardening: installing ${missing[*]}" >&2
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+bash scripts/install-packages.sh clang libclang-rt-14-dev
 
 # 1. Fuzzing. New inputs go to a scratch corpus under build/; the committed
 # seeds in fuzz/corpus/ are only read.

@@ -14,21 +14,11 @@ elif ! "$python" -c 'import sysconfig, os, sys; sys.exit(not os.path.exists(os.p
   packages+=(python3-dev python3-venv)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "setup: installing ${missing[*]}" >&2
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+bash scripts/install-packages.sh "${packages[@]}"
 
 if [ ! -x .venv/bin/python ]; then
   "$python" -m venv .venv 2>/dev/null || {
-    [ "$(id -u)" -eq 0 ] && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-venv >/dev/null
+    bash scripts/install-packages.sh python3-venv
     "$python" -m venv .venv
   }
 fi

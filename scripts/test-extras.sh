@@ -5,13 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! command -v chromium >/dev/null 2>&1; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "test-extras: installing chromium" >&2
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends chromium >/dev/null
-fi
+bash scripts/install-packages.sh chromium
 
 if ! .venv/bin/python -c 'import mypy, dask.bag, distributed' 2>/dev/null; then
   .venv/bin/python -m pip install -q mypy "dask[bag,distributed]"
