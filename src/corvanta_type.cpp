@@ -13,6 +13,7 @@
 #include "hits_json.hpp"
 #include "hpo.hpp"
 #include "python_boundary.hpp"
+#include "scratch_buffers.hpp"
 #include "release_fetch.hpp"
 
 #ifndef Py_TPFLAGS_IMMUTABLETYPE
@@ -132,16 +133,7 @@ PyObject* hit_list(const MatcherState& state, const HitList& hits) {
   return list.release();
 }
 
-// The thread's buffers keep their capacity between calls, up to this size;
-// what a huge text grew them to is handed back once its result is made, so
-// that a pool thread does not hold it for the rest of its life.
-constexpr size_t kKeptBufferBytes = size_t{1} << 20;
-
-template <class Buffer>
-void release_if_large(Buffer& buffer) {
-  if (buffer.capacity() * sizeof(typename Buffer::value_type) > kKeptBufferBytes)
-    Buffer().swap(buffer);
-}
+using detail::release_if_large;
 
 PyObject* hit_list_releasing(PyObject* self, HitList& hits) {
   PyObject* list = hit_list(state_of(self), hits);

@@ -10,6 +10,7 @@
 #include "labels.hpp"
 #include "negation.hpp"
 #include "ontology/ontology.hpp"
+#include "scratch_buffers.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
@@ -156,18 +157,6 @@ bool overlaps_exact(const Candidate& c, const HitList& exact, size_t exact_count
   return it != last && it->byte_begin < c.byte_end;
 }
 
-// Scratch that one huge text grew is handed back after the call instead of
-// staying with the thread for its lifetime: a pool thread that once saw a
-// gigabyte text would otherwise hold gigabytes until it ends. Buffers up to
-// this size are kept, so ordinary texts never reallocate.
-constexpr size_t kKeptScratchBytes = size_t{1} << 20;
-
-template <class Buffer>
-void release_if_large(Buffer& buffer) {
-  if (buffer.capacity() * sizeof(typename Buffer::value_type) > kKeptScratchBytes)
-    Buffer().swap(buffer);
-}
-
 struct RecognitionScratch {
   std::string lowered;
   std::vector<Candidate> candidates;
@@ -175,6 +164,7 @@ struct RecognitionScratch {
   ClusteringScratch clustering;
 
   void release_large_buffers() {
+    using detail::release_if_large;
     release_if_large(lowered);
     release_if_large(candidates);
     release_if_large(kept);
