@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed (scripts/setup.sh, and scripts/test-extras.sh for the
-# browser, mypy and Dask), then runs the C++ unit tests and the Python test suite.
+# browser, mypy and Dask), then runs the C++ unit tests, in CI (CI=true) or with
+# CORVANTA_HARDENING=1 the fuzzers and the sanitized suite, and the Python
+# test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,5 +13,5 @@ cmake_bin=.venv/bin/cmake
 "$cmake_bin" --build build/unit -j2
 ./build/unit/corvanta_unit_tests
 
-.venv/bin/python -m pytest -q "$@"
 if [ "${CI:-}" = true ] || [ "${CORVANTA_HARDENING:-}" = 1 ]; then bash scripts/hardening.sh; fi
+.venv/bin/python -m pytest -q "$@"
