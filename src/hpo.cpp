@@ -56,9 +56,14 @@ Result<std::unique_ptr<const MatcherState>> build_from_path(std::string_view pat
   std::string version;
   LabelTable labels;
   {
-    auto release = ontology::load_release(path);
+    double subtree_seconds = 0;
+    auto release = ontology::load_release(path, &subtree_seconds);
     if (!release.ok()) return ontology_load_error(path, std::move(release).error());
-    clock.lap(&BuildProfile::read_release);
+    clock.lap(&BuildProfile::parse);
+    if (profile != nullptr) {
+      profile->parse -= subtree_seconds;
+      profile->subtree += subtree_seconds;
+    }
     auto found = ontology::ontology_version(release.value().ontology);
     if (!found.ok()) return std::move(found).error();
     version = std::move(found).value();

@@ -49,7 +49,8 @@ class MatcherState {
 
 // Seconds spent in each construction stage, for benchmarks.
 struct BuildProfile {
-  double read_release = 0;  // parse, typed read, ontology and subtree
+  double parse = 0;    // file read, JSON parse, typed read, ontology model
+  double subtree = 0;  // phenotype subtree from the same parse
   double label_table = 0;
   double automaton = 0;
   double concept_index = 0;

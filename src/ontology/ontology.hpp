@@ -58,6 +58,9 @@ struct Release {
 //                    "Curie prefix should not be longer than 255 chars!"
 // Writes "Could not parse ontology version" to stderr when the last graph has
 // a meta from which no version can be taken.
-[[nodiscard]] Result<Release> load_release(std::string_view path);
+// When `subtree_seconds` is given, the time spent on the subtree is stored
+// there (for benchmarks).
+[[nodiscard]] Result<Release> load_release(std::string_view path,
+                                           double* subtree_seconds = nullptr);
 
 }  // namespace corvanta::ontology
