@@ -9,9 +9,8 @@
 // document only for terms that are kept.
 #include "ontology/ontology.hpp"
 
-#include <chrono>
-
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <utility>
 
