@@ -148,6 +148,21 @@ class FieldSet {
     if (!(seen_ & (uint32_t{1} << at))) return missing_field(keys_[at]);
     return {};
   }
+  // Reads `value` as the record `what`: it must be an object; each listed key
+  // may occur once and its value goes to on_field(index, value); unknown keys
+  // are skipped.
+  template <class F>
+  [[nodiscard]] Status read(dom::element value, std::string_view what, F&& on_field) {
+    dom::object object;
+    if (value.get_object().get(object) != simdjson::SUCCESS) return type_error(value, what);
+    for (dom::key_value_pair field : object) {
+      const size_t at = index(field.key);
+      if (at == N) continue;
+      CORVANTA_TRY_STATUS(see(at));
+      CORVANTA_TRY_STATUS(on_field(at, field.value));
+    }
+    return {};
+  }
 
  private:
   const std::array<std::string_view, N>& keys_;
@@ -205,20 +220,13 @@ class DocumentReader {
 
 Result<GraphsRecord> DocumentReader::read_document(dom::element root) {
   static constexpr std::array<std::string_view, 2> kKeys = {"graphs", "meta"};
-  dom::object object;
-  if (root.get_object().get(object) != simdjson::SUCCESS) {
-    return type_error(root, "struct GraphDocument");
-  }
   GraphsRecord record;
   FieldSet fields(kKeys);
-  for (dom::key_value_pair field : object) {
-    const size_t at = fields.index(field.key);
-    if (at == kKeys.size()) continue;
-    CORVANTA_TRY_STATUS(fields.see(at));
+  const auto on_field = [&](size_t at, dom::element field) -> Status {
     if (at == 0) {
       dom::array graphs;
-      if (field.value.get_array().get(graphs) != simdjson::SUCCESS) {
-        return type_error(field.value, "a sequence");
+      if (field.get_array().get(graphs) != simdjson::SUCCESS) {
+        return type_error(field, "a sequence");
       }
       record.graph_count = graphs.size();
       size_t index = 0;
@@ -229,9 +237,11 @@ Result<GraphsRecord> DocumentReader::read_document(dom::element root) {
       }
     } else {
       std::optional<MetaRecord> unused;
-      CORVANTA_TRY_STATUS(read_optional_meta(field.value, unused));
+      CORVANTA_TRY_STATUS(read_optional_meta(field, unused));
     }
-  }
+    return {};
+  };
+  CORVANTA_TRY_STATUS(fields.read(root, "struct GraphDocument", on_field));
   CORVANTA_TRY_STATUS(fields.require(0));
   if (sink_error_) return std::move(*sink_error_);
   return record;
@@ -241,36 +251,29 @@ Status DocumentReader::read_graph(dom::element value, bool first, bool last,
                                   GraphsRecord& out) {
   static constexpr std::array<std::string_view, 5> kKeys = {"id", "lbl", "meta", "nodes",
                                                             "edges"};
-  dom::object object;
-  if (value.get_object().get(object) != simdjson::SUCCESS) {
-    return type_error(value, "struct Graph");
-  }
   FieldSet fields(kKeys);
-  for (dom::key_value_pair field : object) {
-    const size_t at = fields.index(field.key);
-    if (at == kKeys.size()) continue;
-    CORVANTA_TRY_STATUS(fields.see(at));
+  const auto on_field = [&](size_t at, dom::element field) -> Status {
     switch (at) {
       case 0: {
         std::string_view id;
-        CORVANTA_TRY_STATUS(read_string(field.value, id));
+        CORVANTA_TRY_STATUS(read_string(field, id));
         break;
       }
       case 1: {
         std::optional<std::string_view> lbl;
-        CORVANTA_TRY_STATUS(read_optional_string(field.value, lbl));
+        CORVANTA_TRY_STATUS(read_optional_string(field, lbl));
         break;
       }
       case 2: {
         std::optional<MetaRecord> meta;
-        CORVANTA_TRY_STATUS(read_optional_meta(field.value, meta));
+        CORVANTA_TRY_STATUS(read_optional_meta(field, meta));
         if (last) out.last_graph_meta = meta;
         break;
       }
       case 3: {
         dom::array nodes;
-        if (field.value.get_array().get(nodes) != simdjson::SUCCESS) {
-          return type_error(field.value, "a sequence");
+        if (field.get_array().get(nodes) != simdjson::SUCCESS) {
+          return type_error(field, "a sequence");
         }
         for (dom::element element : nodes) {
           NodeRecord node;
@@ -283,15 +286,17 @@ Status DocumentReader::read_graph(dom::element value, bool first, bool last,
       }
       default: {
         dom::array edges;
-        if (field.value.get_array().get(edges) != simdjson::SUCCESS) {
-          return type_error(field.value, "a sequence");
+        if (field.get_array().get(edges) != simdjson::SUCCESS) {
+          return type_error(field, "a sequence");
         }
         for (dom::element element : edges) CORVANTA_TRY_STATUS(read_edge(element));
         if (first) out.first_graph_edges = EdgeList(edges);
         break;
       }
     }
-  }
+    return {};
+  };
+  CORVANTA_TRY_STATUS(fields.read(value, "struct Graph", on_field));
   CORVANTA_TRY_STATUS(fields.require(0));
   CORVANTA_TRY_STATUS(fields.require(3));
   return fields.require(4);
@@ -299,25 +304,18 @@ Status DocumentReader::read_graph(dom::element value, bool first, bool last,
 
 Status DocumentReader::read_node(dom::element value, NodeRecord& out) {
   static constexpr std::array<std::string_view, 4> kKeys = {"id", "lbl", "type", "meta"};
-  dom::object object;
-  if (value.get_object().get(object) != simdjson::SUCCESS) {
-    return type_error(value, "struct Node");
-  }
   FieldSet fields(kKeys);
-  for (dom::key_value_pair field : object) {
-    const size_t at = fields.index(field.key);
-    if (at == kKeys.size()) continue;
-    CORVANTA_TRY_STATUS(fields.see(at));
+  const auto on_field = [&](size_t at, dom::element field) -> Status {
     switch (at) {
       case 0:
-        CORVANTA_TRY_STATUS(read_string(field.value, out.id));
+        CORVANTA_TRY_STATUS(read_string(field, out.id));
         break;
       case 1:
-        CORVANTA_TRY_STATUS(read_optional_string(field.value, out.lbl));
+        CORVANTA_TRY_STATUS(read_optional_string(field, out.lbl));
         break;
       case 2: {
         std::optional<std::string_view> type;
-        CORVANTA_TRY_STATUS(read_optional_string(field.value, type));
+        CORVANTA_TRY_STATUS(read_optional_string(field, type));
         if (type && *type != "CLASS" && *type != "INDIVIDUAL" && *type != "PROPERTY") {
           return read_error("unknown variant `" + std::string(*type) +
                             "`, expected one of `CLASS`, `INDIVIDUAL`, `PROPERTY`");
@@ -325,32 +323,29 @@ Status DocumentReader::read_node(dom::element value, NodeRecord& out) {
         break;
       }
       default:
-        CORVANTA_TRY_STATUS(read_optional_meta(field.value, out.meta));
+        CORVANTA_TRY_STATUS(read_optional_meta(field, out.meta));
         break;
     }
-  }
+    return {};
+  };
+  CORVANTA_TRY_STATUS(fields.read(value, "struct Node", on_field));
   return fields.require(0);
 }
 
 Status DocumentReader::read_edge(dom::element value) {
   static constexpr std::array<std::string_view, 4> kKeys = {"sub", "pred", "obj", "meta"};
-  dom::object object;
-  if (value.get_object().get(object) != simdjson::SUCCESS) {
-    return type_error(value, "struct Edge");
-  }
   FieldSet fields(kKeys);
-  for (dom::key_value_pair field : object) {
-    const size_t at = fields.index(field.key);
-    if (at == kKeys.size()) continue;
-    CORVANTA_TRY_STATUS(fields.see(at));
+  const auto on_field = [&](size_t at, dom::element field) -> Status {
     if (at == 3) {
       std::optional<MetaRecord> meta;
-      CORVANTA_TRY_STATUS(read_optional_meta(field.value, meta));
+      CORVANTA_TRY_STATUS(read_optional_meta(field, meta));
     } else {
       std::string_view end;
-      CORVANTA_TRY_STATUS(read_string(field.value, end));
+      CORVANTA_TRY_STATUS(read_string(field, end));
     }
-  }
+    return {};
+  };
+  CORVANTA_TRY_STATUS(fields.read(value, "struct Edge", on_field));
   CORVANTA_TRY_STATUS(fields.require(0));
   CORVANTA_TRY_STATUS(fields.require(1));
   return fields.require(2);
@@ -360,48 +355,43 @@ Status DocumentReader::read_meta(dom::element value, MetaRecord& out) {
   static constexpr std::array<std::string_view, 8> kKeys = {
       "definition", "comments", "subsets", "synonyms", "xrefs", "basicPropertyValues",
       "version",    "deprecated"};
-  dom::object object;
-  if (value.get_object().get(object) != simdjson::SUCCESS) {
-    return type_error(value, "struct Meta");
-  }
   FieldSet fields(kKeys);
-  for (dom::key_value_pair field : object) {
-    const size_t at = fields.index(field.key);
-    if (at == kKeys.size()) continue;
-    CORVANTA_TRY_STATUS(fields.see(at));
+  const auto on_field = [&](size_t at, dom::element field) -> Status {
     switch (at) {
       case 0:
-        if (!field.value.is_null()) {
-          CORVANTA_TRY_STATUS(read_property_value(field.value, PropertyValueKind::kDefinition));
+        if (!field.is_null()) {
+          CORVANTA_TRY_STATUS(read_property_value(field, PropertyValueKind::kDefinition));
         }
         break;
       case 1:
       case 2:
-        CORVANTA_TRY_STATUS(read_string_list(field.value, nullptr));
+        CORVANTA_TRY_STATUS(read_string_list(field, nullptr));
         break;
       case 3:
         CORVANTA_TRY_STATUS(
-            read_property_value_list(field.value, PropertyValueKind::kSynonym, out.synonyms));
+            read_property_value_list(field, PropertyValueKind::kSynonym, out.synonyms));
         break;
       case 4:
         CORVANTA_TRY_STATUS(
-            read_property_value_list(field.value, PropertyValueKind::kXref, out.xrefs));
+            read_property_value_list(field, PropertyValueKind::kXref, out.xrefs));
         break;
       case 5:
-        CORVANTA_TRY_STATUS(read_property_value_list(field.value, PropertyValueKind::kBasic,
+        CORVANTA_TRY_STATUS(read_property_value_list(field, PropertyValueKind::kBasic,
                                                      out.basic_property_values));
         break;
       case 6:
-        CORVANTA_TRY_STATUS(read_optional_string(field.value, out.version));
+        CORVANTA_TRY_STATUS(read_optional_string(field, out.version));
         break;
       default:
-        if (!field.value.is_null() &&
-            field.value.get_bool().get(out.deprecated) != simdjson::SUCCESS) {
-          return type_error(field.value, "a boolean");
+        if (!field.is_null() &&
+            field.get_bool().get(out.deprecated) != simdjson::SUCCESS) {
+          return type_error(field, "a boolean");
         }
         break;
     }
-  }
+    return {};
+  };
+  CORVANTA_TRY_STATUS(fields.read(value, "struct Meta", on_field));
   return {};
 }
 
