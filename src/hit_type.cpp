@@ -24,6 +24,10 @@ struct HitObject {
   char text[1];  // term id, then label
 };
 
+PyObject* g_type = nullptr;
+allocfunc g_alloc = nullptr;  // the type's tp_alloc, looked up once
+freefunc g_free = nullptr;    // the type's tp_free
+
 HitObject* as_hit(PyObject* self) { return reinterpret_cast<HitObject*>(self); }
 
 PyObject* hit_new(PyTypeObject*, PyObject*, PyObject*) {
@@ -33,8 +37,7 @@ PyObject* hit_new(PyTypeObject*, PyObject*, PyObject*) {
 
 void hit_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
+  g_free(self);
   Py_DECREF(type);
 }
 
@@ -78,20 +81,21 @@ PyType_Spec hit_spec = {
     hit_slots,
 };
 
-PyObject* g_type = nullptr;
-
 }  // namespace
 
 PyObject* create_hit_type() {
   g_type = PyType_FromSpec(&hit_spec);
+  if (g_type != nullptr) {
+    auto* type = reinterpret_cast<PyTypeObject*>(g_type);
+    g_alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    g_free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  }
   return g_type;
 }
 
 PyObject* new_hit(std::string_view term_id, std::string_view label, const HitRecord& record) {
-  auto* type = reinterpret_cast<PyTypeObject*>(g_type);
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   const auto text_len = static_cast<Py_ssize_t>(term_id.size() + label.size());
-  PyObject* self = alloc(type, text_len);
+  PyObject* self = g_alloc(reinterpret_cast<PyTypeObject*>(g_type), text_len);
   if (self == nullptr) return nullptr;
   HitObject* hit = as_hit(self);
   hit->byte_begin = record.byte_begin;
