@@ -16,10 +16,6 @@
 #include "scratch_buffers.hpp"
 #include "release_fetch.hpp"
 
-#ifndef Py_TPFLAGS_IMMUTABLETYPE
-#define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
-#endif
-
 namespace corvanta::py {
 
 namespace {

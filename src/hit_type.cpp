@@ -6,9 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#ifndef Py_TPFLAGS_IMMUTABLETYPE
-#define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
-#endif
+#include "python_boundary.hpp"
 
 namespace corvanta::py {
 

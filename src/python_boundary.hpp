@@ -13,6 +13,12 @@
 
 #include "result.hpp"
 
+// Part of the stable ABI since 3.10, but only declared outside the limited
+// API by the 3.10 headers.
+#ifndef Py_TPFLAGS_IMMUTABLETYPE
+#define Py_TPFLAGS_IMMUTABLETYPE (1UL << 8)
+#endif
+
 namespace corvanta::py {
 
 // Owns exactly one strong reference (or none).
