@@ -15,7 +15,7 @@ import sys
 import time
 
 import corvanta
-from corvanta_cli import CharOffsets
+from corvanta_tools import CharOffsets
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SHARED = ROOT.parent / "shared"

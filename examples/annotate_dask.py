@@ -22,7 +22,7 @@ import dask.bag as db
 from distributed import Client, LocalCluster, WorkerPlugin, get_worker
 
 import corvanta
-from corvanta_cli import annotate
+from corvanta_tools import annotate
 
 PLUGIN = "corvanta"
 

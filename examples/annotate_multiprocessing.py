@@ -17,7 +17,7 @@ import pathlib
 import sys
 
 import corvanta
-from corvanta_cli import annotate
+from corvanta_tools import annotate
 
 _matcher: corvanta.Corvanta | None = None
 

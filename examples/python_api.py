@@ -12,7 +12,7 @@ import json
 import pathlib
 
 import corvanta
-from corvanta_cli import CharOffsets, term_url, user_cache_dir
+from corvanta_tools import CharOffsets, term_url, user_cache_dir
 
 HERE = pathlib.Path(__file__).resolve().parent
 

@@ -8,8 +8,8 @@ import subprocess
 
 import pytest
 
-from corvanta_cli import Document, Record, main, write_html
-from corvanta_cli.report import HPO_BROWSER
+from corvanta_tools import Document, Record, main, write_html
+from corvanta_tools.report import HPO_BROWSER
 
 PIECE = re.compile(r'<a class="([^"]*)" href="([^"]*)" title="([^"]*)"[^>]*>([^<]*)</a>|([^<]+)')
 

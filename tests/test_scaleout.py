@@ -6,7 +6,7 @@ import sys
 
 import pytest
 
-from corvanta_cli import main
+from corvanta_tools import main
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 SAMPLE = (EXAMPLES / "sample_note.txt").read_text(encoding="utf-8")

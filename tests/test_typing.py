@@ -12,7 +12,7 @@ EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 MISUSE = """\
 import pathlib
 import corvanta
-from corvanta_cli import CharOffsets
+from corvanta_tools import CharOffsets
 matcher = corvanta.Corvanta(pathlib.Path("hp.json"))
 hit = matcher.map_text("text")[0]
 hit.span = (1, 2)

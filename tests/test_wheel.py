@@ -13,7 +13,7 @@ import pytest
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SMOKE = """
 import sys, corvanta
-from corvanta_cli import CharOffsets
+from corvanta_tools import CharOffsets
 matcher = corvanta.Corvanta(sys.argv[1])
 text = "\\u0130stanbul: no evidence of fever."
 (hit,) = matcher.map_text(text)
@@ -49,9 +49,9 @@ def test_wheel_contents(wheel):
     with zipfile.ZipFile(wheel) as archive:
         names = set(archive.namelist())
         entry_points = next(archive.read(n).decode() for n in names if n.endswith("entry_points.txt"))
-    assert {"corvanta.abi3.so", "corvanta.pyi", "corvanta-stubs/__init__.pyi", "corvanta_cli/py.typed",
-            "corvanta_cli/__init__.py", "corvanta_cli/cli.py"} <= names
-    assert "corvanta = corvanta_cli:main" in entry_points
+    assert {"corvanta.abi3.so", "corvanta.pyi", "corvanta-stubs/__init__.pyi", "corvanta_tools/py.typed",
+            "corvanta_tools/__init__.py", "corvanta_tools/cli/__init__.py"} <= names
+    assert "corvanta = corvanta_tools.cli:main" in entry_points
 
 
 @pytest.mark.parametrize("version", ["3.10", "3.13"])
@@ -61,7 +61,7 @@ def test_fresh_environment(wheel, version, small_release, tmp_path):
         pytest.skip(f"Python {version} is not installed")
     env = tmp_path / "venv"
     subprocess.run([python, "-m", "venv", str(env)], check=True)
-    subprocess.run([env / "bin" / "python", "-m", "pip", "install", "-q", "--no-index", str(wheel)], check=True,
+    subprocess.run([env / "bin" / "python", "-m", "pip", "install", "-q", str(wheel)], check=True,
                    capture_output=True)
     smoke = subprocess.run([env / "bin" / "python", "-c", SMOKE, small_release], cwd=tmp_path,
                            capture_output=True, text=True)

@@ -9,7 +9,7 @@ from typing import TextIO
 
 import corvanta
 
-from corvanta_cli.offsets import CharOffsets
+from corvanta_tools.offsets import CharOffsets
 
 __all__ = ["Document", "Record", "annotate", "write_jsonl", "write_table", "write_tsv"]
 

@@ -7,7 +7,7 @@ from collections.abc import Iterable, Iterator, Sequence
 from html import escape
 from typing import TextIO
 
-from corvanta_cli.records import Document, Record
+from corvanta_tools.records import Document, Record
 
 __all__ = ["HPO_BROWSER", "term_url", "write_html"]
 

@@ -1,13 +1,13 @@
-"""The `corvanta` command line, and the Python helpers it is built from.
+"""The toolkit around the `corvanta` extension: the command line and the helpers it is built from.
 
 - `CharOffsets` / `char_span`: a hit's byte span as str indices of your text.
 - `annotate`: one text's hits as `Record`s (what the command line prints).
 - `write_tsv`, `write_jsonl`, `write_table`, `write_html`: the output formats.
 """
-from corvanta_cli.cli import main, user_cache_dir
-from corvanta_cli.offsets import CharOffsets, char_span
-from corvanta_cli.records import Document, Record, annotate, write_jsonl, write_table, write_tsv
-from corvanta_cli.report import term_url, write_html
+from corvanta_tools.cli import main, user_cache_dir
+from corvanta_tools.offsets import CharOffsets, char_span
+from corvanta_tools.records import Document, Record, annotate, write_jsonl, write_table, write_tsv
+from corvanta_tools.report import term_url, write_html
 
 __all__ = ["CharOffsets", "Document", "Record", "annotate", "char_span", "main", "term_url",
            "user_cache_dir", "write_html", "write_jsonl", "write_table", "write_tsv"]

@@ -1,5 +1,0 @@
-import sys
-
-from corvanta_cli.cli import main
-
-sys.exit(main())

@@ -1,0 +1,5 @@
+import sys
+
+from corvanta_tools.cli import main
+
+sys.exit(main())

@@ -1,0 +1,98 @@
+"""`corvanta annotate`: text files in, one record per hit out."""
+from __future__ import annotations
+
+import argparse
+import codecs
+import contextlib
+import os
+import sys
+from collections.abc import Callable, Iterable, Iterator
+from typing import TextIO
+
+import corvanta
+from tqdm import tqdm
+
+from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError
+from corvanta_tools.cli.inputs import STDIN, expand_inputs, read_input
+from corvanta_tools.cli.matcher import add_release_options, matcher_for
+from corvanta_tools.records import Document, annotate, write_jsonl, write_table, write_tsv
+from corvanta_tools.report import write_html
+
+__all__ = ["WRITERS", "register"]
+
+# Below this many inputs a progress bar would only flicker.
+PROGRESS_MIN_INPUTS = 10
+
+Writer = Callable[[TextIO, str, Iterable[Document]], None]
+WRITERS: dict[str, Writer] = {"tsv": write_tsv, "jsonl": write_jsonl, "html": write_html,
+                              "table": write_table}
+
+
+def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+    parser = commands.add_parser(
+        "annotate", help="annotate text files",
+        description="Annotate text files (or standard input) with HPO concepts: one line or "
+                    "record per hit.")
+    add_release_options(parser)
+    parser.add_argument("files", nargs="*", metavar="FILE",
+                        help="text files, directories (their files matching --glob) or - for "
+                             "standard input (the default when input is piped)")
+    parser.add_argument("--longest", action="store_true",
+                        help="drop clustering matches nested inside longer ones (map_text_longest)")
+    parser.add_argument("--format", choices=sorted(WRITERS), default="tsv",
+                        help="tsv (default), jsonl, html (a self-contained visual report) or "
+                             "table (aligned, for reading)")
+    parser.add_argument("-o", "--output", metavar="PATH",
+                        help="write here instead of standard output")
+    parser.add_argument("--glob", default="*.txt",
+                        help="files taken from directories (default: *.txt)")
+    parser.add_argument("--encoding", default="utf-8",
+                        help="encoding of the input files (default: utf-8)")
+    parser.set_defaults(run=run)
+
+
+def progress_bar(total: int) -> tqdm[None]:
+    """A progress bar on a terminal's stderr for larger batches; silent otherwise."""
+    shown = total >= PROGRESS_MIN_INPUTS and sys.stderr.isatty()
+    # A terminal that reports no size (a bare pty) would get no bar at all.
+    size = os.get_terminal_size(sys.stderr.fileno()) if shown else None
+    return tqdm(total=total, unit=" documents", file=sys.stderr, desc="corvanta",
+                ncols=size and (size.columns or 80), nrows=size and (size.lines or 24),
+                disable=not shown)
+
+
+def annotated(matcher: corvanta.Corvanta, inputs: list[str], encoding: str, longest: bool,
+              progress: tqdm[None]) -> Iterator[Document]:
+    for name in inputs:
+        document_id = "<stdin>" if name == STDIN else name
+        yield annotate(matcher, document_id, read_input(name, encoding), longest)
+        progress.update()
+
+
+def run(args: argparse.Namespace) -> int:
+    files = args.files
+    if not files:
+        if sys.stdin.isatty():
+            raise CliError(EXIT_USAGE, "no input: name FILEs or pipe text into standard input")
+        files = [STDIN]
+    try:
+        codecs.lookup(args.encoding)
+    except LookupError:
+        raise CliError(EXIT_USAGE, f"unknown encoding {args.encoding}") from None
+    inputs = expand_inputs(files, args.glob)
+    matcher = matcher_for(args)
+    write = WRITERS[args.format]
+    target = args.output or "standard output"
+    with progress_bar(len(inputs)) as progress:
+        documents = annotated(matcher, inputs, args.encoding, args.longest, progress)
+        try:
+            with contextlib.ExitStack() as stack:
+                out = (stack.enter_context(open(args.output, "w", encoding="utf-8"))
+                       if args.output else sys.stdout)
+                write(out, matcher.version(), documents)
+                out.flush()
+        except BrokenPipeError:
+            raise
+        except OSError as error:  # inputs report their own failures: this one is the output's
+            raise CliError(EXIT_OUTPUT, f"cannot write {target}: {error.strerror or error}") from None
+    return 0
