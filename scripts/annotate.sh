@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job: installs what is needed, then annotates a clinical note and
-# prints its hits as a table, negated ones marked.
+# prints its hits as a table, excluded (negated) ones marked.
 #   bash scripts/annotate.sh [NOTE...] [--hpo RELEASE] [other `corvanta annotate` options]
 # Without a note it annotates examples/sample_note.txt. Without --hpo it uses
 # ../shared/hpo/hp.json when present, else the latest release, fetched once

@@ -14,8 +14,8 @@ from corvanta_tools.report import HPO_BROWSER
 PIECE = re.compile(r'<a class="([^"]*)" href="([^"]*)" title="([^"]*)"[^>]*>([^<]*)</a>|([^<]+)')
 
 
-def record(span, term, negated=False, char_span=True):
-    return Record("d", term, f"label {term}", span if char_span else None, span, negated, "")
+def record(span, term, excluded=False, char_span=True):
+    return Record("d", term, f"label {term}", None, span if char_span else None, span, excluded, "")
 
 
 def render(documents):
@@ -38,14 +38,14 @@ def pieces(page):
 
 
 def test_overlapping_hits_are_cut_into_pieces():
-    records = [record((0, 6), "HP:1"), record((2, 4), "HP:2", negated=True),
-               record((4, 9), "HP:3", negated=True), record((9, 10), "HP:4", char_span=False)]
+    records = [record((0, 6), "HP:1"), record((2, 4), "HP:2", excluded=True),
+               record((4, 9), "HP:3", excluded=True), record((9, 10), "HP:4", char_span=False)]
     page = render([Document("d", "abcdefghij", records)])
     assert pieces(page) == [
         ("ab", "hit", ["HP:1 label HP:1", HPO_BROWSER + "HP:1"]),
-        ("cd", "hit overlap", ["HP:1 label HP:1", "HP:2 label HP:2 (negated)", HPO_BROWSER + "HP:2"]),
-        ("ef", "hit overlap", ["HP:1 label HP:1", "HP:3 label HP:3 (negated)", HPO_BROWSER + "HP:3"]),
-        ("ghi", "hit negated", ["HP:3 label HP:3 (negated)", HPO_BROWSER + "HP:3"]),
+        ("cd", "hit overlap", ["HP:1 label HP:1", "HP:2 label HP:2 (excluded)", HPO_BROWSER + "HP:2"]),
+        ("ef", "hit overlap", ["HP:1 label HP:1", "HP:3 label HP:3 (excluded)", HPO_BROWSER + "HP:3"]),
+        ("ghi", "hit excluded", ["HP:3 label HP:3 (excluded)", HPO_BROWSER + "HP:3"]),
         ("j", None, None),
     ]
     assert "HP:4 label HP:4" in re.search(r'<p class="unplaced">(.*?)</p>', page).group(1)
@@ -65,7 +65,7 @@ NOTES = {
     "first.txt": "Ataxia & <tremor>, no evidence of fever.\n\u0130stanbul: short stature; denies headache.",
     "second.txt": "Fever without cough.\n\nEpileptic seizure and obesity.",
 }
-EXPECTED = [  # document, highlighted text, term, label, negated
+EXPECTED = [  # document, highlighted text, term, label, excluded
     (0, "Ataxia", "HP:0001251", "Ataxia", False),
     (0, "tremor", "HP:0001337", "Tremor", False),
     (0, "fever", "HP:0001945", "Fever", True),
@@ -80,7 +80,7 @@ PROBE = """<script>
 const hits = [...document.querySelectorAll('.text a.hit')].map(a => {
   const style = getComputedStyle(a);
   return {document: a.closest('section').querySelector('h2').textContent, text: a.textContent,
-          negated: a.classList.contains('negated'), title: a.title, href: a.href,
+          excluded: a.classList.contains('excluded'), title: a.title, href: a.href,
           background: style.backgroundColor, decoration: style.textDecorationLine,
           visible: a.getBoundingClientRect().width > 0};
 });
@@ -114,15 +114,15 @@ def test_report_in_browser(small_release, tmp_path, capsys):
 
     dom = chromium(tmp_path, "--dump-dom", probe.as_uri())
     found = json.loads(html.unescape(re.search(r'<pre id="probe">(.*?)</pre>', dom, re.S).group(1)))
-    assert [(h["document"], h["text"], h["negated"], h["title"], h["href"]) for h in found["hits"]] == [
-        (str(paths[number]), text, negated, f"{term} {label}" + (" (negated)" if negated else ""),
+    assert [(h["document"], h["text"], h["excluded"], h["title"], h["href"]) for h in found["hits"]] == [
+        (str(paths[number]), text, excluded, f"{term} {label}" + (" (excluded)" if excluded else ""),
          HPO_BROWSER + term)
-        for number, text, term, label, negated in EXPECTED]
+        for number, text, term, label, excluded in EXPECTED]
     assert found["terms"] == [5, 4]
-    present = {h["background"] for h in found["hits"] if not h["negated"]}
-    negated = {h["background"] for h in found["hits"] if h["negated"]}
-    assert len(present) == len(negated) == 1 and present != negated and "rgba(0, 0, 0, 0)" not in present | negated
-    assert all(h["visible"] and (h["decoration"] == "line-through") == h["negated"] for h in found["hits"])
+    present = {h["background"] for h in found["hits"] if not h["excluded"]}
+    excluded = {h["background"] for h in found["hits"] if h["excluded"]}
+    assert len(present) == len(excluded) == 1 and present != excluded and "rgba(0, 0, 0, 0)" not in present | excluded
+    assert all(h["visible"] and (h["decoration"] == "line-through") == h["excluded"] for h in found["hits"])
 
     screenshot = tmp_path / "report.png"
     chromium(tmp_path, f"--screenshot={screenshot}", "--window-size=1200,1400", report.as_uri())

@@ -5,13 +5,20 @@ from __future__ import annotations
 import json
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
-from typing import TextIO
+from typing import Protocol, TextIO
 
 import corvanta
 
 from corvanta_tools.offsets import CharOffsets
 
-__all__ = ["Document", "Record", "annotate", "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["Document", "Record", "TermLabels", "annotate", "write_jsonl", "write_table", "write_tsv"]
+
+
+class TermLabels(Protocol):
+    """What annotation needs of a release: the official label of a term
+    (corvanta_tools.releases.Release is one)."""
+
+    def label(self, term_id: str) -> str | None: ...
 
 
 @dataclass(frozen=True)
@@ -19,21 +26,24 @@ class Record:
     """One hit as the command line reports it."""
 
     document: str
-    term_id: str
-    label: str
+    term_id: str  # Hit.term_id (map_text_json's "termId")
+    label: str  # the matched label-table surface, Hit.label
+    term_label: str | None  # the term's official label; None when no release was given
     char_span: tuple[int, int] | None  # str indices of the document; None: not mappable
-    byte_span: tuple[int, int]  # UTF-8 bytes of the lower-cased document, as Hit.span
-    negated: bool
+    byte_span: tuple[int, int]  # UTF-8 bytes of the lower-cased document, Hit.span ("span")
+    excluded: bool  # Hit.excluded: the mention lies in the scope of a negation
     text: str  # the covered text (from the lower-cased document when char_span is None)
+    assertion: object | None = None  # context attributes, when asked for
 
     def as_json(self) -> dict[str, object]:
         return {
             "document": self.document,
             "term_id": self.term_id,
             "label": self.label,
+            "term_label": self.term_label,
             "char_span": list(self.char_span) if self.char_span is not None else None,
             "byte_span": list(self.byte_span),
-            "negated": self.negated,
+            "excluded": self.excluded,
             "text": self.text,
         }
 
@@ -47,8 +57,10 @@ class Document:
     records: Sequence[Record]
 
 
-def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool = False) -> Document:
-    """Recognizes `text` and turns its hits into records."""
+def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool = False,
+             release: TermLabels | None = None) -> Document:
+    """Recognizes `text` and turns its hits into records; with a `release`,
+    each record carries its term's official label."""
     hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
     offsets = CharOffsets(text)
     records = [
@@ -56,9 +68,10 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
             document=document,
             term_id=hit.term_id,
             label=hit.label,
+            term_label=release.label(hit.term_id) if release is not None else None,
             char_span=offsets.char_span(hit.span),
             byte_span=hit.span,
-            negated=hit.excluded,
+            excluded=hit.excluded,
             text=offsets.matched_text(hit.span),
         )
         for hit in hits
@@ -66,16 +79,16 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
     return Document(document, text, records)
 
 
-TSV_COLUMNS = ("document", "term_id", "label", "char_start", "char_end",
-               "byte_start", "byte_end", "negated", "text")
+TSV_COLUMNS = ("document", "term_id", "label", "term_label", "char_start", "char_end",
+               "byte_start", "byte_end", "excluded", "text")
 
 _TSV_ESCAPES = str.maketrans({"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"})
 
 
 def _tsv_row(record: Record) -> str:
     chars = record.char_span if record.char_span is not None else ("", "")
-    fields = (record.document, record.term_id, record.label, *chars, *record.byte_span,
-              "true" if record.negated else "false", record.text)
+    fields = (record.document, record.term_id, record.label, record.term_label or "", *chars,
+              *record.byte_span, "true" if record.excluded else "false", record.text)
     return "\t".join(str(f).translate(_TSV_ESCAPES) for f in fields)
 
 
@@ -101,15 +114,15 @@ def _span_text(span: tuple[int, int] | None) -> str:
 
 
 def write_table(out: TextIO, release: str, documents: Iterable[Document]) -> None:
-    """A readable table per document, negated hits marked."""
+    """A readable table per document, excluded (negated) hits marked."""
     out.write(f"HPO release {release}\n")
     for document in documents:
-        negated = sum(r.negated for r in document.records)
-        out.write(f"\n{document.id}: {len(document.records)} hits, {negated} negated\n")
+        excluded = sum(r.excluded for r in document.records)
+        out.write(f"\n{document.id}: {len(document.records)} hits, {excluded} excluded\n")
         rows = [(_span_text(r.char_span), _span_text(r.byte_span), r.term_id, r.label,
-                 "NEGATED" if r.negated else "", " ".join(r.text.split()))
+                 "EXCLUDED" if r.excluded else "", " ".join(r.text.split()))
                 for r in document.records]
-        header = ("chars", "bytes", "term", "label", "negated", "text")
+        header = ("chars", "bytes", "term", "label", "excluded", "text")
         widths = [max(len(row[i]) for row in [header, *rows]) for i in range(len(header) - 1)]
         for row in [header, *rows]:
             cells = [cell.ljust(width) for cell, width in zip(row, widths)]

@@ -24,7 +24,7 @@ h2 { font-size: 1.15rem; margin: 2.5rem 0 .25rem; word-break: break-all; }
 a.hit { color: inherit; text-decoration: none; }
 .hit { background: #ffd86b; border-bottom: 2px solid #c69200; border-radius: 2px; }
 .hit.overlap { background: #ffb547; }
-.hit.negated { background: #dde3ea; border-bottom: 2px dashed #57606a;
+.hit.excluded { background: #dde3ea; border-bottom: 2px dashed #57606a;
                 text-decoration: line-through; }
 a.hit:hover { outline: 2px solid #0969da; }
 table { border-collapse: collapse; margin-top: 1rem; width: 100%; }
@@ -32,7 +32,7 @@ caption { text-align: left; font-weight: 600; padding-bottom: .25rem; }
 th, td { text-align: left; padding: .25rem .6rem; border-bottom: 1px solid #d0d7de;
          vertical-align: top; }
 th.count, td.count { text-align: right; }
-tr.negated td { color: #57606a; }
+tr.excluded td { color: #57606a; }
 .legend .hit { padding: 0 .3rem; margin-right: .3rem; }
 """
 
@@ -47,7 +47,7 @@ Placed = tuple[tuple[int, int], Record]
 
 
 def _describe(record: Record) -> str:
-    return f"{record.term_id} {record.label}" + (" (negated)" if record.negated else "")
+    return f"{record.term_id} {record.label}" + (" (excluded)" if record.excluded else "")
 
 
 def _segments(text: str, records: Sequence[Record]) -> Iterator[tuple[str, list[Placed]]]:
@@ -74,8 +74,8 @@ def _highlight(piece: str, covering: list[Placed]) -> str:
     classes = ["hit"]
     if len(records) > 1:
         classes.append("overlap")
-    if all(r.negated for r in records):
-        classes.append("negated")
+    if all(r.excluded for r in records):
+        classes.append("excluded")
     title = "\n".join(_describe(r) for r in records)
     terms = " ".join(dict.fromkeys(r.term_id for r in records))
     return (f'<a class="{" ".join(classes)}" href="{escape(term_url(innermost.term_id))}" '
@@ -88,26 +88,26 @@ def _summary(records: Sequence[Record]) -> str:
         by_term.setdefault(record.term_id, []).append(record)
     rows = []
     for term_id, mentions in by_term.items():
-        negated = sum(r.negated for r in mentions)
+        excluded = sum(r.excluded for r in mentions)
         labels = ", ".join(dict.fromkeys(r.label for r in mentions))
         texts = "; ".join(dict.fromkeys(" ".join(r.text.split()) for r in mentions))
-        css = ' class="negated"' if negated == len(mentions) else ""
+        css = ' class="excluded"' if excluded == len(mentions) else ""
         rows.append(f'<tr{css}><td><a href="{escape(term_url(term_id))}">{escape(term_id)}</a></td>'
                     f"<td>{escape(labels)}</td><td class=\"count\">{len(mentions)}</td>"
-                    f"<td class=\"count\">{negated}</td><td>{escape(texts)}</td></tr>")
+                    f"<td class=\"count\">{excluded}</td><td>{escape(texts)}</td></tr>")
     return ('<table class="summary"><caption>Terms in this document</caption>'
             "<thead><tr><th>Term</th><th>Label</th><th class=\"count\">Mentions</th>"
-            "<th class=\"count\">Negated</th>"
+            "<th class=\"count\">Excluded</th>"
             "<th>Text</th></tr></thead><tbody>\n" + "\n".join(rows) + "\n</tbody></table>")
 
 
 def _section(number: int, document: Document) -> str:
     records = document.records
-    negated = sum(r.negated for r in records)
+    excluded = sum(r.excluded for r in records)
     terms = len({r.term_id for r in records})
     parts = [f'<section class="document" id="doc-{number}">',
              f"<h2>{escape(document.id)}</h2>",
-             f'<p class="counts">{len(records)} hits, {negated} negated, {terms} distinct terms</p>',
+             f'<p class="counts">{len(records)} hits, {excluded} excluded, {terms} distinct terms</p>',
              '<div class="text">' + "".join(_highlight(p, c) for p, c in _segments(document.text, records))
              + "</div>"]
     unplaced = [r for r in records if r.char_span is None]
@@ -127,13 +127,13 @@ def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None
               "<header><h1>HPO concepts found by corvanta</h1>\n"
               f'<p class="meta">HPO release {escape(release)}</p>\n'
               '<p class="legend"><span class="hit">present</span>'
-              '<span class="hit negated">negated</span>'
+              '<span class="hit excluded">excluded (negated)</span>'
               "Hover over a highlight for its term; click it to open the term in the HPO browser.</p>"
               "</header>\n<main>\n")
-    count = hits = negated = 0
+    count = hits = excluded = 0
     for count, document in enumerate(documents, start=1):
         hits += len(document.records)
-        negated += sum(r.negated for r in document.records)
+        excluded += sum(r.excluded for r in document.records)
         out.write(_section(count, document))
-    out.write(f"</main>\n<footer><p>{count} documents, {hits} hits, {negated} negated.</p></footer>\n"
+    out.write(f"</main>\n<footer><p>{count} documents, {hits} hits, {excluded} excluded.</p></footer>\n"
               "</body>\n</html>\n")
