@@ -82,7 +82,18 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
 TSV_COLUMNS = ("document", "term_id", "label", "term_label", "char_start", "char_end",
                "byte_start", "byte_end", "excluded", "text")
 
-_TSV_ESCAPES = str.maketrans({"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r"})
+# Besides tab and the line breaks, every character that str.splitlines and
+# other line-oriented readers take as a line end is escaped.
+_TSV_ESCAPES = str.maketrans({"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r", "\v": "\\v",
+                              "\f": "\\f", "\x1c": "\\x1c", "\x1d": "\\x1d", "\x1e": "\\x1e",
+                              "\x85": "\\x85", "\u2028": "\\u2028", "\u2029": "\\u2029"})
+# json.dumps escapes the C0 controls; these three it leaves raw.
+_JSON_LINE_ESCAPES = str.maketrans({"\x85": "\\u0085", "\u2028": "\\u2028", "\u2029": "\\u2029"})
+
+
+def json_line(value: object) -> str:
+    """`value` as one line of JSON: no character inside it ends a line for any reader."""
+    return json.dumps(value, ensure_ascii=False).translate(_JSON_LINE_ESCAPES)
 
 
 def _tsv_row(record: Record) -> str:
@@ -93,8 +104,9 @@ def _tsv_row(record: Record) -> str:
 
 
 def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
-    """A header line, then one line per hit. Tabs, line breaks and
-    backslashes inside fields are written as \\t, \\n, \\r and \\\\; a span
+    """A header line, then one line per hit. Tabs, line ends and backslashes
+    inside fields are written as escapes (\\t, \\n, \\r, \\v, \\f, \\x1c to
+    \\x1e, \\x85, \\u2028, \\u2029, \\\\); a span
     that cannot be mapped to characters leaves char_start and char_end empty."""
     out.write("\t".join(TSV_COLUMNS) + "\n")
     for document in documents:
@@ -106,7 +118,7 @@ def write_jsonl(out: TextIO, release: str, documents: Iterable[Document]) -> Non
     """One JSON object per hit and line (see Record.as_json)."""
     for document in documents:
         for record in document.records:
-            out.write(json.dumps(record.as_json(), ensure_ascii=False) + "\n")
+            out.write(json_line(record.as_json()) + "\n")
 
 
 def _span_text(span: tuple[int, int] | None) -> str:

@@ -4,9 +4,9 @@ table of the terms found in it."""
 from __future__ import annotations
 
 from collections.abc import Iterable, Iterator, Sequence
-from html import escape
 from typing import TextIO
 
+from corvanta_tools.markup import html_attribute, html_text
 from corvanta_tools.records import Document, Record
 
 __all__ = ["HPO_BROWSER", "term_url", "write_html"]
@@ -34,6 +34,8 @@ th, td { text-align: left; padding: .25rem .6rem; border-bottom: 1px solid #d0d7
 th.count, td.count { text-align: right; }
 tr.excluded td { color: #57606a; }
 .legend .hit { padding: 0 .3rem; margin-right: .3rem; }
+.bidi { font-size: 75%; color: #cf222e; border: 1px solid #cf222e; border-radius: 3px;
+        padding: 0 .15rem; margin: 0 .1rem; }
 """
 
 
@@ -68,7 +70,7 @@ def _segments(text: str, records: Sequence[Record]) -> Iterator[tuple[str, list[
 
 def _highlight(piece: str, covering: list[Placed]) -> str:
     if not covering:
-        return escape(piece, quote=False)
+        return html_text(piece)
     _, innermost = min(covering, key=lambda p: p[0][1] - p[0][0])
     records = [r for _, r in covering]
     classes = ["hit"]
@@ -78,8 +80,8 @@ def _highlight(piece: str, covering: list[Placed]) -> str:
         classes.append("excluded")
     title = "\n".join(_describe(r) for r in records)
     terms = " ".join(dict.fromkeys(r.term_id for r in records))
-    return (f'<a class="{" ".join(classes)}" href="{escape(term_url(innermost.term_id))}" '
-            f'title="{escape(title)}" data-terms="{escape(terms)}">{escape(piece, quote=False)}</a>')
+    return (f'<a class="{" ".join(classes)}" href="{html_attribute(term_url(innermost.term_id))}" '
+            f'title="{html_attribute(title)}" data-terms="{html_attribute(terms)}">{html_text(piece)}</a>')
 
 
 def _summary(records: Sequence[Record]) -> str:
@@ -92,9 +94,9 @@ def _summary(records: Sequence[Record]) -> str:
         labels = ", ".join(dict.fromkeys(r.label for r in mentions))
         texts = "; ".join(dict.fromkeys(" ".join(r.text.split()) for r in mentions))
         css = ' class="excluded"' if excluded == len(mentions) else ""
-        rows.append(f'<tr{css}><td><a href="{escape(term_url(term_id))}">{escape(term_id)}</a></td>'
-                    f"<td>{escape(labels)}</td><td class=\"count\">{len(mentions)}</td>"
-                    f"<td class=\"count\">{excluded}</td><td>{escape(texts)}</td></tr>")
+        rows.append(f'<tr{css}><td><a href="{html_attribute(term_url(term_id))}">{html_text(term_id)}</a></td>'
+                    f"<td>{html_text(labels)}</td><td class=\"count\">{len(mentions)}</td>"
+                    f"<td class=\"count\">{excluded}</td><td>{html_text(texts)}</td></tr>")
     return ('<table class="summary"><caption>Terms in this document</caption>'
             "<thead><tr><th>Term</th><th>Label</th><th class=\"count\">Mentions</th>"
             "<th class=\"count\">Excluded</th>"
@@ -106,14 +108,14 @@ def _section(number: int, document: Document) -> str:
     excluded = sum(r.excluded for r in records)
     terms = len({r.term_id for r in records})
     parts = [f'<section class="document" id="doc-{number}">',
-             f"<h2>{escape(document.id)}</h2>",
+             f"<h2>{html_text(document.id)}</h2>",
              f'<p class="counts">{len(records)} hits, {excluded} excluded, {terms} distinct terms</p>',
              '<div class="text">' + "".join(_highlight(p, c) for p, c in _segments(document.text, records))
              + "</div>"]
     unplaced = [r for r in records if r.char_span is None]
     if unplaced:
         parts.append(f'<p class="unplaced">Not highlighted, because their byte offsets do not map '
-                     f'onto characters of this text: {escape("; ".join(map(_describe, unplaced)))}</p>')
+                     f'onto characters of this text: {html_text("; ".join(map(_describe, unplaced)))}</p>')
     parts.append(_summary(records) if records else "<p>No HPO concepts found.</p>")
     parts.append("</section>\n")
     return "\n".join(parts)
@@ -125,7 +127,7 @@ def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None
               '<meta name="viewport" content="width=device-width, initial-scale=1">\n'
               f"<title>HPO concepts found by corvanta</title>\n<style>{_STYLE}</style>\n</head>\n<body>\n"
               "<header><h1>HPO concepts found by corvanta</h1>\n"
-              f'<p class="meta">HPO release {escape(release)}</p>\n'
+              f'<p class="meta">HPO release {html_text(release)}</p>\n'
               '<p class="legend"><span class="hit">present</span>'
               '<span class="hit excluded">excluded (negated)</span>'
               "Hover over a highlight for its term; click it to open the term in the HPO browser.</p>"

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import importlib.metadata
+import io
 import os
 import sys
 
@@ -50,6 +51,9 @@ def print_version(args: argparse.Namespace) -> int:
 
 def main(argv: list[str] | None = None) -> int:
     """Runs the command line; returns the exit code."""
+    # Every format declares or implies UTF-8, whatever the locale says.
+    if isinstance(sys.stdout, io.TextIOWrapper):
+        sys.stdout.reconfigure(encoding="utf-8")
     parser = build_parser()
     args = parser.parse_args(argv)
     try:

@@ -13,7 +13,7 @@ import corvanta
 from tqdm import tqdm
 
 from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError
-from corvanta_tools.cli.inputs import STDIN, expand_inputs, read_input
+from corvanta_tools.cli.inputs import STDIN, check_glob, display_name, expand_inputs, read_input
 from corvanta_tools.cli.matcher import add_release_options, matcher_for
 from corvanta_tools.records import Document, annotate, write_jsonl, write_table, write_tsv
 from corvanta_tools.report import write_html
@@ -64,7 +64,7 @@ def progress_bar(total: int) -> tqdm[None]:
 def annotated(matcher: corvanta.Corvanta, inputs: list[str], encoding: str, longest: bool,
               progress: tqdm[None]) -> Iterator[Document]:
     for name in inputs:
-        document_id = "<stdin>" if name == STDIN else name
+        document_id = "<stdin>" if name == STDIN else display_name(name)
         yield annotate(matcher, document_id, read_input(name, encoding), longest)
         progress.update()
 
@@ -79,7 +79,7 @@ def run(args: argparse.Namespace) -> int:
         codecs.lookup(args.encoding)
     except LookupError:
         raise CliError(EXIT_USAGE, f"unknown encoding {args.encoding}") from None
-    inputs = expand_inputs(files, args.glob)
+    inputs = expand_inputs(files, check_glob(args.glob))
     matcher = matcher_for(args)
     write = WRITERS[args.format]
     target = args.output or "standard output"
