@@ -1,0 +1,239 @@
+"""What an HPO release says about its terms: official labels, alternative ids,
+obsolete terms and their replacements, and the release version.
+
+`Release(path)` reads an `hp.json` (plain or gzipped) once, keeps small
+tables of the HP terms and lets the parsed document go. Only the keys it needs
+are decoded (node ids, labels, obsolete flags, property values and the graph's
+version); everything else in the file is skipped by the decoder unread, which
+makes reading a release cheaper than building a matcher from it.
+"""
+from __future__ import annotations
+
+import gzip
+import os
+import zlib
+from collections.abc import Iterable
+from dataclasses import dataclass
+
+import msgspec
+
+__all__ = ["Release", "ReleaseError", "Term", "is_gzip", "read_release_bytes"]
+
+OBO = "http://purl.obolibrary.org/obo/"
+HP_IRI = OBO + "HP_"
+ALTERNATIVE_ID = "#hasAlternativeId"
+VERSION_INFO = "#versionInfo"
+REPLACED_BY = OBO + "IAO_0100001"
+GZIP_MAGIC = b"\x1f\x8b"
+VERSION_CHARACTERS = frozenset("0123456789-")
+
+
+class ReleaseError(ValueError):
+    """The file is not a usable HPO release (OBO Graphs JSON with a version)."""
+
+
+@dataclass(frozen=True, slots=True)
+class Term:
+    """One HP term as the release describes it."""
+
+    id: str
+    label: str
+    alt_ids: tuple[str, ...]
+    obsolete: bool
+    replaced_by: str | None
+
+
+# The decoded shape: only the keys read below. An explicit null counts as absent.
+class _PropertyValue(msgspec.Struct, gc=False):
+    pred: str
+    val: str
+
+
+class _Meta(msgspec.Struct, gc=False):
+    basicPropertyValues: list[_PropertyValue] | None = None
+    deprecated: bool | None = None
+    version: str | None = None
+
+
+class _Node(msgspec.Struct, gc=False):
+    id: str
+    lbl: str | None = None
+    meta: _Meta | None = None
+
+
+class _Graph(msgspec.Struct, gc=False):
+    nodes: list[_Node]
+    meta: _Meta | None = None
+
+
+class _Document(msgspec.Struct, gc=False):
+    graphs: list[_Graph]
+
+
+_DECODER = msgspec.json.Decoder(_Document)
+
+
+def is_gzip(data: bytes) -> bool:
+    return data[:2] == GZIP_MAGIC
+
+
+def read_release_bytes(path: str | os.PathLike[str]) -> bytes:
+    """The release document's bytes, decompressed when the file is gzip data
+    (whatever its name)."""
+    with open(path, "rb") as file:
+        data = file.read()
+    if not is_gzip(data):
+        return data
+    try:
+        return gzip.decompress(data)
+    except (OSError, EOFError, zlib.error) as error:
+        raise ReleaseError(f"{os.fspath(path)}: broken gzip data: {error}") from None
+
+
+def curie(text: str) -> str | None:
+    """`text` as a printed CURIE: split at the first colon, else at the first
+    underscore; None when it has neither. An OBO IRI is compressed first."""
+    if text.startswith(OBO):
+        text = text[len(OBO):]
+        if "_" not in text:
+            return None
+        prefix, _, local = text.partition("_")
+        return f"{prefix}:{local}"
+    for separator in ":_":
+        prefix, found, local = text.partition(separator)
+        if found:
+            return f"{prefix}:{local}"
+    return None
+
+
+def graph_version(meta: _Meta | None) -> str | None:
+    """The release version as the matcher takes it: the first `#versionInfo`
+    property value, else the second-to-last piece of `meta.version` when it
+    holds only digits and hyphens."""
+    if meta is None:
+        return None
+    for value in meta.basicPropertyValues or ():
+        if value.pred.endswith(VERSION_INFO):
+            return value.val
+    if meta.version is not None:
+        pieces = meta.version.split("/")
+        if len(pieces) >= 2 and set(pieces[-2]) <= VERSION_CHARACTERS:
+            return pieces[-2]
+    return None
+
+
+def hp_terms(nodes: Iterable[_Node]) -> dict[str, Term]:
+    """Every labelled HP node as a Term, keyed by its id; a later node with the
+    same id replaces an earlier one."""
+    terms: dict[str, Term] = {}
+    for node in nodes:
+        if not node.id.startswith(HP_IRI) or node.lbl is None:
+            continue
+        term_id = "HP:" + node.id[len(HP_IRI):]
+        alt_ids: list[str] = []
+        replaced_by = None
+        meta = node.meta
+        if meta is not None:
+            for value in meta.basicPropertyValues or ():
+                if value.pred.endswith(ALTERNATIVE_ID):
+                    if (alt_id := curie(value.val)) is not None:
+                        alt_ids.append(alt_id)
+                elif value.pred == REPLACED_BY and replaced_by is None:
+                    replaced_by = curie(value.val)
+        obsolete = meta is not None and bool(meta.deprecated)
+        terms[term_id] = Term(term_id, node.lbl, tuple(alt_ids), obsolete, replaced_by)
+    return terms
+
+
+def primary_ids(terms: dict[str, Term]) -> dict[str, str]:
+    """Every id that names no current term but leads to one, mapped to it:
+    alternative ids to the term listing them, obsolete terms to their
+    replacement, chains followed. An id on a cycle maps nowhere."""
+    step: dict[str, str] = {}
+    for term in terms.values():
+        for alt_id in term.alt_ids:
+            listed = terms.get(alt_id)
+            if listed is None or (listed.obsolete and listed.replaced_by is None):
+                step.setdefault(alt_id, term.id)
+    for term in terms.values():
+        if term.obsolete and term.replaced_by is not None:
+            step[term.id] = term.replaced_by
+    primary: dict[str, str] = {}
+    for start in step:
+        seen = {start}
+        current = start
+        while (following := step.get(current)) is not None and following not in seen:
+            seen.add(following)
+            current = following
+        if following is None and current != start:
+            primary[start] = current
+    return primary
+
+
+class Release:
+    """The term metadata and version of one HPO release file (`hp.json` or
+    `hp.json.gz`). Immutable; the parsed document is not kept.
+
+    Raises OSError when the file cannot be read and ReleaseError when it is not
+    an OBO Graphs document or has no version.
+    """
+
+    __slots__ = ("_path", "_version", "_terms", "_primary", "_term_count")
+
+    def __init__(self, path: str | os.PathLike[str]) -> None:
+        self._path = os.fspath(path)
+        try:
+            document = _DECODER.decode(read_release_bytes(path))
+        except msgspec.DecodeError as error:
+            raise ReleaseError(f"{self._path}: not an HPO release: {error}") from None
+        if not document.graphs:
+            raise ReleaseError(f"{self._path}: not an HPO release: the document has no graph")
+        # Terms and version come from the last graph, as in the matcher.
+        graph = document.graphs[-1]
+        version = graph_version(graph.meta)
+        if version is None:
+            raise ReleaseError(f"{self._path}: the release has no version")
+        self._version = version
+        self._terms = hp_terms(graph.nodes)
+        del document, graph
+        self._primary = primary_ids(self._terms)
+        self._term_count = sum(not term.obsolete for term in self._terms.values())
+
+    @property
+    def path(self) -> str:
+        """The file as given."""
+        return self._path
+
+    @property
+    def version(self) -> str:
+        """The release version, the text `Corvanta.version()` gives for this file."""
+        return self._version
+
+    @property
+    def term_count(self) -> int:
+        """The number of current (not obsolete) HP terms."""
+        return self._term_count
+
+    def term(self, term_id: str) -> Term | None:
+        """The HP term (current or obsolete) with exactly this id; None for an
+        alternative or unknown id."""
+        return self._terms.get(term_id)
+
+    def label(self, term_id: str) -> str | None:
+        """The official label of the term with exactly this id (obsolete terms
+        included); None for an alternative or unknown id."""
+        term = self._terms.get(term_id)
+        return None if term is None else term.label
+
+    def primary_id(self, term_id: str) -> str:
+        """The current term an alternative or obsolete id stands for (chains of
+        replacements followed); any other id unchanged."""
+        return self._primary.get(term_id, term_id)
+
+    def is_obsolete(self, term_id: str) -> bool:
+        """Whether the id names an obsolete term of this release."""
+        term = self._terms.get(term_id)
+        return term is not None and term.obsolete
+
+    def __repr__(self) -> str:
+        return f"Release({self._path!r}, version={self._version!r})"
