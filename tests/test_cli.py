@@ -178,7 +178,8 @@ def fake_downloads(tmp_path, behaviour):
 def test_latest_release_is_fetched_once_into_the_user_cache(small_release, note, tmp_path):
     env, log = fake_downloads(tmp_path, f'/bin/cp "{small_release}" "$out"')
     for _ in range(2):
-        result = subprocess.run([CLI, "annotate", note], env=env, capture_output=True, text=True)
+        result = subprocess.run([CLI, "annotate", "--release", "latest", note], env=env,
+                                capture_output=True, text=True)
         assert result.returncode == 0 and len(result.stdout.splitlines()) == 5
     assert log.read_text() == "curl\n"
     assert (tmp_path / "cache" / "corvanta" / "hp.json").read_bytes() == pathlib.Path(small_release).read_bytes()
@@ -186,12 +187,13 @@ def test_latest_release_is_fetched_once_into_the_user_cache(small_release, note,
 
 def test_failed_fetch_and_broken_cache(note, tmp_path):
     env, _ = fake_downloads(tmp_path, "exit 1")
-    result = subprocess.run([CLI, "annotate", note], env=env, capture_output=True, text=True)
+    latest = [CLI, "annotate", "--release", "latest", note]
+    result = subprocess.run(latest, env=env, capture_output=True, text=True)
     assert result.returncode == EXIT_FETCH
     assert result.stderr.splitlines()[-1].startswith("corvanta: error: failed to fetch/cache the HPO release: ")
     cached = tmp_path / "cache" / "corvanta" / "hp.json"
     cached.write_text("{")
-    result = subprocess.run([CLI, "annotate", note], env=env, capture_output=True, text=True)
+    result = subprocess.run(latest, env=env, capture_output=True, text=True)
     assert result.returncode == EXIT_RELEASE and f"remove {cached}" in result.stderr
 
 

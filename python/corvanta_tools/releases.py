@@ -1,5 +1,7 @@
-"""What an HPO release says about its terms: official labels, alternative ids,
-obsolete terms and their replacements, and the release version.
+"""HPO releases: what one says about its terms (official labels, alternative
+ids, obsolete terms and their replacements, its version), and how a release
+named by the user becomes a file the matcher reads (pinned versions, the
+latest, gzipped files, the embedded default).
 
 `Release(path)` reads an `hp.json` (plain or gzipped) once, keeps small
 tables of the HP terms and lets the parsed document go. Only the keys it needs
@@ -14,10 +16,18 @@ import os
 import zlib
 from collections.abc import Iterable
 from dataclasses import dataclass
+from pathlib import Path
 
+import corvanta
 import msgspec
 
-__all__ = ["Release", "ReleaseError", "Term", "is_gzip", "read_release_bytes"]
+from corvanta_tools.downloads import DownloadError, download
+from corvanta_tools.embedded import default_release_path
+from corvanta_tools.release_cache import (LATEST_URL, gunzipped_copy, latest_path, pinned_path,
+                                          pinned_url, user_cache_dir)
+
+__all__ = ["Release", "ReleaseError", "Term", "fetch_release", "is_gzip", "read_release_bytes",
+           "refresh_latest", "resolve_release_path"]
 
 OBO = "http://purl.obolibrary.org/obo/"
 HP_IRI = OBO + "HP_"
@@ -237,3 +247,94 @@ class Release:
 
     def __repr__(self) -> str:
         return f"Release({self._path!r}, version={self._version!r})"
+
+
+def fetch_release(version: str, cache_dir: Path) -> Path:
+    """The pinned release VERSION (a date such as 2025-05-06) in the cache,
+    downloaded first when missing; a cached one is used without the network.
+    A download whose version is not VERSION is discarded. Raises ValueError
+    for a malformed VERSION and DownloadError when the download fails."""
+    target = pinned_path(cache_dir, version)
+    if target.is_file():
+        return target
+
+    def check(downloaded: Path) -> None:
+        found = downloaded_version(downloaded)
+        if found != version:
+            raise DownloadError(f"{pinned_url(version)} holds release {found}, not the "
+                                f"requested {version}")
+
+    make_cache_dir(cache_dir)
+    download(pinned_url(version), target, lock=cache_dir, check=check, staging=cache_dir)
+    return target
+
+
+def refresh_latest(cache_dir: Path) -> tuple[str | None, str]:
+    """Downloads the latest release and puts it in place of the cached latest
+    in one rename; returns the old version (None when there was none or it
+    did not read) and the new one. The old file stays when anything fails."""
+    target = latest_path(cache_dir)
+    try:
+        old: str | None = Release(target).version
+    except (OSError, ReleaseError):
+        old = None
+    new: list[str] = []
+
+    def check(downloaded: Path) -> None:
+        new.append(downloaded_version(downloaded))
+
+    make_cache_dir(cache_dir)
+    download(LATEST_URL, target, lock=cache_dir / "hp.json.lock", check=check, replace=True)
+    return old, new[0]
+
+
+def downloaded_version(path: Path) -> str:
+    try:
+        return Release(path).version
+    except ReleaseError as error:
+        raise DownloadError(f"the downloaded file is not a usable release: {error}") from None
+
+
+def make_cache_dir(cache_dir: Path) -> None:
+    try:
+        cache_dir.mkdir(parents=True, exist_ok=True)
+    except OSError as error:
+        raise DownloadError(f"failed to create cache directory {cache_dir}: "
+                            f"{error.strerror or error}") from None
+
+
+def resolve_release_path(hpo: str | None = None, release: str | None = None,
+                         cache_dir: Path | None = None) -> str:
+    """A path `Corvanta(...)` accepts for the release the options name: `hpo`
+    as given (a gzipped file through its plain copy in the cache), `release`
+    VERSION pinned in the cache (downloaded once), `release` "latest" the
+    cached latest (through `Corvanta.fetch_latest` when missing), neither the
+    embedded release."""
+    if hpo is not None and release is not None:
+        raise ValueError("name a release file or a release version, not both")
+    cache_dir = cache_dir or user_cache_dir()
+    if release == "latest":
+        target = latest_path(cache_dir)
+        if not target.exists():
+            corvanta.Corvanta.fetch_latest(str(cache_dir))
+        return str(target)
+    if release is not None:
+        return str(fetch_release(release, cache_dir))
+    if hpo is None:
+        return default_release_path(cache_dir)
+    if not gzipped(hpo):
+        return hpo
+    try:
+        return str(gunzipped_copy(hpo, cache_dir))
+    except (EOFError, zlib.error, gzip.BadGzipFile) as error:
+        raise ReleaseError(f"{hpo}: broken gzip data: {error}") from None
+
+
+def gzipped(path: str) -> bool:
+    """Whether the file starts as gzip data; False when it cannot be read
+    (the matcher then reports why)."""
+    try:
+        with open(path, "rb") as file:
+            return is_gzip(file.read(2))
+    except OSError:
+        return False

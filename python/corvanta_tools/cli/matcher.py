@@ -1,59 +1,131 @@
-"""The release options every subcommand shares (--hpo, --cache-dir) and the
-matcher they name."""
+"""The release options every subcommand shares (--hpo, --release, --cache-dir),
+the release file they name, and the matcher and term metadata built from it.
+
+Without --hpo and --release the embedded release is used (no network); the
+log line on standard error says which release a run uses, unless --hpo named
+the file."""
 from __future__ import annotations
 
 import argparse
+import functools
 import sys
 from pathlib import Path
 
 import corvanta
-import platformdirs
 
-from corvanta_tools.cli.errors import EXIT_FETCH, EXIT_RELEASE, CliError
+from corvanta_tools.cli.errors import EXIT_FETCH, EXIT_RELEASE, EXIT_USAGE, CliError
+from corvanta_tools.downloads import DownloadError
+from corvanta_tools.embedded import EMBEDDED_VERSION
+from corvanta_tools.release_cache import check_version, latest_path, pinned_path, user_cache_dir
+from corvanta_tools.releases import Release, ReleaseError, resolve_release_path
 
-__all__ = ["add_release_options", "load_matcher", "matcher_for", "user_cache_dir"]
+__all__ = ["add_release_options", "matcher_for", "release_for", "release_path_for",
+           "release_version", "user_cache_dir"]
 
 _FETCH_FAILED = "failed to fetch/cache the HPO release: "
 
 
-def user_cache_dir() -> Path:
-    """Where releases are cached: the platform's per-user cache directory."""
-    return Path(platformdirs.user_cache_dir("corvanta", appauthor=False))
+def release_version(text: str) -> str:
+    """An argparse type: "latest" or a release date such as 2025-05-06."""
+    if text == "latest":
+        return text
+    try:
+        return check_version(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(f"{error}, or latest") from None
 
 
 def add_release_options(parser: argparse.ArgumentParser) -> None:
-    """--hpo and --cache-dir; absent options stay absent from the namespace, so
-    that the top level and a subcommand may both take them."""
+    """--hpo, --release and --cache-dir; absent options stay absent from the
+    namespace, so that the top level and a subcommand may both take them."""
     parser.add_argument("--hpo", metavar="PATH", default=argparse.SUPPRESS,
-                        help="HPO release file (hp.json); default: the latest release, "
-                             "downloaded once into the cache directory")
+                        help="HPO release file (hp.json or hp.json.gz); default: the release "
+                             f"embedded in the package ({EMBEDDED_VERSION})")
+    parser.add_argument("--release", metavar="VERSION", type=release_version,
+                        default=argparse.SUPPRESS,
+                        help="HPO release by version (such as 2025-05-06), downloaded once into "
+                             "the cache directory, or latest")
     parser.add_argument("--cache-dir", metavar="DIR", type=Path, default=argparse.SUPPRESS,
                         help=f"cache directory for releases (default: {user_cache_dir()})")
 
 
-def load_matcher(hpo: str | None, cache_dir: Path) -> corvanta.Corvanta:
-    """The matcher for `hpo`, else for the cached latest release (fetched on first use)."""
-    cached = cache_dir / "hp.json"
-    if hpo is None and not cached.exists():
-        print(f"corvanta: downloading the latest HPO release into {cache_dir} "
-              "(once; later runs reuse it)", file=sys.stderr)
+def options(args: argparse.Namespace) -> tuple[str | None, str | None, Path]:
+    hpo: str | None = getattr(args, "hpo", None)
+    release: str | None = getattr(args, "release", None)
+    if hpo is not None and release is not None:
+        raise CliError(EXIT_USAGE, "give --hpo or --release, not both")
+    return hpo, release, getattr(args, "cache_dir", None) or user_cache_dir()
+
+
+def release_path_for(args: argparse.Namespace) -> str:
+    """The file the options name, fetched or decompressed into the cache when needed."""
+    return resolved(*options(args))
+
+
+@functools.cache
+def resolved(hpo: str | None, release: str | None, cache_dir: Path) -> str:
+    """Resolves once per process, so the matcher and the metadata of one run
+    read the same file and say so once."""
+    if release not in (None, "latest") and not pinned_path(cache_dir, release).exists():
+        print(f"corvanta: downloading HPO release {release} into "
+              f"{pinned_path(cache_dir, release).parent}", file=sys.stderr)
     try:
-        if hpo is not None:
-            return corvanta.Corvanta(hpo)
-        return corvanta.Corvanta.fetch_latest(str(cache_dir))
+        path = resolve_release_path(hpo, release, cache_dir)
+    except DownloadError as error:
+        raise CliError(EXIT_FETCH, _FETCH_FAILED + str(error)) from None
+    except OSError as error:
+        if str(error).startswith(_FETCH_FAILED):
+            raise CliError(EXIT_FETCH, str(error)) from None
+        raise CliError(EXIT_RELEASE, f"cannot read {hpo}: {error.strerror or error}") from None
+    except ReleaseError as error:
+        raise CliError(EXIT_RELEASE, str(error)) from None
+    return path
+
+
+def matcher_for(args: argparse.Namespace) -> corvanta.Corvanta:
+    """The matcher the parsed release options name. Unless --hpo named the
+    file, standard error gets one line saying which release is in use."""
+    hpo, release, cache_dir = options(args)
+    path = str(latest_path(cache_dir)) if release == "latest" else resolved(hpo, release, cache_dir)
+    matcher = built(path, hpo, release, cache_dir)
+    if hpo is None:
+        origin = "embedded" if release is None else path
+        print(f"corvanta: HPO release {matcher.version()} ({origin})", file=sys.stderr)
+    return matcher
+
+
+def built(path: str, hpo: str | None, release: str | None, cache_dir: Path) -> corvanta.Corvanta:
+    """The matcher for `path`; the latest release through `fetch_latest`."""
+    try:
+        if release == "latest":
+            if not Path(path).exists():
+                print(f"corvanta: downloading the latest HPO release into {cache_dir} "
+                      "(once; later runs reuse it)", file=sys.stderr)
+            return corvanta.Corvanta.fetch_latest(str(cache_dir))
+        return corvanta.Corvanta(path)
     except OSError as error:
         message = str(error)
         if message.startswith(_FETCH_FAILED):
             raise CliError(EXIT_FETCH, message) from None
-        if hpo is None:
-            message += f" (remove {cached} to download the latest release again)"
+        if release == "latest":
+            message += f" (remove {path} to download the latest release again)"
+        elif hpo is not None and path != hpo:
+            message += f" (decompressed from {hpo})"
         raise CliError(EXIT_RELEASE, message) from None
     except (KeyboardInterrupt, SystemExit, GeneratorExit, Exception):
         raise
     except BaseException as error:  # the extension's invariant failures: a broken release
-        raise CliError(EXIT_RELEASE, f"unusable HPO release {hpo or cached}: {error}") from None
+        raise CliError(EXIT_RELEASE, f"unusable HPO release {hpo or path}: {error}") from None
 
 
-def matcher_for(args: argparse.Namespace) -> corvanta.Corvanta:
-    """The matcher the parsed release options name."""
-    return load_matcher(getattr(args, "hpo", None), getattr(args, "cache_dir", user_cache_dir()))
+def release_for(args: argparse.Namespace) -> Release:
+    """The term metadata of the release the options name."""
+    hpo, release, cache_dir = options(args)
+    path = resolved(hpo, release, cache_dir)
+    try:
+        return Release(hpo if hpo is not None else path)
+    except OSError as error:
+        raise CliError(EXIT_RELEASE, f"cannot read {hpo or path}: "
+                                     f"{error.strerror or error}") from None
+    except ReleaseError as error:
+        raise CliError(EXIT_RELEASE, str(error)) from None
