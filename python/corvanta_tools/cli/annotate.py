@@ -15,8 +15,9 @@ from tqdm import tqdm
 from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError
 from corvanta_tools.cli.inputs import STDIN, check_glob, display_name, expand_inputs, read_input
 from corvanta_tools.cli.matcher import add_release_options, matcher_for
-from corvanta_tools.records import Document, annotate, write_jsonl, write_table, write_tsv
+from corvanta_tools.records import Document, write_jsonl, write_table, write_tsv
 from corvanta_tools.report import write_html
+from corvanta_tools.scale import annotate_many
 
 __all__ = ["WRITERS", "register"]
 
@@ -48,7 +49,17 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                         help="files taken from directories (default: *.txt)")
     parser.add_argument("--encoding", default="utf-8",
                         help="encoding of the input files (default: utf-8)")
+    parser.add_argument("-j", "--jobs", type=positive_int, default=1, metavar="N",
+                        help="recognize on N threads sharing one matcher; output order is "
+                             "unchanged (default: 1)")
     parser.set_defaults(run=run)
+
+
+def positive_int(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {value}")
+    return value
 
 
 def progress_bar(total: int) -> tqdm[None]:
@@ -61,11 +72,15 @@ def progress_bar(total: int) -> tqdm[None]:
                 disable=not shown)
 
 
-def annotated(matcher: corvanta.Corvanta, inputs: list[str], encoding: str, longest: bool,
-              progress: tqdm[None]) -> Iterator[Document]:
+def read_notes(inputs: list[str], encoding: str) -> Iterator[tuple[str, str]]:
     for name in inputs:
-        document_id = "<stdin>" if name == STDIN else display_name(name)
-        yield annotate(matcher, document_id, read_input(name, encoding), longest)
+        yield "<stdin>" if name == STDIN else display_name(name), read_input(name, encoding)
+
+
+def annotated(matcher: corvanta.Corvanta, inputs: list[str], encoding: str, longest: bool,
+              jobs: int, progress: tqdm[None]) -> Iterator[Document]:
+    for document in annotate_many(matcher, read_notes(inputs, encoding), jobs, longest):
+        yield document
         progress.update()
 
 
@@ -84,7 +99,7 @@ def run(args: argparse.Namespace) -> int:
     write = WRITERS[args.format]
     target = args.output or "standard output"
     with progress_bar(len(inputs)) as progress:
-        documents = annotated(matcher, inputs, args.encoding, args.longest, progress)
+        documents = annotated(matcher, inputs, args.encoding, args.longest, args.jobs, progress)
         try:
             with contextlib.ExitStack() as stack:
                 out = (stack.enter_context(open(args.output, "w", encoding="utf-8"))

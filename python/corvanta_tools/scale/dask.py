@@ -1,0 +1,78 @@
+"""Annotation on Dask: a bag of notes or a column of a DataFrame.
+
+Each worker process builds one matcher, on its first task, from the release
+path; only the path travels with the tasks. The release must therefore be
+readable at that same path on every worker: a shared file system, a path
+baked into the worker image, or (on a local cluster) simply the local file.
+The threads of a worker share its matcher.
+"""
+from __future__ import annotations
+
+from collections.abc import Iterable
+from typing import TYPE_CHECKING
+
+import dask
+import dask.bag
+
+from corvanta_tools.records import Document, annotate
+from corvanta_tools.scale.items import Note, note_id_and_text
+from corvanta_tools.scale.rows import hit_frame, present_text
+from corvanta_tools.scale.worker import worker_release
+
+if TYPE_CHECKING:
+    import dask.dataframe
+    import pandas
+
+__all__ = ["annotate_bag", "annotate_dataframe"]
+
+
+def _bag_partition(notes: Iterable[Note], partition: int, hpo: str,
+                   longest: bool) -> list[dict[str, object]]:
+    matcher, release = worker_release(hpo)
+    records = []
+    for position, note in enumerate(notes):
+        note_id, text = note_id_and_text(note, f"{partition}:{position}")
+        records.extend(r.as_json() for r in annotate(matcher, note_id, text, longest, release).records)
+    return records
+
+
+def annotate_bag(bag: dask.bag.Bag, hpo: str, longest: bool = False) -> dask.bag.Bag:
+    """A bag of one dict per hit (`Record.as_json()`: the objects of
+    `corvanta annotate --format jsonl`), in the order of the notes.
+
+    `bag` holds notes: texts, or mappings with "text" and "id" (a bare text
+    gets the id "PARTITION:POSITION"). `hpo` is the path of the release file
+    as every worker sees it."""
+    parts = [dask.delayed(_bag_partition)(part, k, hpo, longest)
+             for k, part in enumerate(bag.to_delayed())]
+    return dask.bag.from_delayed(parts)
+
+
+def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str | None,
+                     hpo: str, longest: bool) -> Iterable[Document]:
+    matcher, release = worker_release(hpo)
+    ids = frame[id_column] if id_column is not None else frame.index
+    for note_id, text in zip(ids, frame[text_column]):
+        yield annotate(matcher, str(note_id), present_text(text), longest, release)
+
+
+def _frame_partition(frame: pandas.DataFrame, text_column: str, id_column: str | None,
+                     hpo: str, longest: bool) -> pandas.DataFrame:
+    return hit_frame(_frame_documents(frame, text_column, id_column, hpo, longest), frame.index)
+
+
+def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str,
+                       id_column: str | None = None, longest: bool = False
+                       ) -> dask.dataframe.DataFrame:
+    """A DataFrame of one row per hit (columns and types:
+    `corvanta_tools.scale.rows`), in the order of the notes.
+
+    Each row keeps the index value of its note's row, so the partitions and
+    divisions of `ddf` carry over and `ddf.join(hits)` puts notes and hits
+    side by side. `document` is the note's `id_column` value as a string, or
+    its index value without one. A missing text (None, NaN) has no hits.
+    `hpo` is the path of the release file as every worker sees it."""
+    import pandas
+
+    meta = hit_frame([], pandas.Index([], dtype=ddf.index.dtype, name=ddf.index.name))
+    return ddf.map_partitions(_frame_partition, text_column, id_column, hpo, longest, meta=meta)

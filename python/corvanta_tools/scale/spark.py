@@ -1,0 +1,71 @@
+"""Annotation on Spark: a text column of a DataFrame, through `mapInPandas`.
+
+Each Python worker builds one matcher, on its first batch, from the release
+path and keeps it while Spark reuses the worker; only the path travels with
+the tasks. The release must be readable by the executors: at the same path on
+shared storage, or distributed with the job (`spark-submit --files hp.json`
+or `SparkContext.addFile`) and named by its file name, which is then looked up
+through `SparkFiles`.
+"""
+from __future__ import annotations
+
+import functools
+import os
+from collections.abc import Iterable, Iterator
+from typing import TYPE_CHECKING
+
+from corvanta_tools.records import Document, annotate
+from corvanta_tools.scale.rows import hit_frame, present_text
+from corvanta_tools.scale.worker import worker_release
+
+if TYPE_CHECKING:
+    import pandas
+    import pyspark.sql
+
+__all__ = ["SCHEMA", "annotate_spark"]
+
+# The Spark form of corvanta_tools.scale.rows.DTYPES.
+SCHEMA = ("document string, term_id string, label string, term_label string, char_start long, "
+          "char_end long, byte_start long not null, byte_end long not null, "
+          "excluded boolean not null, text string")
+
+_ID = "__corvanta_id"
+_TEXT = "__corvanta_text"
+
+
+def release_path(hpo: str) -> str:
+    """`hpo` when it exists here, else the file of that name shipped with the job."""
+    if os.path.exists(hpo):
+        return hpo
+    from pyspark import SparkFiles
+
+    return SparkFiles.get(os.path.basename(hpo))
+
+
+def _documents(frame: pandas.DataFrame, hpo: str, longest: bool) -> Iterable[Document]:
+    matcher, release = worker_release(release_path(hpo))
+    for note_id, text in zip(frame[_ID], frame[_TEXT]):
+        yield annotate(matcher, str(note_id), present_text(text), longest, release)
+
+
+def _annotate_batches(frames: Iterator[pandas.DataFrame], hpo: str,
+                      longest: bool) -> Iterator[pandas.DataFrame]:
+    for frame in frames:
+        yield hit_frame(_documents(frame, hpo, longest))
+
+
+def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str,
+                   id_col: str | None = None, longest: bool = False) -> pyspark.sql.DataFrame:
+    """A DataFrame of one row per hit, with the columns of
+    `corvanta_tools.scale.rows` (Spark types: SCHEMA).
+
+    `document` is the note's `id_col` value as a string; without `id_col`,
+    Spark's `monotonically_increasing_id()` of the row (unique, not
+    consecutive). A null text has no hits. Within a partition, rows follow
+    the notes' order."""
+    from pyspark.sql import functions
+
+    note_id = functions.col(id_col) if id_col is not None else functions.monotonically_increasing_id()
+    notes = df.select(note_id.cast("string").alias(_ID), functions.col(text_col).alias(_TEXT))
+    return notes.mapInPandas(
+        functools.partial(_annotate_batches, hpo=hpo, longest=longest), schema=SCHEMA)
