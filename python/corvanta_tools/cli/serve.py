@@ -1,0 +1,62 @@
+"""`corvanta serve`: the HTTP service and its review page (extra [serve])."""
+from __future__ import annotations
+
+import argparse
+import sys
+import time
+
+from corvanta_tools.cli.errors import EXIT_USAGE, CliError
+from corvanta_tools.cli.matcher import (add_release_options, matcher_for, release_for,
+                                        release_path_for)
+from corvanta_tools.serve.settings import DEFAULT_MAX_BODY_BYTES, DEFAULT_MAX_DOCUMENTS
+
+__all__ = ["register"]
+
+
+def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+    parser = commands.add_parser(
+        "serve", help="serve the annotation API and the review page over HTTP",
+        description="Serve POST /v1/annotate, GET /v1/health, GET /v1/release, the OpenAPI "
+                    "schema (/openapi.json, /docs) and a review page (/) over HTTP. Stops "
+                    "cleanly on SIGTERM or SIGINT once the requests in flight are answered.")
+    add_release_options(parser)
+    parser.add_argument("--host", default="127.0.0.1",
+                        help="address to bind (default: 127.0.0.1, this machine only)")
+    parser.add_argument("--port", type=int, default=8000, help="port (default: 8000)")
+    parser.add_argument("--workers", type=int, default=1,
+                        help="worker processes, each with its own matcher (default: 1; one "
+                             "process already uses several cores)")
+    parser.add_argument("--max-body-bytes", type=int, default=DEFAULT_MAX_BODY_BYTES,
+                        metavar="N", help="larger request bodies are refused with 413 "
+                                          f"(default: {DEFAULT_MAX_BODY_BYTES})")
+    parser.add_argument("--max-documents", type=int, default=DEFAULT_MAX_DOCUMENTS, metavar="N",
+                        help="more documents in one request are refused with 413 "
+                             f"(default: {DEFAULT_MAX_DOCUMENTS})")
+    parser.add_argument("--cors-origin", action="append", default=[], metavar="ORIGIN",
+                        help="let pages from ORIGIN call the API (repeatable; default: none)")
+    parser.add_argument("--no-access-log", dest="access_log", action="store_false",
+                        help="do not log every request")
+    parser.set_defaults(run=run)
+
+
+def run(args: argparse.Namespace) -> int:
+    for name in ("workers", "max_body_bytes", "max_documents"):
+        if getattr(args, name) < 1:
+            raise CliError(EXIT_USAGE, f"--{name.replace('_', '-')} must be at least 1")
+    try:
+        from corvanta_tools.serve.server import serve
+        from corvanta_tools.serve.service import Service
+        from corvanta_tools.serve.settings import Settings
+    except ImportError as error:
+        raise CliError(EXIT_USAGE, f"corvanta serve needs the [serve] extra "
+                                   f"(pip install 'corvanta[serve]'): {error}") from None
+    started = time.perf_counter()
+    service = Service(matcher_for(args), release_for(args), time.perf_counter() - started)
+    settings = Settings(release_path_for(args), args.max_body_bytes, args.max_documents,
+                        tuple(args.cors_origin))
+    if args.workers == 1:
+        return serve(settings, args.host, args.port, 1, service, args.access_log)
+    print(f"corvanta: HPO release {service.version} checked; each of {args.workers} worker "
+          "processes builds its own matcher", file=sys.stderr)
+    del service
+    return serve(settings, args.host, args.port, args.workers, access_log=args.access_log)

@@ -1,0 +1,155 @@
+"""The request body of /v1/annotate and /v1/render: its schema, and its
+strict reading (UTF-8, JSON, the schema's types) into documents, every fault
+a `RequestError` with a one-line message."""
+from __future__ import annotations
+
+import json
+import re
+from typing import Annotated, Any, Literal
+
+from pydantic import BaseModel, ConfigDict, Field, ValidationError, model_validator
+
+__all__ = ["AnnotateRequest", "DocumentIn", "Format", "RenderRequest", "RequestError", "parse_json",
+           "read_annotate_request", "read_render_request"]
+
+Format = Literal["json", "phenopacket", "bioc-json", "pubtator", "tsv"]
+
+_STRICT = ConfigDict(extra="forbid", strict=True)
+
+
+class RequestError(Exception):
+    """A request the service refuses: its HTTP status and a one-line reason."""
+
+    def __init__(self, status: int, message: str) -> None:
+        super().__init__(message)
+        self.status = status
+        self.message = message
+
+
+class DocumentIn(BaseModel):
+    model_config = _STRICT
+    id: str | None = Field(None, description="any name; default: the position, from 1")
+    text: str
+
+
+class AnnotateRequest(BaseModel):
+    """One text, or several documents; `longest` drops matches nested inside
+    longer ones; `assertion` adds context attributes to every record."""
+
+    model_config = _STRICT
+    text: str | None = None
+    documents: list[DocumentIn] | None = None
+    longest: bool = False
+    assertion: bool = False
+
+    @model_validator(mode="after")
+    def _one_input(self) -> AnnotateRequest:
+        if (self.text is None) == (self.documents is None):
+            raise ValueError('give either "text" or "documents"')
+        return self
+
+    def named_documents(self) -> list[tuple[str, str]]:
+        """(id, text) of every document, in order."""
+        if self.documents is None:
+            return [("1", self.text or "")]
+        return [(d.id if d.id is not None else str(n), d.text)
+                for n, d in enumerate(self.documents, start=1)]
+
+
+# A [start, end] pair as JSON spells it.
+Span = Annotated[list[Annotated[int, Field(ge=0)]], Field(min_length=2, max_length=2)]
+
+
+class RecordIn(BaseModel):
+    """A record as /v1/annotate answered it, possibly changed by review."""
+
+    model_config = ConfigDict(extra="ignore", strict=True)
+    term_id: str
+    label: str
+    term_label: str | None = None
+    char_span: Span | None = None
+    byte_span: Span
+    excluded: bool
+    text: str
+
+
+class ReviewedDocument(BaseModel):
+    model_config = ConfigDict(extra="ignore", strict=True)
+    id: str
+    text: str = ""
+    records: list[RecordIn]
+
+
+class RenderRequest(BaseModel):
+    """Documents with their (reviewed) records, to be written in a format."""
+
+    model_config = ConfigDict(extra="ignore", strict=True)
+    documents: list[ReviewedDocument]
+
+
+def _one_line(error: ValidationError) -> str:
+    first = error.errors()[0]
+    where = ".".join(str(part) for part in first["loc"])
+    message = first["msg"].replace("Value error, ", "")
+    more = error.error_count() - 1
+    return (f"{where}: {message}" if where else message) + (f" (and {more} more)" if more else "")
+
+
+# JSON may spell a lone surrogate, which no UTF-8 text holds; a pair of
+# escapes for one character outside the BMP is fine.
+_SURROGATE_ESCAPE = re.compile(r"\\u[dD][89a-fA-F]")
+
+
+def _encodable(value: Any) -> bool:
+    try:
+        json.dumps(value, ensure_ascii=False).encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def parse_json(body: bytes) -> Any:
+    """The body as JSON text in UTF-8, nothing else."""
+    try:
+        text = body.decode("utf-8")
+    except UnicodeDecodeError as error:
+        raise RequestError(400, f"the body is not UTF-8 (byte {error.start})") from None
+    try:
+        value = json.loads(text)
+    except json.JSONDecodeError as error:
+        raise RequestError(400, f"malformed JSON: {error.msg} at line {error.lineno} "
+                                f"column {error.colno}") from None
+    except RecursionError:
+        raise RequestError(400, "malformed JSON: nested too deeply") from None
+    if _SURROGATE_ESCAPE.search(text) and not _encodable(value):
+        raise RequestError(422, "a string holds a lone surrogate escape (\\ud800 to \\udfff), "
+                                "which is not text")
+    return value
+
+
+def _check_count(value: Any, max_documents: int) -> None:
+    if isinstance(value, dict):
+        documents = value.get("documents")
+        if isinstance(documents, list) and len(documents) > max_documents:
+            raise RequestError(413, f"{len(documents)} documents in one request; at most "
+                                    f"{max_documents} are accepted")
+
+
+def read_annotate_request(body: bytes, max_documents: int) -> AnnotateRequest:
+    value = parse_json(body)
+    _check_count(value, max_documents)
+    try:
+        request = AnnotateRequest.model_validate(value)
+    except ValidationError as error:
+        raise RequestError(422, _one_line(error)) from None
+    return request
+
+
+def read_render_request(body: bytes, max_documents: int) -> RenderRequest:
+    value = parse_json(body)
+    _check_count(value, max_documents)
+    try:
+        return RenderRequest.model_validate(value)
+    except ValidationError as error:
+        raise RequestError(422, _one_line(error)) from None
+

@@ -1,0 +1,37 @@
+"""The shapes of the service's JSON answers, for its OpenAPI schema."""
+from __future__ import annotations
+
+from pydantic import BaseModel, Field
+
+__all__ = ["AnnotateResponse", "Health", "ReleaseInfo"]
+
+
+class RecordOut(BaseModel):
+    term_id: str = Field(description="the concept, HP:NNNNNNN")
+    label: str = Field(description="the label or synonym that matched")
+    term_label: str | None = Field(description="the term's official label")
+    char_span: tuple[int, int] | None = Field(
+        description="str (code point) indices of the document; null when not mappable")
+    byte_span: tuple[int, int] = Field(description="UTF-8 bytes of the lower-cased document")
+    excluded: bool = Field(description="the mention lies in the scope of a negation")
+    text: str = Field(description="the text the span covers")
+
+
+class DocumentOut(BaseModel):
+    id: str
+    records: list[RecordOut]
+
+
+class AnnotateResponse(BaseModel):
+    release: str = Field(description="version of the HPO release")
+    documents: list[DocumentOut]
+
+
+class Health(BaseModel):
+    status: str
+    version: str
+
+
+class ReleaseInfo(BaseModel):
+    version: str
+    hp_terms: int = Field(description="HP terms in the release (obsolete ones not counted)")

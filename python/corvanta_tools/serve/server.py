@@ -1,0 +1,77 @@
+"""Running the application under uvicorn: one process, or a supervisor and N
+worker processes that each build their own matcher. SIGTERM and SIGINT stop
+accepting connections, let the requests in flight finish, then end the
+process with status 0."""
+from __future__ import annotations
+
+import ipaddress
+import signal
+import sys
+from collections.abc import Iterator
+from contextlib import contextmanager
+
+import uvicorn
+from uvicorn.supervisors import Multiprocess
+
+from corvanta_tools.serve.app import create_app
+from corvanta_tools.serve.service import Service
+from corvanta_tools.serve.settings import Settings
+
+__all__ = ["is_loopback", "serve"]
+
+# Requests still running this long after a signal are cut off.
+GRACEFUL_SHUTDOWN_SECONDS = 30
+_STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
+
+
+class _Server(uvicorn.Server):
+    """uvicorn's server, except that a stop signal, once handled, ends the
+    process normally instead of being raised again at the end."""
+
+    @contextmanager
+    def capture_signals(self) -> Iterator[None]:
+        previous = {sig: signal.signal(sig, self.handle_exit) for sig in _STOP_SIGNALS}
+        try:
+            yield
+        finally:
+            for sig, handler in previous.items():
+                signal.signal(sig, handler)
+
+
+def is_loopback(host: str) -> bool:
+    """Whether `host` reaches this machine only ("localhost" counts)."""
+    if host == "localhost":
+        return True
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return False
+
+
+def _warn_if_exposed(host: str) -> None:
+    if not is_loopback(host):
+        bar = "!" * 72
+        print(f"{bar}\ncorvanta: WARNING: serving on {host}, reachable from other machines.\n"
+              "The service has no authentication and no encryption: put it behind a proxy "
+              f"that adds both,\nor bind 127.0.0.1 (the default).\n{bar}", file=sys.stderr)
+
+
+def serve(settings: Settings, host: str, port: int, workers: int,
+          service: Service | None = None, access_log: bool = True) -> int:
+    """Serves until stopped by a signal; returns the exit status. With one
+    worker the application uses `service` (or builds one); with more, every
+    worker process builds its own from the release path, and the supervisor
+    stops them all gracefully on a signal."""
+    _warn_if_exposed(host)
+    common = {"host": host, "port": port, "timeout_graceful_shutdown": GRACEFUL_SHUTDOWN_SECONDS,
+              "server_header": False, "proxy_headers": False, "access_log": access_log}
+    if workers == 1:
+        config = uvicorn.Config(create_app(settings, service), **common)  # type: ignore[arg-type]
+        server = _Server(config)
+        server.run()
+        return 0 if server.started else 1
+    settings.to_environment()
+    config = uvicorn.Config("corvanta_tools.serve.app:app_from_environment", factory=True,
+                            workers=workers, **common)  # type: ignore[arg-type]
+    Multiprocess(config, sockets=[config.bind_socket()]).run()
+    return 0

@@ -1,0 +1,112 @@
+"""What a service process holds once started (one matcher, one release) and
+the work behind each endpoint, free of HTTP."""
+from __future__ import annotations
+
+import json
+import threading
+import time
+import importlib
+from dataclasses import dataclass
+from typing import Protocol, runtime_checkable
+
+import corvanta
+
+from corvanta_tools.records import Document, Record, annotate
+from corvanta_tools.releases import Release
+from corvanta_tools.serve.payload import AnnotateRequest, Format, RenderRequest, RequestError
+
+__all__ = ["MEDIA_TYPES", "Service"]
+
+_ASSERTION_LOCK = threading.Lock()
+
+
+@runtime_checkable
+class _JsonShaped(Protocol):
+    """What a record's context attributes offer (corvanta_tools.assertion.Assertion)."""
+
+    def as_json(self) -> dict[str, object]: ...
+
+MEDIA_TYPES: dict[str, str] = {
+    "json": "application/json",
+    "phenopacket": "application/x-ndjson",
+    "bioc-json": "application/json",
+    "pubtator": "text/plain; charset=utf-8",
+    "tsv": "text/tab-separated-values; charset=utf-8",
+}
+
+
+def _record_json(record: Record) -> dict[str, object]:
+    fields = record.as_json()
+    del fields["document"]  # the enclosing document says it
+    if isinstance(record.assertion, _JsonShaped):
+        fields["assertion"] = record.assertion.as_json()
+    return fields
+
+
+def _with_assertions(documents: list[Document]) -> list[Document]:
+    """The documents with their records' context attributes ([spacy] extra)."""
+    try:
+        from corvanta_tools.assertion import with_assertions
+        with _ASSERTION_LOCK:  # one spaCy pipeline, not made for concurrent use
+            return list(with_assertions(documents))
+    except ImportError as error:
+        raise RequestError(501, f"assertion is not available here ({error}); it needs the "
+                                "[spacy] extra") from None
+
+
+def _render(format: str, documents: list[Document], release: Release) -> str:
+    try:
+        render = importlib.import_module("corvanta_tools.formats").render
+    except (ImportError, AttributeError) as error:
+        raise RequestError(501, f"format {format} is not available here ({error}); it needs "
+                                "the [formats] extra") from None
+    text: str = render(format, documents, release)
+    return text
+
+
+@dataclass(frozen=True)
+class Service:
+    """The matcher and release one process serves, and how long building took."""
+
+    matcher: corvanta.Corvanta
+    release: Release
+    build_seconds: float
+
+    @classmethod
+    def load(cls, release_path: str) -> Service:
+        """Builds the matcher; OSError, ReleaseError (or the extension's
+        invariant failure) when the release is unusable."""
+        started = time.perf_counter()
+        matcher = corvanta.Corvanta(release_path)
+        release = Release(release_path)
+        return cls(matcher, release, time.perf_counter() - started)
+
+    @property
+    def version(self) -> str:
+        return self.matcher.version()
+
+    def release_info(self) -> dict[str, object]:
+        return {"version": self.version, "hp_terms": self.release.term_count}
+
+    def annotate(self, request: AnnotateRequest) -> list[Document]:
+        documents = [annotate(self.matcher, name, text, request.longest, self.release)
+                     for name, text in request.named_documents()]
+        return _with_assertions(documents) if request.assertion else documents
+
+    @staticmethod
+    def reviewed(request: RenderRequest) -> list[Document]:
+        """The documents of a review, records as the reviewer left them."""
+        return [Document(d.id, d.text, [
+            Record(d.id, r.term_id, r.label, r.term_label,
+                   None if r.char_span is None else (r.char_span[0], r.char_span[1]),
+                   (r.byte_span[0], r.byte_span[1]), r.excluded, r.text) for r in d.records])
+            for d in request.documents]
+
+    def answer(self, documents: list[Document], format: Format) -> bytes:
+        """The documents written in `format` (see MEDIA_TYPES)."""
+        if format == "json":
+            body = {"release": self.version,
+                    "documents": [{"id": d.id, "records": [_record_json(r) for r in d.records]}
+                                  for d in documents]}
+            return json.dumps(body, ensure_ascii=False).encode("utf-8")
+        return _render(format, documents, self.release).encode("utf-8")

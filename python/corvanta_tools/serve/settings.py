@@ -1,0 +1,35 @@
+"""What a service process needs to know before it starts: the release to
+build from, the request limits and the origins allowed to call it from a
+browser. Worker processes receive it through an environment variable."""
+from __future__ import annotations
+
+import json
+import os
+from dataclasses import asdict, dataclass
+
+__all__ = ["DEFAULT_MAX_BODY_BYTES", "DEFAULT_MAX_DOCUMENTS", "ENVIRONMENT_VARIABLE", "Settings"]
+
+DEFAULT_MAX_BODY_BYTES = 10 * 1024 * 1024
+DEFAULT_MAX_DOCUMENTS = 1000
+ENVIRONMENT_VARIABLE = "CORVANTA_SERVE_SETTINGS"
+
+
+@dataclass(frozen=True)
+class Settings:
+    """How one service is set up; the same for every worker process."""
+
+    release_path: str  # a file Corvanta(...) accepts
+    max_body_bytes: int = DEFAULT_MAX_BODY_BYTES
+    max_documents: int = DEFAULT_MAX_DOCUMENTS
+    cors_origins: tuple[str, ...] = ()  # none: no cross-origin access
+
+    def to_environment(self) -> None:
+        """Hands these settings to worker processes started from here on."""
+        os.environ[ENVIRONMENT_VARIABLE] = json.dumps(asdict(self))
+
+    @classmethod
+    def from_environment(cls) -> Settings:
+        """The settings a parent process handed down with `to_environment`."""
+        fields = json.loads(os.environ[ENVIRONMENT_VARIABLE])
+        fields["cors_origins"] = tuple(fields["cors_origins"])
+        return cls(**fields)

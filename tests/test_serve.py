@@ -1,0 +1,198 @@
+"""The HTTP service: the API through the test client, and `corvanta serve`
+as a real process (start, health, stop by signal)."""
+import json
+import signal
+import socket
+import time
+
+import pytest
+
+pytest.importorskip("fastapi", reason="the [serve] extra (fastapi) is not installed")
+from fastapi.testclient import TestClient  # noqa: E402
+
+from corvanta_tools.serve.app import create_app  # noqa: E402
+from corvanta_tools.serve.process import ServerProcess  # noqa: E402
+from corvanta_tools.serve.server import is_loopback  # noqa: E402
+from corvanta_tools.serve.settings import Settings  # noqa: E402
+
+NOTE = "Seizures since infancy. Denies fever. Intention tremor. \u00c9lan: headache."
+JSON = {"Content-Type": "application/json"}
+
+
+@pytest.fixture(scope="module")
+def client(small_release):
+    with TestClient(create_app(Settings(small_release, max_body_bytes=4096,
+                                        max_documents=3))) as client:
+        yield client
+
+
+def records_of(answer):
+    return [(r["term_id"], r["text"], r["excluded"]) for r in answer["documents"][0]["records"]]
+
+
+@pytest.mark.parametrize("longest", [False, True])
+def test_annotate_answers_records(client, small, longest):
+    response = client.post("/v1/annotate", json={"text": NOTE, "longest": longest})
+    assert response.status_code == 200
+    answer = response.json()
+    assert answer["release"] == "2025-01-01"
+    hits = small.map_text_longest(NOTE) if longest else small.map_text(NOTE)
+    assert [(r[0], r[2]) for r in records_of(answer)] == [(h.term_id, h.excluded) for h in hits]
+    assert ("HP:0001945", "fever", True) in records_of(answer)
+    headache = answer["documents"][0]["records"][-1]
+    # The É before it is one character but two bytes.
+    assert NOTE[slice(*headache["char_span"])] == "headache"
+    assert headache["byte_span"] == [headache["char_span"][0] + 1, headache["char_span"][1] + 1]
+    assert headache["term_label"] == "Headache" and "document" not in headache
+
+
+def test_documents_keep_their_ids_and_order(client):
+    documents = [{"id": "b", "text": "Ataxia."}, {"text": "Fever."}, {"id": "a", "text": ""}]
+    answer = client.post("/v1/annotate", json={"documents": documents}).json()
+    assert [(d["id"], len(d["records"])) for d in answer["documents"]] == [("b", 1), ("2", 1),
+                                                                          ("a", 0)]
+
+
+@pytest.mark.parametrize("body, headers, status, fragment", [
+    (b'{"text": ', JSON, 400, "malformed JSON"),
+    (b'{"text": "caf\xe9"}', JSON, 400, "not UTF-8"),
+    ('{"text": "x"}'.encode("utf-16"), JSON, 400, "not UTF-8"),
+    (b'{"text": "\\ud800 fever"}', JSON, 422, "lone surrogate"),
+    (b'{"text": 5}', JSON, 422, "text: Input should be a valid string"),
+    (b'{"text": "x", "longest": "yes"}', JSON, 422, "longest"),
+    (b'{"documents": {"text": "x"}}', JSON, 422, "documents"),
+    (b'{"documents": [{"id": 1, "text": "x"}]}', JSON, 422, "documents.0.id"),
+    (b'{"documents": [{"text": null}]}', JSON, 422, "documents.0.text"),
+    (b'{"text": "x", "documents": []}', JSON, 422, 'either "text" or "documents"'),
+    (b'{}', JSON, 422, 'either "text" or "documents"'),
+    (b'{"text": "x", "path": "/etc/passwd"}', JSON, 422, "path"),
+    (b'["text"]', JSON, 422, "valid dictionary"),
+    (b'[' * 4000, JSON, 400, "malformed JSON"),
+    (b'{"text": "x"}', {"Content-Type": "text/plain"}, 415, "application/json"),
+    (b'{"text": "x"}', {}, 415, "application/json"),
+    (b'{"documents": [' + b",".join([b'{"text": "x"}'] * 4) + b"]}", JSON, 413, "at most 3"),
+    (json.dumps({"text": "x" * 5000}).encode(), JSON, 413, "exceeds 4096 bytes"),
+])
+def test_bad_requests_get_one_line_json_errors(client, body, headers, status, fragment):
+    response = client.post("/v1/annotate", content=body, headers=headers)
+    assert response.status_code == status
+    assert "\n" not in response.text and "Traceback" not in response.text
+    assert fragment in response.json()["error"]
+
+
+def test_body_cap_holds_without_a_declared_length(client):
+    def chunks():
+        yield b'{"text": "'
+        for _ in range(10):
+            yield b"x" * 1000
+        yield b'"}'
+
+    response = client.post("/v1/annotate", content=chunks(), headers=JSON)
+    assert response.status_code == 413
+
+
+@pytest.mark.parametrize("method, path, query, status", [
+    ("post", "/v1/annotate", "?format=xml", 422),
+    ("get", "/v1/annotate", "", 405),
+    ("get", "/v1/nothing", "", 404),
+    ("get", "/assets/../settings.py", "", 404),
+])
+def test_other_faults_are_json_too(client, method, path, query, status):
+    response = getattr(client, method)(path + query, **({"json": {"text": "x"}} if method == "post" else {}))
+    assert response.status_code == status
+    assert set(response.json()) == {"error"}
+
+
+def test_health_release_and_schema(client):
+    assert client.get("/v1/health").json() == {"status": "ok", "version": "2025-01-01"}
+    assert client.get("/v1/release").json() == {"version": "2025-01-01", "hp_terms": 33}
+    schema = client.get("/openapi.json").json()
+    assert {"/v1/annotate", "/v1/render", "/v1/health", "/v1/release"} <= set(schema["paths"])
+    body = schema["paths"]["/v1/annotate"]["post"]["requestBody"]["content"]["application/json"]
+    name = body["schema"]["$ref"].rsplit("/", 1)[1]
+    assert set(schema["components"]["schemas"][name]["properties"]) == {
+        "text", "documents", "longest", "assertion"}
+
+
+def test_pages_load_nothing_from_elsewhere(client):
+    page = client.get("/")
+    assert "default-src 'none'" in page.headers["content-security-policy"]
+    docs = client.get("/docs").text
+    for text in (page.text, docs):
+        assert "http://" not in text and "https://" not in text
+    for asset in ("/assets/page.js", "/assets/page.css", "/docs/swagger-ui-bundle.js",
+                  "/docs/swagger-ui.css"):
+        assert client.get(asset).status_code == 200
+    assert ".innerHTML" not in client.get("/assets/page.js").text
+
+
+@pytest.mark.parametrize("origins, allowed", [((), None), (("http://ehr.local",), "http://ehr.local")])
+def test_cors_only_for_given_origins(small_release, origins, allowed):
+    with TestClient(create_app(Settings(small_release, cors_origins=origins))) as client:
+        response = client.post("/v1/annotate", json={"text": "Fever"},
+                               headers={"Origin": "http://ehr.local"})
+    assert response.headers.get("access-control-allow-origin") == allowed
+
+
+def test_render_writes_reviewed_records_unchanged(client):
+    answer = client.post("/v1/annotate", json={"text": NOTE}).json()
+    reviewed = answer["documents"][0]
+    reviewed["records"] = reviewed["records"][:2]
+    reviewed["records"][0]["excluded"] = True
+    rendered = client.post("/v1/render", json={"documents": [{**reviewed, "text": NOTE}]}).json()
+    assert rendered["documents"] == [reviewed]
+
+
+def test_assertion_adds_context_or_says_why_not(client):
+    response = client.post("/v1/annotate", json={"text": "No fever.", "assertion": True})
+    try:
+        import medspacy  # noqa: F401
+        import corvanta_tools.assertion  # noqa: F401
+    except ImportError:
+        assert response.status_code == 501 and "[spacy]" in response.json()["error"]
+        pytest.skip("the [spacy] extra is not installed: only the refusal was checked")
+    assert response.status_code == 200
+    (record,) = response.json()["documents"][0]["records"]
+    assert record["assertion"]["is_negated"] is True
+
+
+@pytest.mark.parametrize("host, loopback", [
+    ("127.0.0.1", True), ("127.8.0.1", True), ("::1", True), ("localhost", True),
+    ("0.0.0.0", False), ("::", False), ("10.0.0.5", False), ("example.org", False)])
+def test_only_loopback_hosts_count_as_private(host, loopback):
+    assert is_loopback(host) is loopback
+
+
+def post_in_two_halves(url, body, between):
+    """Sends the request's head and half its body, calls `between`, sends the
+    rest; returns the raw answer."""
+    host, port = url.removeprefix("http://").split(":")
+    with socket.create_connection((host, int(port)), timeout=30) as connection:
+        connection.sendall(b"POST /v1/annotate HTTP/1.1\r\nHost: x\r\nContent-Type: "
+                           b"application/json\r\nConnection: close\r\nContent-Length: "
+                           + str(len(body)).encode() + b"\r\n\r\n" + body[:len(body) // 2])
+        between()
+        connection.sendall(body[len(body) // 2:])
+        answer = b""
+        while chunk := connection.recv(65536):
+            answer += chunk
+    return answer
+
+
+@pytest.mark.parametrize("sig, workers", [(signal.SIGTERM, 1), (signal.SIGINT, 1),
+                                          (signal.SIGTERM, 2)])
+def test_real_server_finishes_requests_in_flight_then_exits_0(small_release, sig, workers):
+    server = ServerProcess(small_release, ["--workers", str(workers)])
+    assert server.health == {"status": "ok", "version": "2025-01-01"}
+
+    def stop_meanwhile():
+        time.sleep(0.3)  # the server has read the head: the request is in flight
+        server.process.send_signal(sig)
+        time.sleep(0.3)
+
+    answer = post_in_two_halves(server.url, json.dumps({"text": NOTE}).encode(), stop_meanwhile)
+    status = server.stop(sig)
+    assert answer.startswith(b"HTTP/1.1 200"), answer
+    assert b'"HP:0001250"' in answer
+    assert status == 0, server.output
+    assert server.output.count("matcher built in") == workers
