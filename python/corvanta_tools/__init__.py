@@ -3,11 +3,14 @@
 - `CharOffsets` / `char_span`: a hit's byte span as str indices of your text.
 - `annotate`: one text's hits as `Record`s (what the command line prints).
 - `write_tsv`, `write_jsonl`, `write_table`, `write_html`: the output formats.
+- `default_release_path` / `default_matcher`: the HPO release the package carries.
 """
 from corvanta_tools.cli import main, user_cache_dir
+from corvanta_tools.embedded import default_matcher, default_release_path
 from corvanta_tools.offsets import CharOffsets, char_span
 from corvanta_tools.records import Document, Record, annotate, write_jsonl, write_table, write_tsv
 from corvanta_tools.report import term_url, write_html
 
-__all__ = ["CharOffsets", "Document", "Record", "annotate", "char_span", "main", "term_url",
+__all__ = ["CharOffsets", "Document", "Record", "annotate", "char_span", "default_matcher",
+           "default_release_path", "main", "term_url",
            "user_cache_dir", "write_html", "write_jsonl", "write_table", "write_tsv"]

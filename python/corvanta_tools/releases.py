@@ -224,6 +224,16 @@ class Release:
         """The number of current (not obsolete) HP terms."""
         return self._term_count
 
+    @property
+    def obsolete_count(self) -> int:
+        """The number of obsolete HP terms."""
+        return len(self._terms) - self._term_count
+
+    @property
+    def alt_id_count(self) -> int:
+        """The number of alternative ids that lead to another term."""
+        return sum(alt_id not in self._terms for alt_id in self._primary)
+
     def term(self, term_id: str) -> Term | None:
         """The HP term (current or obsolete) with exactly this id; None for an
         alternative or unknown id."""

@@ -8,7 +8,7 @@ import io
 import os
 import sys
 
-from corvanta_tools.cli import annotate, serve
+from corvanta_tools.cli import annotate, release, serve
 from corvanta_tools.cli.errors import (EXIT_BROKEN_PIPE, EXIT_FETCH, EXIT_INPUT, EXIT_INTERRUPTED,
                                        EXIT_OUTPUT, EXIT_RELEASE, EXIT_USAGE, CliError)
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, user_cache_dir
@@ -16,7 +16,7 @@ from corvanta_tools.cli.matcher import add_release_options, matcher_for, user_ca
 __all__ = ["EXIT_FETCH", "EXIT_INPUT", "EXIT_OUTPUT", "EXIT_RELEASE", "EXIT_USAGE", "main",
            "package_version", "user_cache_dir"]
 
-SUBCOMMANDS = (annotate, serve)
+SUBCOMMANDS = (annotate, release, serve)
 
 
 def package_version() -> str:
@@ -43,7 +43,7 @@ def build_parser() -> argparse.ArgumentParser:
 
 def print_version(args: argparse.Namespace) -> int:
     line = f"corvanta {package_version()}"
-    if getattr(args, "hpo", None) is not None:
+    if getattr(args, "hpo", None) is not None or getattr(args, "release", None) is not None:
         line += f", HPO release {matcher_for(args).version()}"
     print(line)
     return 0

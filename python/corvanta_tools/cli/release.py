@@ -1,0 +1,145 @@
+"""`corvanta release fetch|list|info|refresh`: the releases in the cache and
+the one a run would use."""
+from __future__ import annotations
+
+import argparse
+import datetime
+import sys
+from collections.abc import Sequence
+from pathlib import Path
+
+from corvanta_tools.cli.errors import EXIT_FETCH, CliError
+from corvanta_tools.cli.matcher import add_release_options, release_for, user_cache_dir
+from corvanta_tools.downloads import DownloadError
+from corvanta_tools.embedded import EMBEDDED_RELEASE, EMBEDDED_VERSION
+from corvanta_tools.release_cache import check_version, latest_path, pinned_releases
+from corvanta_tools.releases import Release, ReleaseError, fetch_release, refresh_latest
+
+__all__ = ["register"]
+
+_FETCH_FAILED = "failed to fetch/cache the HPO release: "
+
+
+def version_argument(text: str) -> str:
+    try:
+        return check_version(text)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+    parser = commands.add_parser(
+        "release", help="fetch, list and describe HPO releases",
+        description="HPO releases: pinned versions fetched into the cache directory, the "
+                    "cached latest, and the release embedded in the package.")
+    actions = parser.add_subparsers(dest="action", metavar="ACTION", required=True)
+
+    fetch = actions.add_parser("fetch", help="download a release by version (once)",
+                               description="Download release VERSION into "
+                                           "<cache>/releases/VERSION/hp.json unless it is "
+                                           "there; print its path.")
+    fetch.add_argument("fetched_version", metavar="VERSION", type=version_argument,
+                       help="a release date such as 2025-05-06")
+    cache_option(fetch)
+    fetch.set_defaults(run=run_fetch)
+
+    listing = actions.add_parser("list", help="the releases at hand",
+                                 description="The embedded release and the cached ones: "
+                                             "version, kind, size, download date, path.")
+    cache_option(listing)
+    listing.set_defaults(run=run_list)
+
+    info = actions.add_parser("info", help="describe the release a run would use",
+                              description="Version, HP terms, obsolete terms, alternative "
+                                          "ids and path of the release named by --hpo or "
+                                          "--release (default: the embedded one).")
+    add_release_options(info)
+    info.set_defaults(run=run_info)
+
+    refresh = actions.add_parser("refresh", help="replace the cached latest release",
+                                 description="Download the latest release and put it in "
+                                             "place of the cached one in one step; the old "
+                                             "file stays when anything fails.")
+    cache_option(refresh)
+    refresh.set_defaults(run=run_refresh)
+
+
+def cache_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--cache-dir", metavar="DIR", type=Path, default=argparse.SUPPRESS,
+                        help=f"cache directory for releases (default: {user_cache_dir()})")
+
+
+def cache_dir_of(args: argparse.Namespace) -> Path:
+    cache_dir: Path = getattr(args, "cache_dir", None) or user_cache_dir()
+    return cache_dir
+
+
+def run_fetch(args: argparse.Namespace) -> int:
+    cache_dir = cache_dir_of(args)
+    try:
+        path = fetch_release(args.fetched_version, cache_dir)
+    except DownloadError as error:
+        raise CliError(EXIT_FETCH, _FETCH_FAILED + str(error)) from None
+    print(path)
+    return 0
+
+
+def run_list(args: argparse.Namespace) -> int:
+    cache_dir = cache_dir_of(args)
+    rows = [(EMBEDDED_VERSION, "embedded", EMBEDDED_RELEASE)]
+    latest = latest_path(cache_dir)
+    if latest.is_file():
+        rows.append((version_of(latest), "latest", latest))
+    rows += [(version, "pinned", path) for version, path in pinned_releases(cache_dir)]
+    table: list[tuple[str, ...]] = [("version", "kind", "size", "downloaded", "path")]
+    for version, kind, path in rows:
+        stat = path.stat()
+        date = "-" if kind == "embedded" else (
+            datetime.datetime.fromtimestamp(stat.st_mtime).strftime("%Y-%m-%d %H:%M"))
+        table.append((version, kind, f"{stat.st_size / 1e6:.1f} MB", date, str(path)))
+    print_table(table)
+    return 0
+
+
+def version_of(path: Path) -> str:
+    try:
+        return Release(path).version
+    except (OSError, ReleaseError):
+        return "unreadable"
+
+
+def print_table(rows: Sequence[tuple[str, ...]]) -> None:
+    widths = [max(len(row[i]) for row in rows) for i in range(len(rows[0]) - 1)]
+    for row in rows:
+        print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)) + "  " + row[-1])
+
+
+def run_info(args: argparse.Namespace) -> int:
+    release = release_for(args)
+    print_table([
+        ("version", release.version),
+        ("kind", release_kind(args)),
+        ("HP terms", f"{release.term_count} current, {release.obsolete_count} obsolete"),
+        ("alternative ids", str(release.alt_id_count)),
+        ("path", release.path),
+    ])
+    return 0
+
+
+def release_kind(args: argparse.Namespace) -> str:
+    if getattr(args, "hpo", None) is not None:
+        return "file"
+    release = getattr(args, "release", None)
+    return "embedded" if release is None else "latest" if release == "latest" else "pinned"
+
+
+def run_refresh(args: argparse.Namespace) -> int:
+    cache_dir = cache_dir_of(args)
+    try:
+        old, new = refresh_latest(cache_dir)
+    except DownloadError as error:
+        raise CliError(EXIT_FETCH, _FETCH_FAILED + str(error)) from None
+    print(f"latest HPO release: {old or 'none'} -> {new} ({latest_path(cache_dir)})")
+    if old == new:
+        print("corvanta: the cached latest release was already current", file=sys.stderr)
+    return 0

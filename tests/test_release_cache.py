@@ -1,0 +1,205 @@
+"""Named releases on the command line: pinned downloads (with fake curl and
+wget first on PATH; no network), the cached latest, gzipped files and the
+embedded default."""
+import gzip
+import json
+import os
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+from conftest import phenotypes, write_json
+from corvanta_tools.embedded import EMBEDDED_RELEASE, EMBEDDED_VERSION
+from corvanta_tools.releases import Release
+
+CLI = [sys.executable, "-m", "corvanta_tools"]
+PINNED = "https://github.com/obophenotype/human-phenotype-ontology/releases/download/v{}/hp.json"
+LATEST = "https://purl.obolibrary.org/obo/hp.json"
+NOTE = "Ataxia and no fever."
+
+
+class Downloads:
+    """curl and wget alone on PATH; each logs its argv (one argument per line
+    after a line with the program's name) and runs `behaviour`, shell code in
+    which "$out" is the argument after -o or -O."""
+
+    def __init__(self, tmp_path, curl="exit 1", wget="exit 1"):
+        self.bin = tmp_path / "bin"
+        self.bin.mkdir(parents=True)
+        self.log = tmp_path / "downloads.log"
+        self.cache = tmp_path / "cache"
+        for program, behaviour in (("curl", curl), ("wget", wget)):
+            script = self.bin / program
+            script.write_text(f'#!/bin/sh\n{{ echo "{program}"; printf "%s\\n" "$@"; }} >> "{self.log}"\n'
+                              'for a; do case $prev in -o|-O) out=$a;; esac; prev=$a; done\n'
+                              f"{behaviour}\n")
+            script.chmod(0o755)
+        self.env = {**os.environ, "PATH": str(self.bin), "XDG_CACHE_HOME": str(tmp_path / "xdg")}
+
+    def run(self, *argv, cache=True):
+        extra = ["--cache-dir", str(self.cache)] if cache else []
+        return subprocess.run([*CLI, *argv, *extra], env=self.env, capture_output=True, text=True,
+                              input=NOTE)
+
+    def calls(self):
+        return self.log.read_text().splitlines() if self.log.exists() else []
+
+    def cache_files(self):
+        return sorted(str(p.relative_to(self.cache)) for p in self.cache.rglob("*")) \
+            if self.cache.exists() else []
+
+
+def release_file(tmp_path, version):
+    document = phenotypes([("0001251", "Ataxia"), ("0001945", "Fever")])
+    document["graphs"][0]["meta"]["basicPropertyValues"][0]["val"] = version
+    return write_json(tmp_path / f"hp-{version}.json", document)
+
+
+def copies(path):
+    return f'/bin/cp "{path}" "$out"'
+
+
+def test_pinned_release_is_fetched_once_then_used_offline(tmp_path):
+    fakes = Downloads(tmp_path, curl=copies(release_file(tmp_path, "2024-04-26")))
+    result = fakes.run("release", "fetch", "2024-04-26")
+    target = fakes.cache / "releases" / "2024-04-26" / "hp.json"
+    assert (result.returncode, result.stdout) == (0, f"{target}\n"), result.stderr
+    curl = fakes.calls()
+    assert curl[0] == "curl" and curl[1:6] == ["-L", "--fail", "--silent", "--show-error", "-o"]
+    assert curl[7] == PINNED.format("2024-04-26") and len(curl) == 8
+    temporary = pathlib.Path(curl[6])
+    assert temporary.parent == fakes.cache and not temporary.exists()
+    annotated = fakes.run("annotate", "--release", "2024-04-26", "--format", "jsonl")
+    assert annotated.returncode == 0, annotated.stderr
+    assert [json.loads(line)["term_id"] for line in annotated.stdout.splitlines()] == [
+        "HP:0001251", "HP:0001945"]
+    assert f"HPO release 2024-04-26 ({target})" in annotated.stderr
+    assert len(fakes.calls()) == 8  # nothing downloaded again
+    assert fakes.cache_files() == ["releases", "releases/2024-04-26",
+                                   "releases/2024-04-26/hp.json"]
+
+
+def test_wget_follows_a_failed_curl(tmp_path):
+    fakes = Downloads(tmp_path, curl='echo partial > "$out"; exit 22',
+                      wget=copies(release_file(tmp_path, "2024-04-26")))
+    assert fakes.run("release", "fetch", "2024-04-26").returncode == 0
+    calls = fakes.calls()
+    wget = calls[calls.index("wget"):]
+    assert wget[1:3] == ["--quiet", "-O"] and wget[4] == PINNED.format("2024-04-26")
+    assert wget[3] == calls[6]  # the same temporary file as curl's
+
+
+@pytest.mark.parametrize("curl, message", [
+    ('echo partial > "$out"; exit 7', "neither curl nor wget succeeded"),
+    ("{copy_other}", "holds release 2025-01-01, not the requested 2024-04-26"),
+    ('echo "<html>" > "$out"', "not a usable release"),
+])
+def test_failed_download_leaves_nothing(tmp_path, curl, message):
+    other = release_file(tmp_path, "2025-01-01")
+    fakes = Downloads(tmp_path, curl=curl.format(copy_other=copies(other)))
+    for argv in (["release", "fetch", "2024-04-26"], ["annotate", "--release", "2024-04-26"]):
+        result = fakes.run(*argv)
+        assert result.returncode == 5 and message in result.stderr
+        assert result.stderr.splitlines()[-1].startswith(
+            "corvanta: error: failed to fetch/cache the HPO release: ")
+        assert fakes.cache_files() == []
+
+
+@pytest.mark.parametrize("version", ["2024-4-26", "v2024-04-26", "2024-02-30", "latest", "x"])
+def test_malformed_version_is_a_usage_error(tmp_path, version):
+    fakes = Downloads(tmp_path)
+    result = fakes.run("release", "fetch", version)
+    assert result.returncode == 2 and "a date such as 2025-05-06" in result.stderr
+    if version != "latest":
+        assert fakes.run("annotate", "--release", version).returncode == 2
+    assert fakes.calls() == []
+
+
+def test_a_planted_link_is_not_written_through(tmp_path):
+    fakes = Downloads(tmp_path, curl=copies(release_file(tmp_path, "2024-04-26")))
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    (fakes.cache / "releases").mkdir(parents=True)
+    (fakes.cache / "releases" / "2024-04-26").symlink_to(elsewhere)
+    result = fakes.run("release", "fetch", "2024-04-26")
+    assert result.returncode == 5 and "symbolic link" in result.stderr
+    assert list(elsewhere.iterdir()) == []
+
+
+def test_list_info_and_refresh(tmp_path):
+    old = release_file(tmp_path, "2024-04-26")
+    new = release_file(tmp_path, "2025-03-03")
+    fakes = Downloads(tmp_path, curl=f'case "$*" in *purl*) {copies(new)};; *) {copies(old)};; esac')
+    assert fakes.run("release", "fetch", "2024-04-26").returncode == 0
+    assert fakes.run("annotate", "--release", "latest").returncode == 0  # through fetch_latest
+    listed = fakes.run("release", "list").stdout.splitlines()
+    assert [line.split()[:2] for line in listed] == [
+        ["version", "kind"], [EMBEDDED_VERSION, "embedded"], ["2025-03-03", "latest"],
+        ["2024-04-26", "pinned"]]
+    assert listed[3].endswith(str(fakes.cache / "releases" / "2024-04-26" / "hp.json"))
+    info = fakes.run("release", "info", "--release", "2024-04-26").stdout
+    assert "version          2024-04-26\nkind             pinned\n" in info
+    assert "HP terms         3 current, 0 obsolete" in info
+
+    latest = fakes.cache / "hp.json"
+    latest.write_bytes(pathlib.Path(old).read_bytes())
+    refreshed = fakes.run("release", "refresh")
+    assert refreshed.returncode == 0, refreshed.stderr
+    assert refreshed.stdout == f"latest HPO release: 2024-04-26 -> 2025-03-03 ({latest})\n"
+    assert Release(latest).version == "2025-03-03"
+    assert fakes.calls()[-1] == LATEST
+
+    before = sorted(fakes.cache.iterdir())
+    broken = Downloads(tmp_path / "broken", curl='echo "{" > "$out"')
+    broken.cache = fakes.cache
+    failed = broken.run("release", "refresh")
+    assert failed.returncode == 5 and "not a usable release" in failed.stderr
+    assert Release(latest).version == "2025-03-03" and sorted(fakes.cache.iterdir()) == before
+
+
+def test_embedded_release_is_the_offline_default(tmp_path):
+    fakes = Downloads(tmp_path)
+    result = fakes.run("annotate", "--format", "jsonl", cache=False)
+    assert result.returncode == 0, result.stderr
+    assert result.stderr.splitlines()[0] == f"corvanta: HPO release {EMBEDDED_VERSION} (embedded)"
+    assert [json.loads(line)["term_id"] for line in result.stdout.splitlines()] == [
+        "HP:0001251", "HP:0001945"]
+    assert fakes.calls() == []
+    # The only cache write is the plain copy of the gzipped file.
+    copies_made = list((tmp_path / "xdg" / "corvanta").rglob("*"))
+    assert [p.parent.name for p in copies_made if p.is_file()] == ["gunzipped"]
+
+
+def test_embedded_file_is_the_release_its_name_gives():
+    assert EMBEDDED_RELEASE.name == f"hp-{EMBEDDED_VERSION}.json.gz"
+    assert Release(EMBEDDED_RELEASE).version == EMBEDDED_VERSION
+
+
+def test_gzipped_release_is_decompressed_once_by_content(tmp_path):
+    plain = release_file(tmp_path, "2024-04-26")
+    gzipped = tmp_path / "hp.json.gz"
+    gzipped.write_bytes(gzip.compress(pathlib.Path(plain).read_bytes()))
+    fakes = Downloads(tmp_path)
+    runs = [fakes.run("annotate", "--hpo", str(path)) for path in (plain, gzipped, gzipped)]
+    assert [r.returncode for r in runs] == [0, 0, 0] and runs[0].stdout.count("\n") == 3
+    assert runs[0].stdout == runs[1].stdout == runs[2].stdout
+    (copy,) = (fakes.cache / "gunzipped").iterdir()
+    assert copy.read_bytes() == pathlib.Path(plain).read_bytes()
+    assert fakes.cache_files() == ["gunzipped", f"gunzipped/{copy.name}"]
+
+
+def test_broken_gzip_is_a_release_error(tmp_path):
+    broken = tmp_path / "hp.json.gz"
+    broken.write_bytes(gzip.compress(b"{}")[:12])
+    result = Downloads(tmp_path).run("annotate", "--hpo", str(broken))
+    assert result.returncode == 4 and f"{broken}: broken gzip data" in result.stderr
+
+
+def test_default_matcher_is_built_once(tmp_path, monkeypatch):
+    monkeypatch.setenv("XDG_CACHE_HOME", str(tmp_path))
+    from corvanta_tools import default_matcher, default_release_path
+    assert default_release_path().startswith(str(tmp_path))
+    assert default_matcher() is default_matcher()
+    assert default_matcher().version() == EMBEDDED_VERSION
