@@ -138,7 +138,9 @@ function summary(records) {
                              ["Excluded", "count"], ["Text", ""]]) {
     head.append(element("th", css ? { class: css } : {}, name));
   }
-  table.append(element("thead")).append(head);
+  const thead = element("thead");
+  thead.append(head);
+  table.append(thead);
   const body = element("tbody");
   for (const row of rows) {
     const tr = element("tr", row.excluded === row.mentions.length ? { class: "excluded" } : {});
