@@ -250,6 +250,10 @@ class Release:
         replacements followed); any other id unchanged."""
         return self._primary.get(term_id, term_id)
 
+    def knows(self, term_id: str) -> bool:
+        """Whether the id names a term of this release or leads to one."""
+        return term_id in self._terms or term_id in self._primary
+
     def is_obsolete(self, term_id: str) -> bool:
         """Whether the id names an obsolete term of this release."""
         term = self._terms.get(term_id)
