@@ -7,7 +7,7 @@ import threading
 import time
 import importlib
 from dataclasses import dataclass
-from typing import Protocol, runtime_checkable
+from typing import Protocol, cast
 
 import corvanta
 
@@ -20,7 +20,6 @@ __all__ = ["MEDIA_TYPES", "Service"]
 _ASSERTION_LOCK = threading.Lock()
 
 
-@runtime_checkable
 class _JsonShaped(Protocol):
     """What a record's context attributes offer (corvanta_tools.assertion.Assertion)."""
 
@@ -38,8 +37,8 @@ MEDIA_TYPES: dict[str, str] = {
 def _record_json(record: Record) -> dict[str, object]:
     fields = record.as_json()
     del fields["document"]  # the enclosing document says it
-    if isinstance(record.assertion, _JsonShaped):
-        fields["assertion"] = record.assertion.as_json()
+    if record.assertion is not None:
+        fields["assertion"] = cast(_JsonShaped, record.assertion).as_json()
     return fields
 
 
