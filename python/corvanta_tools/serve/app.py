@@ -7,7 +7,7 @@ from __future__ import annotations
 import logging
 from collections.abc import AsyncIterator, Callable
 from contextlib import asynccontextmanager
-from typing import Any, TypeVar
+from typing import Any
 
 from fastapi import FastAPI, Query, Request
 from fastapi.concurrency import run_in_threadpool
@@ -18,6 +18,7 @@ from fastapi.responses import JSONResponse, Response
 from pydantic.json_schema import models_json_schema
 from starlette.exceptions import HTTPException
 
+from corvanta_tools.records import Document
 from corvanta_tools.serve import assets
 from corvanta_tools.serve.payload import (AnnotateRequest, Format, RenderRequest, RequestError,
                                           read_annotate_request, read_render_request)
@@ -28,7 +29,6 @@ from corvanta_tools.serve.settings import Settings
 __all__ = ["app_from_environment", "create_app"]
 
 LOG = logging.getLogger("uvicorn.error")
-T = TypeVar("T")
 
 _FORMAT = Query("json", description="json (records per document), phenopacket (JSON lines, one "
                                     "Phenopacket per document), bioc-json, pubtator or tsv")
@@ -132,8 +132,17 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
         built: Service = request.app.state.service
         return built
 
-    async def in_pool(work: Callable[[], T]) -> T:
-        return await run_in_threadpool(work)
+    async def answered(request: Request, format: Format,
+                       documents: Callable[[Service, bytes], list[Document]]) -> Response:
+        """Reads the body within its cap, then, in the thread pool, turns it
+        into documents and writes them in `format`."""
+        body = await _body(request, settings.max_body_bytes)
+        built = current(request)
+
+        def work() -> bytes:
+            return built.answer(documents(built, body), format)
+
+        return Response(await run_in_threadpool(work), media_type=MEDIA_TYPES[format])
 
     @app.get("/v1/health", response_model=Health, tags=["service"])
     def health(request: Request) -> dict[str, str]:
@@ -142,7 +151,7 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
 
     @app.get("/v1/release", response_model=ReleaseInfo, tags=["service"])
     def release(request: Request) -> dict[str, object]:
-        """The release served: its version, HP terms and label-table rows."""
+        """The release served: its version and its number of HP terms."""
         return current(request).release_info()
 
     @app.post("/v1/annotate", tags=["annotation"], openapi_extra=_request_body("AnnotateRequest"),
@@ -150,28 +159,16 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
     async def annotate(request: Request, format: Format = _FORMAT) -> Response:
         """Annotates one text or several documents: the records of every
         document, or the documents in another format."""
-        body = await _body(request, settings.max_body_bytes)
-        built = current(request)
-
-        def work() -> bytes:
-            parsed = read_annotate_request(body, settings.max_documents)
-            return built.answer(built.annotate(parsed), format)
-
-        return Response(await in_pool(work), media_type=MEDIA_TYPES[format])
+        return await answered(request, format, lambda built, body: built.annotate(
+            read_annotate_request(body, settings.max_documents)))
 
     @app.post("/v1/render", tags=["annotation"], openapi_extra=_request_body("RenderRequest"),
               responses=_formatted_responses(), response_class=Response)
     async def render(request: Request, format: Format = _FORMAT) -> Response:
         """Writes reviewed documents (records as /v1/annotate gave them, some
         marked excluded or left out) in a format, without recognizing again."""
-        body = await _body(request, settings.max_body_bytes)
-        built = current(request)
-
-        def work() -> bytes:
-            parsed = read_render_request(body, settings.max_documents)
-            return built.answer(built.reviewed(parsed), format)
-
-        return Response(await in_pool(work), media_type=MEDIA_TYPES[format])
+        return await answered(request, format, lambda _, body: Service.reviewed(
+            read_render_request(body, settings.max_documents)))
 
     assets.add_routes(app)
     _add_request_schemas(app)
