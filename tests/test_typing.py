@@ -29,7 +29,7 @@ def mypy(cwd, *args):
 
 def test_examples_pass_and_misuse_is_caught(tmp_path):
     (tmp_path / "misuse.py").write_text(MISUSE)
-    result = mypy(tmp_path, str(EXAMPLES / "python_api.py"), str(EXAMPLES / "annotate_multiprocessing.py"),
+    result = mypy(tmp_path, str(EXAMPLES / "python_api.py"), str(EXAMPLES / "annotate_threads.py"),
                   "misuse.py")
     errors = [line.split(": error: ")[0].rsplit(":", 1) for line in result.stdout.splitlines()
               if ": error: " in line]

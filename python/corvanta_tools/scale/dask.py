@@ -11,8 +11,8 @@ from __future__ import annotations
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
 
-import dask
 import dask.bag
+from dask.delayed import delayed
 
 from corvanta_tools.records import Document, annotate
 from corvanta_tools.scale.items import Note, note_id_and_text
@@ -21,7 +21,7 @@ from corvanta_tools.scale.worker import worker_release
 
 if TYPE_CHECKING:
     import dask.dataframe
-    import pandas
+    import pandas  # type: ignore[import-untyped]
 
 __all__ = ["annotate_bag", "annotate_dataframe"]
 
@@ -29,7 +29,7 @@ __all__ = ["annotate_bag", "annotate_dataframe"]
 def _bag_partition(notes: Iterable[Note], partition: int, hpo: str,
                    longest: bool) -> list[dict[str, object]]:
     matcher, release = worker_release(hpo)
-    records = []
+    records: list[dict[str, object]] = []
     for position, note in enumerate(notes):
         note_id, text = note_id_and_text(note, f"{partition}:{position}")
         records.extend(r.as_json() for r in annotate(matcher, note_id, text, longest, release).records)
@@ -43,9 +43,10 @@ def annotate_bag(bag: dask.bag.Bag, hpo: str, longest: bool = False) -> dask.bag
     `bag` holds notes: texts, or mappings with "text" and "id" (a bare text
     gets the id "PARTITION:POSITION"). `hpo` is the path of the release file
     as every worker sees it."""
-    parts = [dask.delayed(_bag_partition)(part, k, hpo, longest)
-             for k, part in enumerate(bag.to_delayed())]
-    return dask.bag.from_delayed(parts)
+    partitions = bag.to_delayed()  # type: ignore[no-untyped-call]
+    parts = [delayed(_bag_partition)(part, k, hpo, longest) for k, part in enumerate(partitions)]
+    annotated: dask.bag.Bag = dask.bag.from_delayed(parts)  # type: ignore[no-untyped-call]
+    return annotated
 
 
 def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str | None,
@@ -75,4 +76,6 @@ def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str
     import pandas
 
     meta = hit_frame([], pandas.Index([], dtype=ddf.index.dtype, name=ddf.index.name))
-    return ddf.map_partitions(_frame_partition, text_column, id_column, hpo, longest, meta=meta)
+    hits: dask.dataframe.DataFrame = ddf.map_partitions(  # type: ignore[no-untyped-call]
+        _frame_partition, text_column, id_column, hpo, longest, meta=meta)
+    return hits

@@ -23,7 +23,7 @@ from typing import TYPE_CHECKING
 from corvanta_tools.records import Document
 
 if TYPE_CHECKING:
-    import pandas
+    import pandas  # type: ignore[import-untyped]
 
 __all__ = ["COLUMNS", "DTYPES", "hit_frame", "present_text"]
 
@@ -48,7 +48,9 @@ def hit_frame(documents: Iterable[Document], index: pandas.Index | None = None) 
             rows.append((record.document, record.term_id, record.label, record.term_label,
                          *chars, *record.byte_span, record.excluded, record.text))
             positions.append(position)
-    frame = pandas.DataFrame.from_records(rows, columns=COLUMNS).astype(DTYPES)
+    columns = zip(*rows) if rows else ([] for _ in COLUMNS)
+    frame = pandas.DataFrame({name: pandas.array(column, dtype=DTYPES[name])
+                              for name, column in zip(COLUMNS, columns)})
     if index is not None:
         frame.index = index.take(positions)
     return frame

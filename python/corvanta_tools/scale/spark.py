@@ -19,7 +19,7 @@ from corvanta_tools.scale.rows import hit_frame, present_text
 from corvanta_tools.scale.worker import worker_release
 
 if TYPE_CHECKING:
-    import pandas
+    import pandas  # type: ignore[import-untyped]
     import pyspark.sql
 
 __all__ = ["SCHEMA", "annotate_spark"]
