@@ -2,6 +2,7 @@
 wget first on PATH; no network), the cached latest, gzipped files and the
 embedded default."""
 import gzip
+import hashlib
 import json
 import os
 import pathlib
@@ -203,3 +204,12 @@ def test_default_matcher_is_built_once(tmp_path, monkeypatch):
     assert default_release_path().startswith(str(tmp_path))
     assert default_matcher() is default_matcher()
     assert default_matcher().version() == EMBEDDED_VERSION
+
+
+def test_embedded_release_is_intact():
+    expected = json.loads((pathlib.Path(__file__).parent / "embedded_release.json").read_text())
+    release = Release(EMBEDDED_RELEASE)
+    assert {"version": release.version, "hp_terms": release.term_count,
+            "obsolete_terms": release.obsolete_count, "alternative_ids": release.alt_id_count,
+            "sha256": hashlib.sha256(gzip.decompress(EMBEDDED_RELEASE.read_bytes())).hexdigest(),
+            } == expected
