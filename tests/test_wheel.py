@@ -10,6 +10,7 @@ import zipfile
 
 import pytest
 
+from corvanta_tools.embedded import EMBEDDED_RELEASE
 from fresh_install import ROOT, check_installation, fresh_venv, interpreter, plain_environment, requirements, run
 
 # The system libraries the extension is built against.
@@ -75,7 +76,8 @@ def test_wheel_contents(wheel):
         names = set(archive.namelist())
         entry_points = next(archive.read(n).decode() for n in names if n.endswith("entry_points.txt"))
     assert {"corvanta.abi3.so", "corvanta.pyi", "corvanta-stubs/__init__.pyi", "corvanta_tools/py.typed",
-            "corvanta_tools/__init__.py", "corvanta_tools/cli/__init__.py"} <= names
+            "corvanta_tools/__init__.py", "corvanta_tools/cli/__init__.py",
+            f"corvanta_tools/data/{EMBEDDED_RELEASE.name}", "corvanta_tools/data/README.md"} <= names
     assert "corvanta = corvanta_tools.cli:main" in entry_points
     # ICU and simdjson come along; libstemmer is linked in statically.
     bundled = sorted(re.sub(r"-[0-9a-f]{8}\..*", "", n[len("corvanta.libs/"):])

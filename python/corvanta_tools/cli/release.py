@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 import datetime
 import sys
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from pathlib import Path
 
 from corvanta_tools.cli.errors import EXIT_FETCH, CliError
@@ -33,35 +33,13 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
         description="HPO releases: pinned versions fetched into the cache directory, the "
                     "cached latest, and the release embedded in the package.")
     actions = parser.add_subparsers(dest="action", metavar="ACTION", required=True)
-
-    fetch = actions.add_parser("fetch", help="download a release by version (once)",
-                               description="Download release VERSION into "
-                                           "<cache>/releases/VERSION/hp.json unless it is "
-                                           "there; print its path.")
-    fetch.add_argument("fetched_version", metavar="VERSION", type=version_argument,
-                       help="a release date such as 2025-05-06")
-    cache_option(fetch)
-    fetch.set_defaults(run=run_fetch)
-
-    listing = actions.add_parser("list", help="the releases at hand",
-                                 description="The embedded release and the cached ones: "
-                                             "version, kind, size, download date, path.")
-    cache_option(listing)
-    listing.set_defaults(run=run_list)
-
-    info = actions.add_parser("info", help="describe the release a run would use",
-                              description="Version, HP terms, obsolete terms, alternative "
-                                          "ids and path of the release named by --hpo or "
-                                          "--release (default: the embedded one).")
-    add_release_options(info)
-    info.set_defaults(run=run_info)
-
-    refresh = actions.add_parser("refresh", help="replace the cached latest release",
-                                 description="Download the latest release and put it in "
-                                             "place of the cached one in one step; the old "
-                                             "file stays when anything fails.")
-    cache_option(refresh)
-    refresh.set_defaults(run=run_refresh)
+    for name, run, options, summary, description in ACTIONS:
+        action = actions.add_parser(name, help=summary, description=description)
+        if name == "fetch":
+            action.add_argument("fetched_version", metavar="VERSION", type=version_argument,
+                                help="a release date such as 2025-05-06")
+        options(action)
+        action.set_defaults(run=run)
 
 
 def cache_option(parser: argparse.ArgumentParser) -> None:
@@ -143,3 +121,19 @@ def run_refresh(args: argparse.Namespace) -> int:
     if old == new:
         print("corvanta: the cached latest release was already current", file=sys.stderr)
     return 0
+
+
+Options = Callable[[argparse.ArgumentParser], None]
+ACTIONS: tuple[tuple[str, Callable[[argparse.Namespace], int], Options, str, str], ...] = (
+    ("fetch", run_fetch, cache_option, "download a release by version (once)",
+     "Download release VERSION into <cache>/releases/VERSION/hp.json unless it is there; "
+     "print its path."),
+    ("list", run_list, cache_option, "the releases at hand",
+     "The embedded release and the cached ones: version, kind, size, download date, path."),
+    ("info", run_info, add_release_options, "describe the release a run would use",
+     "Version, HP terms, obsolete terms, alternative ids and path of the release named by "
+     "--hpo or --release (default: the embedded one)."),
+    ("refresh", run_refresh, cache_option, "replace the cached latest release",
+     "Download the latest release and put it in place of the cached one in one step; the old "
+     "file stays when anything fails."),
+)
