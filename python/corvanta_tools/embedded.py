@@ -7,6 +7,7 @@ the matcher reads a plain copy that is made once in the cache directory (see
 from __future__ import annotations
 
 import functools
+import threading
 from pathlib import Path
 
 import corvanta
@@ -26,7 +27,16 @@ def default_release_path(cache_dir: Path | None = None) -> str:
     return str(gunzipped_copy(EMBEDDED_RELEASE, cache_dir or user_cache_dir()))
 
 
-@functools.cache
+_building = threading.Lock()
+
+
 def default_matcher() -> corvanta.Corvanta:
-    """The matcher for the embedded release, built once per process."""
+    """The matcher for the embedded release, built once per process (threads
+    asking at the same time wait for the one build)."""
+    with _building:
+        return _default_matcher()
+
+
+@functools.cache
+def _default_matcher() -> corvanta.Corvanta:
     return corvanta.Corvanta(default_release_path())
