@@ -15,7 +15,7 @@ import corvanta
 
 from corvanta_tools.cli.errors import EXIT_FETCH, EXIT_RELEASE, EXIT_USAGE, CliError
 from corvanta_tools.downloads import DownloadError
-from corvanta_tools.embedded import EMBEDDED_RELEASE, EMBEDDED_VERSION
+from corvanta_tools.embedded import EMBEDDED_VERSION
 from corvanta_tools.release_cache import check_version, latest_path, pinned_path, user_cache_dir
 from corvanta_tools.releases import Release, ReleaseError, resolve_release_path
 
@@ -121,9 +121,9 @@ def built(path: str, hpo: str | None, release: str | None, cache_dir: Path) -> c
 def release_for(args: argparse.Namespace) -> Release:
     """The term metadata of the release the options name."""
     hpo, release, cache_dir = options(args)
-    # The embedded release is read from the package file, which names its version.
-    path = str(EMBEDDED_RELEASE) if hpo is None and release is None else (
-        hpo or resolved(hpo, release, cache_dir))
+    # A gzipped --hpo is read as given; the embedded release from its plain copy, as
+    # the matcher reads it (no decompression for every run).
+    path = hpo or resolved(hpo, release, cache_dir)
     try:
         return Release(path)
     except OSError as error:

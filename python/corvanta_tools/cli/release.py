@@ -99,7 +99,7 @@ def run_info(args: argparse.Namespace) -> int:
         ("kind", release_kind(args)),
         ("HP terms", f"{release.term_count} current, {release.obsolete_count} obsolete"),
         ("alternative ids", str(release.alt_id_count)),
-        ("path", release.path),
+        ("path", str(EMBEDDED_RELEASE) if release_kind(args) == "embedded" else release.path),
     ])
     return 0
 
