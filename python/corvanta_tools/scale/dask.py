@@ -4,7 +4,8 @@ Each worker process builds one matcher, on its first task, from the release
 path; only the path travels with the tasks. The release must therefore be
 readable at that same path on every worker: a shared file system, a path
 baked into the worker image, or (on a local cluster) simply the local file.
-The threads of a worker share its matcher.
+Without a path, every worker uses the release embedded in the
+package it has installed. The threads of a worker share its matcher.
 """
 from __future__ import annotations
 
@@ -26,7 +27,7 @@ if TYPE_CHECKING:
 __all__ = ["annotate_bag", "annotate_dataframe"]
 
 
-def _bag_partition(notes: Iterable[Note], partition: int, hpo: str,
+def _bag_partition(notes: Iterable[Note], partition: int, hpo: str | None,
                    longest: bool) -> list[dict[str, object]]:
     matcher, release = worker_release(hpo)
     records: list[dict[str, object]] = []
@@ -36,13 +37,13 @@ def _bag_partition(notes: Iterable[Note], partition: int, hpo: str,
     return records
 
 
-def annotate_bag(bag: dask.bag.Bag, hpo: str, longest: bool = False) -> dask.bag.Bag:
+def annotate_bag(bag: dask.bag.Bag, hpo: str | None = None, longest: bool = False) -> dask.bag.Bag:
     """A bag of one dict per hit (`Record.as_json()`: the objects of
     `corvanta annotate --format jsonl`), in the order of the notes.
 
     `bag` holds notes: texts, or mappings with "text" and "id" (a bare text
     gets the id "PARTITION:POSITION"). `hpo` is the path of the release file
-    as every worker sees it."""
+    as every worker sees it; None is the release embedded in the package."""
     partitions = bag.to_delayed()  # type: ignore[no-untyped-call]
     parts = [delayed(_bag_partition)(part, k, hpo, longest) for k, part in enumerate(partitions)]
     annotated: dask.bag.Bag = dask.bag.from_delayed(parts)  # type: ignore[no-untyped-call]
@@ -50,7 +51,7 @@ def annotate_bag(bag: dask.bag.Bag, hpo: str, longest: bool = False) -> dask.bag
 
 
 def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str | None,
-                     hpo: str, longest: bool) -> Iterable[Document]:
+                     hpo: str | None, longest: bool) -> Iterable[Document]:
     matcher, release = worker_release(hpo)
     ids = frame[id_column] if id_column is not None else frame.index
     for note_id, text in zip(ids, frame[text_column]):
@@ -58,11 +59,11 @@ def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str |
 
 
 def _frame_partition(frame: pandas.DataFrame, text_column: str, id_column: str | None,
-                     hpo: str, longest: bool) -> pandas.DataFrame:
+                     hpo: str | None, longest: bool) -> pandas.DataFrame:
     return hit_frame(_frame_documents(frame, text_column, id_column, hpo, longest), frame.index)
 
 
-def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str,
+def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str | None = None,
                        id_column: str | None = None, longest: bool = False
                        ) -> dask.dataframe.DataFrame:
     """A DataFrame of one row per hit (columns and types:
@@ -72,7 +73,8 @@ def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str
     divisions of `ddf` carry over and `ddf.join(hits)` puts notes and hits
     side by side. `document` is the note's `id_column` value as a string, or
     its index value without one. A missing text (None, NaN) has no hits.
-    `hpo` is the path of the release file as every worker sees it."""
+    `hpo` is the path of the release file as every worker sees it; None is
+    the release embedded in the package."""
     import pandas
 
     meta = hit_frame([], pandas.Index([], dtype=ddf.index.dtype, name=ddf.index.name))

@@ -5,7 +5,8 @@ path and keeps it while Spark reuses the worker; only the path travels with
 the tasks. The release must be readable by the executors: at the same path on
 shared storage, or distributed with the job (`spark-submit --files hp.json`
 or `SparkContext.addFile`) and named by its file name, which is then looked up
-through `SparkFiles`.
+through `SparkFiles`. Without a path, every worker uses the release embedded
+in the package it has installed.
 """
 from __future__ import annotations
 
@@ -33,28 +34,29 @@ _ID = "__corvanta_id"
 _TEXT = "__corvanta_text"
 
 
-def release_path(hpo: str) -> str:
-    """`hpo` when it exists here, else the file of that name shipped with the job."""
-    if os.path.exists(hpo):
+def release_path(hpo: str | None) -> str | None:
+    """`hpo` when it exists here (None, the embedded release, too), else the
+    file of that name shipped with the job."""
+    if hpo is None or os.path.exists(hpo):
         return hpo
     from pyspark import SparkFiles
 
     return SparkFiles.get(os.path.basename(hpo))
 
 
-def _documents(frame: pandas.DataFrame, hpo: str, longest: bool) -> Iterable[Document]:
+def _documents(frame: pandas.DataFrame, hpo: str | None, longest: bool) -> Iterable[Document]:
     matcher, release = worker_release(release_path(hpo))
     for note_id, text in zip(frame[_ID], frame[_TEXT]):
         yield annotate(matcher, str(note_id), present_text(text), longest, release)
 
 
-def _annotate_batches(frames: Iterator[pandas.DataFrame], hpo: str,
+def _annotate_batches(frames: Iterator[pandas.DataFrame], hpo: str | None,
                       longest: bool) -> Iterator[pandas.DataFrame]:
     for frame in frames:
         yield hit_frame(_documents(frame, hpo, longest))
 
 
-def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str,
+def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str | None = None,
                    id_col: str | None = None, longest: bool = False) -> pyspark.sql.DataFrame:
     """A DataFrame of one row per hit, with the columns of
     `corvanta_tools.scale.rows` (Spark types: SCHEMA).
@@ -62,7 +64,9 @@ def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str,
     `document` is the note's `id_col` value as a string; without `id_col`,
     Spark's `monotonically_increasing_id()` of the row (unique, not
     consecutive). A null text has no hits. Within a partition, rows follow
-    the notes' order."""
+    the notes' order. `hpo` is a path every executor reads, the file name of
+    a release shipped with the job, or None for the release embedded in the
+    package."""
     from pyspark.sql import functions
 
     note_id = functions.col(id_col) if id_col is not None else functions.monotonically_increasing_id()

@@ -8,6 +8,7 @@ import threading
 
 import corvanta
 
+from corvanta_tools.embedded import default_release_path
 from corvanta_tools.releases import Release
 
 __all__ = ["worker_release"]
@@ -16,13 +17,15 @@ _building = threading.Lock()
 
 
 @functools.lru_cache(maxsize=4)
-def _built(hpo: str) -> tuple[corvanta.Corvanta, Release]:
-    return corvanta.Corvanta(hpo), Release(hpo)
+def _built(hpo: str | None) -> tuple[corvanta.Corvanta, Release]:
+    path = hpo if hpo is not None else default_release_path()
+    return corvanta.Corvanta(path), Release(path)
 
 
-def worker_release(hpo: str) -> tuple[corvanta.Corvanta, Release]:
-    """This process's matcher for the release file at `hpo`, and the release
-    (for the terms' official labels). Built once, even when several threads
-    of the worker ask at the same time."""
+def worker_release(hpo: str | None) -> tuple[corvanta.Corvanta, Release]:
+    """This process's matcher for the release file at `hpo` (None: the release
+    embedded in the package, which every worker with the package installed
+    has), and the release for the terms' official labels. Built once, even
+    when several threads of the worker ask at the same time."""
     with _building:
         return _built(hpo)
