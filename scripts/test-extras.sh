@@ -5,12 +5,21 @@
 # Installs only what is missing; safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export PIP_CONSTRAINT="$PWD/scripts/constraints.txt"
 
 bash scripts/install-packages.sh chromium chromium-driver
 
 if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark' 2>/dev/null; then
   .venv/bin/python -m pip install -q mypy "dask[bag,dataframe,distributed]>=2024.1" "pandas>=2" \
     "pyarrow>=14" "pyspark>=3.5"
+fi
+# The spaCy integration's tests: the [spacy] extra.
+if ! .venv/bin/python -c 'import spacy, medspacy' 2>/dev/null; then
+  .venv/bin/python -m pip install -q "spacy>=3.7,<4" "medspacy>=1.3.1,<1.4"
+fi
+# The formats' tests: the [formats] extra.
+if ! .venv/bin/python -c 'import phenopackets, bioc' 2>/dev/null; then
+  .venv/bin/python -m pip install -q "phenopackets>=2.0.2" "bioc>=2.1,<3"
 fi
 # Spark's JVM, unless a Java runtime is there already.
 command -v java >/dev/null 2>&1 || bash scripts/install-packages.sh default-jre-headless

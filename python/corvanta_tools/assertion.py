@@ -1,0 +1,156 @@
+"""Assertion status of a mention by the ConText algorithm (medspaCy's rules):
+negated, uncertain, historical, hypothetical, about a family member, and the
+trigger phrases behind each.
+
+This is the field's standard next to the library's own `excluded` flag (its
+twelve negation phrases), which it never changes. `with_assertions` fills
+`Record.assertion` of already annotated documents; it needs the [spacy] extra.
+
+    documents = with_assertions(annotate(matcher, "note", text) for ...)
+"""
+from __future__ import annotations
+
+import bisect
+import dataclasses
+import re
+from collections.abc import Callable, Iterable, Iterator
+from typing import TYPE_CHECKING, Any, NamedTuple
+
+from corvanta_tools.records import Document
+
+if TYPE_CHECKING:
+    from spacy.tokens import Span
+
+__all__ = ["CATEGORIES", "Assertion", "Modifier", "assertion_of", "with_assertions"]
+
+# ConText's categories and the attribute each sets.
+CATEGORIES = {"NEGATED_EXISTENCE": "is_negated", "POSSIBLE_EXISTENCE": "is_uncertain",
+              "HISTORICAL": "is_historical", "HYPOTHETICAL": "is_hypothetical",
+              "FAMILY": "is_family"}
+TARGETS = "corvanta_targets"
+_DELIMITER = re.compile("[\n!.;]")
+
+
+class Modifier(NamedTuple):
+    """One trigger that modifies a mention: its ConText category (such as
+    "NEGATED_EXISTENCE"), its text and its str indices in the document."""
+
+    category: str
+    text: str
+    char_span: tuple[int, int]
+
+
+@dataclasses.dataclass(frozen=True)
+class Assertion:
+    """The ConText attributes of one mention."""
+
+    is_negated: bool = False
+    is_uncertain: bool = False
+    is_historical: bool = False
+    is_hypothetical: bool = False
+    is_family: bool = False
+    modifiers: tuple[Modifier, ...] = ()
+
+    def as_json(self) -> dict[str, object]:
+        return {**{field: getattr(self, field) for field in CATEGORIES.values()},
+                "modifiers": [{"category": m.category, "text": m.text,
+                               "char_span": list(m.char_span)} for m in self.modifiers]}
+
+
+def assertion_of(span: Span, offset: int = 0) -> Assertion:
+    """The ConText attributes medspaCy set on `span`; trigger offsets are
+    shifted by `offset` (where the span's text starts in the document)."""
+    doc = span.doc
+    modifiers = []
+    for modifier in span._.modifiers:
+        start, end = modifier.modifier_span
+        trigger = doc[start:end]
+        modifiers.append(Modifier(modifier.category, trigger.text,
+                                  (offset + trigger.start_char, offset + trigger.end_char)))
+    flags = span._
+    return Assertion(flags.is_negated, flags.is_uncertain, flags.is_historical,
+                     flags.is_hypothetical, flags.is_family, tuple(modifiers))
+
+
+def with_assertions(documents: Iterable[Document], sentences: str = "library",
+                    batch_size: int = 64) -> Iterator[Document]:
+    """The documents with `Record.assertion` filled for every record that has
+    character offsets (the others keep None); `sentences` picks the sentence
+    splitter, as in corvanta_tools.spacy.clinical_pipeline.
+
+    With the library's sentence rule only the sentences that hold a record
+    are read (ConText's triggers act inside their sentence): about half of a
+    MEDLINE abstract."""
+    from corvanta_tools.spacy.clinical import assertion_pipeline
+
+    nlp = assertion_pipeline(sentences)
+    pieces_of = _record_sentences if sentences == "library" else _whole_text
+    batch: list[Document] = []
+    for document in documents:
+        batch.append(document)
+        if len(batch) == batch_size:
+            yield from _assessed(nlp, batch, pieces_of)
+            batch = []
+    yield from _assessed(nlp, batch, pieces_of)
+
+
+Piece = tuple[int, int, list[int]]  # text start, end, indices of its records
+
+
+def _whole_text(document: Document) -> list[Piece]:
+    placed = [i for i, record in enumerate(document.records) if record.char_span is not None]
+    return [(0, len(document.text), placed)] if placed else []
+
+
+def _record_sentences(document: Document) -> list[Piece]:
+    """Runs of sentences (by the library's rule) that hold records: each
+    record's sentences from its start to its end, overlapping runs merged."""
+    text = document.text
+    bounds = [m.start() for m in _DELIMITER.finditer(text)]
+    placed = sorted((record.char_span, i) for i, record in enumerate(document.records)
+                    if record.char_span is not None)
+    pieces: list[Piece] = []
+    for (start, end), i in placed:
+        before = bisect.bisect_left(bounds, start)
+        first = bounds[before - 1] + 1 if before else 0
+        after = bisect.bisect_left(bounds, end)
+        last = bounds[after] if after < len(bounds) else len(text)
+        if pieces and first <= pieces[-1][1]:
+            pieces[-1] = (pieces[-1][0], max(last, pieces[-1][1]), [*pieces[-1][2], i])
+        else:
+            pieces.append((first, last, [i]))
+    return pieces
+
+
+def _assessed(nlp: Any, batch: list[Document],
+              pieces_of: Callable[[Document], list[Piece]]) -> Iterator[Document]:
+    work = [(document, piece) for document in batch for piece in pieces_of(document)]
+    assertions: dict[tuple[int, int], Assertion] = {}
+    docs = nlp.pipe(_with_targets(nlp, document, piece) for document, piece in work)
+    for doc, (document, (start, _, indices)) in zip(docs, work):
+        for i, span in zip(indices, doc.user_data.pop(TARGETS)):
+            if span is not None:
+                assertions[(id(document), i)] = assertion_of(doc.spans[TARGETS][span], start)
+    for document in batch:
+        records = [dataclasses.replace(record, assertion=assertions.get((id(document), i)))
+                   for i, record in enumerate(document.records)]
+        yield dataclasses.replace(document, records=records)
+
+
+def _with_targets(nlp: Any, document: Document, piece: Piece) -> Any:
+    """The piece's text as a Doc, its records as ConText's targets; the Doc's
+    user data maps each record to its target's position (None: no span)."""
+    start, end, indices = piece
+    doc = nlp.make_doc(document.text[start:end])
+    spans: list[Span] = []
+    positions: list[int | None] = []
+    for i in indices:
+        first, last = document.records[i].char_span  # type: ignore[misc]
+        span = doc.char_span(first - start, min(last, end) - start, label="PHENOTYPE",
+                             alignment_mode="expand")
+        positions.append(None if span is None else len(spans))
+        if span is not None:
+            spans.append(span)
+    doc.spans[TARGETS] = spans
+    doc.user_data[TARGETS] = positions
+    return doc

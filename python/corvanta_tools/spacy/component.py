@@ -1,0 +1,145 @@
+"""The "corvanta" pipeline component: HPO concepts as spaCy spans.
+
+    nlp = spacy.blank("en")
+    nlp.add_pipe("corvanta", config={"hpo": "hp.json"})
+    doc = nlp("No evidence of seizures; short stature.")
+    doc.spans["hpo"]   # every hit, nested clustering matches included unless longest
+    doc.ents           # the longest non-overlapping hits, label "PHENOTYPE", kb_id_ the term id
+
+Spans are token spans: a hit that starts or ends inside a token (the
+tokenizer keeps "seizure-like" whole) covers the whole token; a hit whose
+byte span has no character offsets (see corvanta_tools.offsets) is left out.
+
+Entities of earlier components are kept. Where one of them overlaps a hit,
+the earlier entity wins and the hit stays only in the span group; with
+`overwrite_ents` the hit wins and the overlapping entities are dropped.
+
+Span extensions (for the spans this component writes; None on other spans):
+`hpo_id` (the term id), `hpo_label` (the term's official label), `matched_label`
+(the label or synonym that matched) and `excluded` (the library's negation flag).
+They are read from the Doc's user data, keyed by offsets and term id, so two
+hits with the same offsets and different terms keep their own values and the
+values travel with `Doc.to_bytes` (and so through `nlp.pipe(n_process=...)`).
+"""
+# No `from __future__ import annotations`: spaCy validates factory settings
+# against the evaluated annotations.
+
+from collections.abc import Callable, Iterable, Sequence
+from typing import Any
+
+from spacy.language import Language
+from spacy.tokens import Doc, Span
+from spacy.util import filter_spans
+
+from corvanta_tools.offsets import CharOffsets
+from corvanta_tools.spacy.shared_matchers import labels_for, matcher_for, release_path
+
+__all__ = ["LABEL", "CorvantaComponent", "make_corvanta"]
+
+LABEL = "PHENOTYPE"
+_KEY = "corvanta"
+# Positions in a hit's user-data entry.
+_MATCHED_LABEL, _EXCLUDED, _HPO_LABEL = range(3)
+
+
+def _hit_value(position: int) -> Callable[[Span], Any]:
+    def value(span: Span) -> Any:
+        user_data: dict[Any, Any] = span.doc.user_data
+        entry = user_data.get((_KEY, span.start_char, span.end_char, span.kb_id_))
+        return None if entry is None else entry[position]
+    return value
+
+
+def _hpo_id(span: Span) -> str | None:
+    user_data: dict[Any, Any] = span.doc.user_data
+    return span.kb_id_ if (_KEY, span.start_char, span.end_char, span.kb_id_) in user_data else None
+
+
+def _register_extensions() -> None:
+    getters = {"hpo_id": _hpo_id, "matched_label": _hit_value(_MATCHED_LABEL),
+               "excluded": _hit_value(_EXCLUDED), "hpo_label": _hit_value(_HPO_LABEL)}
+    for name, getter in getters.items():
+        Span.set_extension(name, getter=getter, force=True)
+
+
+class CorvantaComponent:
+    """Writes the hits of the release's matcher into each Doc (see the module
+    docstring). The matcher is shared by every component of the process built
+    from the same release; pickling the component keeps only its settings."""
+
+    def __init__(self, name: str = "corvanta", hpo: str | None = None,
+                 release: str | None = None, longest: bool = True, spans_key: str = "hpo",
+                 set_ents: bool = True, overwrite_ents: bool = False) -> None:
+        self.name = name
+        self.hpo = hpo
+        self.release = release
+        self.longest = longest
+        self.spans_key = spans_key
+        self.set_ents = set_ents
+        self.overwrite_ents = overwrite_ents
+        self.path = release_path(hpo, release)
+        matcher = matcher_for(self.path)
+        self._labels = labels_for(self.path)
+        self._recognize = matcher.map_text_longest if longest else matcher.map_text
+        _register_extensions()
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (_rebuilt, (self.name, self.hpo, self.release, self.longest, self.spans_key,
+                           self.set_ents, self.overwrite_ents))
+
+    def __call__(self, doc: Doc) -> Doc:
+        spans = self.spans(doc)
+        doc.spans[self.spans_key] = spans
+        if self.set_ents:
+            doc.ents = self._entities(doc.ents, filter_spans(spans))
+        return doc
+
+    def pipe(self, docs: Iterable[Doc], batch_size: int = 128) -> Iterable[Doc]:
+        for doc in docs:
+            yield self(doc)
+
+    def spans(self, doc: Doc) -> list[Span]:
+        """The hits of `doc.text` as spans, their extension values stored in the Doc."""
+        text = doc.text
+        offsets = CharOffsets(text)
+        label_of = self._labels.label
+        user_data: dict[Any, Any] = doc.user_data
+        spans = []
+        for hit in self._recognize(text):
+            chars = offsets.char_span(hit.span)
+            if chars is None:
+                continue
+            term_id = hit.term_id
+            span = doc.char_span(chars[0], chars[1], label=LABEL, kb_id=term_id,
+                                 alignment_mode="expand")
+            if span is None:  # a hit inside the whitespace between tokens
+                continue
+            user_data[(_KEY, span.start_char, span.end_char, term_id)] = (
+                hit.label, hit.excluded, label_of(term_id))
+            spans.append(span)
+        return spans
+
+    def _entities(self, existing: Sequence[Span], ours: list[Span]) -> list[Span]:
+        if not existing:
+            return ours
+        winners, others = (ours, existing) if self.overwrite_ents else (existing, ours)
+        taken: set[int] = set()
+        for span in winners:
+            taken.update(range(span.start, span.end))
+        kept = [span for span in others if taken.isdisjoint(range(span.start, span.end))]
+        return sorted([*winners, *kept], key=lambda span: span.start)
+
+
+def _rebuilt(name: str, hpo: str | None, release: str | None, longest: bool, spans_key: str,
+             set_ents: bool, overwrite_ents: bool) -> CorvantaComponent:
+    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents)
+
+
+@Language.factory("corvanta", default_config={
+    "hpo": None, "release": None, "longest": True, "spans_key": "hpo", "set_ents": True,
+    "overwrite_ents": False})
+def make_corvanta(nlp: Language, name: str, hpo: str | None, release: str | None, longest: bool,
+                  spans_key: str, set_ents: bool, overwrite_ents: bool) -> CorvantaComponent:
+    """The "corvanta" factory: `hpo` is a release file, or `release` a version
+    ("latest", "2025-05-06"); neither: the default release."""
+    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents)
