@@ -64,9 +64,12 @@ def annotate_many(matcher: corvanta.Corvanta, texts: Iterable[Note], threads: in
         raise ValueError(f"threads must be at least 1, not {threads}")
     notes = (note_id_and_text(note, str(i)) for i, note in enumerate(texts))
     if threads == 1:
-        for note_id, text in notes:
-            yield annotate(matcher, note_id, text, longest, release)
-        return
+        return (annotate(matcher, note_id, text, longest, release) for note_id, text in notes)
+    return _annotate_on_threads(matcher, notes, threads, longest, release)
+
+
+def _annotate_on_threads(matcher: corvanta.Corvanta, notes: Iterator[tuple[str, str]], threads: int,
+                         longest: bool, release: TermLabels | None) -> Iterator[Document]:
     window = threads * BATCHES_PER_THREAD
     pending: collections.deque[Future[list[Document]]] = collections.deque()
     with ThreadPoolExecutor(threads, thread_name_prefix="corvanta") as pool:
