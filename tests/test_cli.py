@@ -88,10 +88,10 @@ def test_tsv(capsys, small_release, note):
     lines = out.splitlines()
     assert lines[0] == "document\tterm_id\tlabel\tterm_label\tchar_start\tchar_end\tbyte_start\tbyte_end\texcluded\ttext"
     assert lines[1:] == [
-        f"{note}\tHP:0001251\tAtaxia\t\t0\t6\t0\t6\tfalse\tAtaxia",
-        f"{note}\tHP:0001945\tFever\t\t38\t43\t40\t45\ttrue\tfever",
-        f"{note}\tHP:0004322\tShort stature\t\t45\t58\t47\t60\tfalse\tshort\\tstature",
-        f"{note}\tHP:0001337\tTremor\t\t64\t70\t66\t72\tfalse\ttremor",
+        f"{note}\tHP:0001251\tAtaxia\tAtaxia\t0\t6\t0\t6\tfalse\tAtaxia",
+        f"{note}\tHP:0001945\tFever\tFever\t38\t43\t40\t45\ttrue\tfever",
+        f"{note}\tHP:0004322\tShort stature\tShort stature\t45\t58\t47\t60\tfalse\tshort\\tstature",
+        f"{note}\tHP:0001337\tTremor\tTremor\t64\t70\t66\t72\tfalse\ttremor",
     ]
 
 
@@ -103,7 +103,7 @@ def test_jsonl_and_longest(capsys, small_release, tmp_path):
     records = [json.loads(line) for line in out.splitlines()]
     assert code == 0 and records[0] == {
         "document": str(path), "term_id": "HP:0004322", "label": "Short stature",
-        "term_label": None, "char_span": [0, 13], "byte_span": [0, 13], "excluded": False, "text": "Short stature"}
+        "term_label": "Short stature", "char_span": [0, 13], "byte_span": [0, 13], "excluded": False, "text": "Short stature"}
     code, longest, _ = run(capsys, "annotate", "--hpo", small_release, "--format", "jsonl", "--longest",
                            str(path))
     kept = [json.loads(line) for line in longest.splitlines()]

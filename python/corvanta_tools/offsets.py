@@ -6,23 +6,32 @@ Otherwise every character whose lower-casing has a different UTF-8 length than
 the character itself (U+0130 grows from two bytes to three, U+212A KELVIN SIGN
 shrinks from three to one) shifts every later offset.
 
-The conversion below walks the text once and adds up, per character, the UTF-8
-length of its lower-casing. That length does not depend on context: the only
-context-dependent mapping of the default lower-casing, final sigma, picks
-between two letters of the same length. Python's own `str.lower` supplies the
-length, which matches the library's lower-casing for every character this
-interpreter's Unicode tables know (tests/test_cli.py checks all of them). A
-character the tables do not know (assigned in a newer Unicode version) may
-lower-case differently there, so no offset at or after it is vouched for.
+The conversion adds up, per character, the UTF-8 length of its lower-casing.
+An ASCII character lower-cases to one ASCII byte, so only the non-ASCII
+characters are looked at: the table holds, for each of them, its str index and
+the byte offset where its lower-casing starts, and an offset between two of
+them is a plain difference from the one before. Memory and time go with the
+number of non-ASCII characters, not with the text's length.
+
+That length does not depend on context: the only context-dependent mapping of
+the default lower-casing, final sigma, picks between two letters of the same
+length. Python's own `str.lower` supplies the length, which matches the
+library's lower-casing for every character this interpreter's Unicode tables
+know (tests/test_cli.py checks all of them). A character the tables do not
+know (assigned in a newer Unicode version) may lower-case differently there,
+so no offset at or after it is vouched for.
 """
 from __future__ import annotations
 
 import functools
-import itertools
+import re
 import unicodedata
-from bisect import bisect_left
+from array import array
+from bisect import bisect_right
 
 __all__ = ["CharOffsets", "char_span"]
+
+_NON_ASCII = re.compile(r"[^\x00-\x7f]")
 
 
 @functools.lru_cache(maxsize=8192)
@@ -44,23 +53,32 @@ class CharOffsets:
             span = offsets.char_span(hit.span)   # None when it cannot be mapped
     """
 
-    __slots__ = ("_text", "_bounds", "_proven_end", "_lowered")
+    __slots__ = ("_text", "_indices", "_starts", "_ends", "_proven_end", "_lowered")
 
     def __init__(self, text: str) -> None:
         self._text = text
         self._lowered: bytes | None = None
-        # _bounds[i] is the lower-cased byte offset where character i starts,
-        # up to the first character of unknown length; None means every byte
-        # offset is the character index (ASCII text).
-        self._bounds: list[int] | None = None
+        # For the k-th non-ASCII character (up to the first one of unknown
+        # length): its str index, and the lower-cased byte offsets where its
+        # lower-casing starts and ends.
+        self._indices = array("q")
+        self._starts = array("q")
+        self._ends = array("q")
         self._proven_end = len(text)
         if text.isascii():
             return
-        lengths = [_lowered_length(c) for c in text]
-        if 0 in lengths:
-            del lengths[lengths.index(0):]
-        self._bounds = [0, *itertools.accumulate(lengths)]
-        self._proven_end = self._bounds[-1]
+        shift = 0  # lower-cased bytes minus str indices so far
+        for match in _NON_ASCII.finditer(text):
+            index = match.start()
+            length = _lowered_length(match.group())
+            if length == 0:
+                self._proven_end = index + shift
+                return
+            self._indices.append(index)
+            self._starts.append(index + shift)
+            shift += length - 1
+            self._ends.append(index + 1 + shift)
+        self._proven_end = len(text) + shift
 
     def char_span(self, span: tuple[int, int]) -> tuple[int, int] | None:
         """The str indices (start, end) of `text` that the byte span covers.
@@ -72,8 +90,8 @@ class CharOffsets:
         start, end = span
         if not 0 <= start <= end <= self._proven_end:
             return None
-        if self._bounds is None:
-            return start, end
+        if not self._starts or end < self._starts[0]:
+            return start, end  # within the ASCII prefix
         first = self._index_of(start)
         last = self._index_of(end)
         if first is None or last is None:
@@ -91,9 +109,16 @@ class CharOffsets:
         return self._lowered[span[0]:span[1]].decode("utf-8", "replace")
 
     def _index_of(self, offset: int) -> int | None:
-        assert self._bounds is not None
-        i = bisect_left(self._bounds, offset)
-        return i if i < len(self._bounds) and self._bounds[i] == offset else None
+        """The str index whose lower-casing starts at byte `offset`, or None
+        when the offset falls inside one character's lower-casing."""
+        k = bisect_right(self._starts, offset) - 1
+        if k < 0:
+            return offset  # within the ASCII prefix
+        if offset == self._starts[k]:
+            return self._indices[k]
+        if offset < self._ends[k]:
+            return None
+        return self._indices[k] + 1 + offset - self._ends[k]
 
 
 def char_span(text: str, span: tuple[int, int]) -> tuple[int, int] | None:

@@ -2,16 +2,19 @@
 an aligned table for people)."""
 from __future__ import annotations
 
+import functools
 import json
 from collections.abc import Iterable, Sequence
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
+from json.encoder import encode_basestring
 from typing import Protocol, TextIO
 
 import corvanta
 
 from corvanta_tools.offsets import CharOffsets
 
-__all__ = ["Document", "Record", "TermLabels", "annotate", "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "json_line", "write_jsonl",
+           "write_table", "write_tsv"]
 
 
 class TermLabels(Protocol):
@@ -50,11 +53,44 @@ class Record:
 
 @dataclass(frozen=True)
 class Document:
-    """An annotated document: its id, its text and the records of its hits."""
+    """An annotated document: its id, its text and the records of its hits;
+    `source` is the document as an input format read it (with our
+    annotations added), for writers of that format to write it back."""
 
     id: str
     text: str
     records: Sequence[Record]
+    source: object | None = None
+
+
+def combined(document_id: str, parts: Iterable[tuple[int, Document]],
+             source: object | None = None) -> Document:
+    """One document from the annotated passages of one (each with its
+    character offset in the whole). Its text lays the passages out at their
+    offsets, the gaps filled with line breaks (a passage that would overlap
+    the one before follows it after one line break instead), and the
+    records' spans are moved into it."""
+    text: list[str] = []
+    records: list[Record] = []
+    chars = lowered_bytes = 0
+    for offset, part in parts:
+        gap = offset - chars if offset >= chars else int(chars > 0)
+        chars += gap
+        lowered_bytes += gap
+        text.extend(("\n" * gap, part.text))
+        records.extend(_moved(r, chars, lowered_bytes) for r in part.records)
+        chars += len(part.text)
+        lowered_bytes += len(part.text.lower().encode("utf-8"))
+    return Document(document_id, "".join(text), records, source)
+
+
+def _moved(record: Record, chars: int, lowered_bytes: int) -> Record:
+    if chars == lowered_bytes == 0:
+        return record
+    span = record.char_span
+    start, end = record.byte_span
+    return replace(record, char_span=None if span is None else (span[0] + chars, span[1] + chars),
+                   byte_span=(start + lowered_bytes, end + lowered_bytes))
 
 
 def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool = False,
@@ -63,20 +99,28 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
     each record carries its term's official label."""
     hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
     offsets = CharOffsets(text)
-    records = [
-        Record(
-            document=document,
-            term_id=hit.term_id,
-            label=hit.label,
-            term_label=release.label(hit.term_id) if release is not None else None,
-            char_span=offsets.char_span(hit.span),
-            byte_span=hit.span,
-            excluded=hit.excluded,
-            text=offsets.matched_text(hit.span),
-        )
-        for hit in hits
-    ]
+    term_labels = _TermLabelCache(release)
+    records = []
+    for hit in hits:
+        span = hit.span
+        chars = offsets.char_span(span)
+        records.append(Record(document, hit.term_id, hit.label, term_labels[hit.term_id], chars,
+                              span, hit.excluded, offsets.matched_text(span) if chars is None
+                              else text[chars[0]:chars[1]]))
     return Document(document, text, records)
+
+
+class _TermLabelCache(dict[str, "str | None"]):
+    """The official label of each term asked for, looked up once per text."""
+
+    def __init__(self, release: TermLabels | None) -> None:
+        super().__init__()
+        self._release = release
+
+    def __missing__(self, term_id: str) -> str | None:
+        label = self._release.label(term_id) if self._release is not None else None
+        self[term_id] = label
+        return label
 
 
 TSV_COLUMNS = ("document", "term_id", "label", "term_label", "char_start", "char_end",
@@ -96,11 +140,20 @@ def json_line(value: object) -> str:
     return json.dumps(value, ensure_ascii=False).translate(_JSON_LINE_ESCAPES)
 
 
+@functools.lru_cache(maxsize=65536)
+def _tsv_field(value: str) -> str:
+    """A field that repeats from hit to hit (document, term, labels), escaped once."""
+    return value.translate(_TSV_ESCAPES)
+
+
 def _tsv_row(record: Record) -> str:
-    chars = record.char_span if record.char_span is not None else ("", "")
-    fields = (record.document, record.term_id, record.label, record.term_label or "", *chars,
-              *record.byte_span, "true" if record.excluded else "false", record.text)
-    return "\t".join(str(f).translate(_TSV_ESCAPES) for f in fields)
+    chars = record.char_span
+    start, end = record.byte_span
+    return "\t".join((
+        _tsv_field(record.document), _tsv_field(record.term_id), _tsv_field(record.label),
+        _tsv_field(record.term_label or ""),
+        f"{chars[0]}\t{chars[1]}" if chars is not None else "\t", f"{start}\t{end}",
+        "true" if record.excluded else "false", record.text.translate(_TSV_ESCAPES)))
 
 
 def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
@@ -110,15 +163,33 @@ def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
     that cannot be mapped to characters leaves char_start and char_end empty."""
     out.write("\t".join(TSV_COLUMNS) + "\n")
     for document in documents:
-        for record in document.records:
-            out.write(_tsv_row(record) + "\n")
+        out.writelines(_tsv_row(record) + "\n" for record in document.records)
 
 
 def write_jsonl(out: TextIO, release: str, documents: Iterable[Document]) -> None:
     """One JSON object per hit and line (see Record.as_json)."""
     for document in documents:
-        for record in document.records:
-            out.write(json_line(record.as_json()) + "\n")
+        out.writelines(_json_record(record) + "\n" for record in document.records)
+
+
+@functools.lru_cache(maxsize=65536)
+def _json_string(value: str) -> str:
+    return encode_basestring(value).translate(_JSON_LINE_ESCAPES)
+
+
+def _json_span(span: tuple[int, int] | None) -> str:
+    return "null" if span is None else f"[{span[0]}, {span[1]}]"
+
+
+def _json_record(record: Record) -> str:
+    """`json_line(record.as_json())`, without building the dict."""
+    term_label = "null" if record.term_label is None else _json_string(record.term_label)
+    text = encode_basestring(record.text).translate(_JSON_LINE_ESCAPES)
+    return (f'{{"document": {_json_string(record.document)}, '
+            f'"term_id": {_json_string(record.term_id)}, "label": {_json_string(record.label)}, '
+            f'"term_label": {term_label}, "char_span": {_json_span(record.char_span)}, '
+            f'"byte_span": {_json_span(record.byte_span)}, '
+            f'"excluded": {"true" if record.excluded else "false"}, "text": {text}}}')
 
 
 def _span_text(span: tuple[int, int] | None) -> str:

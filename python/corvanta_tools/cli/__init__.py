@@ -3,7 +3,6 @@ with `register(commands)` and running through the `run` default it sets."""
 from __future__ import annotations
 
 import argparse
-import importlib.metadata
 import io
 import os
 import sys
@@ -12,18 +11,12 @@ from corvanta_tools.cli import annotate, evaluate, release, serve
 from corvanta_tools.cli.errors import (EXIT_BROKEN_PIPE, EXIT_FETCH, EXIT_INPUT, EXIT_INTERRUPTED,
                                        EXIT_OUTPUT, EXIT_RELEASE, EXIT_USAGE, CliError)
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, user_cache_dir
+from corvanta_tools.version import package_version
 
 __all__ = ["EXIT_FETCH", "EXIT_INPUT", "EXIT_OUTPUT", "EXIT_RELEASE", "EXIT_USAGE", "main",
            "package_version", "user_cache_dir"]
 
 SUBCOMMANDS = (annotate, evaluate, release, serve)
-
-
-def package_version() -> str:
-    try:
-        return importlib.metadata.version("corvanta")
-    except importlib.metadata.PackageNotFoundError:
-        return "unknown"
 
 
 def build_parser() -> argparse.ArgumentParser:

@@ -1,32 +1,27 @@
-"""`corvanta annotate`: text files in, one record per hit out."""
+"""`corvanta annotate`: documents in (text files, or BioC, PubTator or brat),
+annotated documents out in any of the formats."""
 from __future__ import annotations
 
 import argparse
 import codecs
-import contextlib
 import os
 import sys
-from collections.abc import Callable, Iterable, Iterator
-from typing import TextIO
+from collections.abc import Iterable, Iterator
 
-import corvanta
 from tqdm import tqdm
 
-from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError
-from corvanta_tools.cli.inputs import STDIN, check_glob, display_name, expand_inputs, read_input
-from corvanta_tools.cli.matcher import add_release_options, matcher_for
-from corvanta_tools.records import Document, write_jsonl, write_table, write_tsv
-from corvanta_tools.report import write_html
-from corvanta_tools.scale import annotate_many
+from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
+from corvanta_tools.cli.inputs import STDIN, check_glob, expand_inputs
+from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
+from corvanta_tools.cli.outputs import FORMATS, write_output
+from corvanta_tools.cli.sources import INPUT_FORMATS, Skips, annotated_sources, read_sources
+from corvanta_tools.formats import check_available
+from corvanta_tools.records import Document
 
-__all__ = ["WRITERS", "register"]
+__all__ = ["register"]
 
 # Below this many inputs a progress bar would only flicker.
 PROGRESS_MIN_INPUTS = 10
-
-Writer = Callable[[TextIO, str, Iterable[Document]], None]
-WRITERS: dict[str, Writer] = {"tsv": write_tsv, "jsonl": write_jsonl, "html": write_html,
-                              "table": write_table}
 
 
 def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -40,11 +35,22 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                              "standard input (the default when input is piped)")
     parser.add_argument("--longest", action="store_true",
                         help="drop clustering matches nested inside longer ones (map_text_longest)")
-    parser.add_argument("--format", choices=sorted(WRITERS), default="tsv",
-                        help="tsv (default), jsonl, html (a self-contained visual report) or "
-                             "table (aligned, for reading)")
+    parser.add_argument("--format", choices=FORMATS, default="tsv",
+                        help="tsv (default), jsonl, html (a self-contained visual report), "
+                             "table (aligned, for reading), phenopacket (JSON lines, or "
+                             "DIR/<id>.json with -o DIR/), bioc-xml, bioc-json, pubtator, or "
+                             "brat (with -o DIR)")
+    parser.add_argument("--input-format", choices=INPUT_FORMATS, default="text",
+                        help="text (default); bioc-xml, bioc-json or pubtator (every passage "
+                             "annotated, written back with the annotations added in the same "
+                             "format); brat (the .txt files of a brat directory)")
     parser.add_argument("-o", "--output", metavar="PATH",
-                        help="write here instead of standard output")
+                        help="write here instead of standard output (a directory for brat)")
+    parser.add_argument("--subject", metavar="ID",
+                        help="the subject id of every Phenopacket (default: the document id)")
+    parser.add_argument("--keep-going", action="store_true",
+                        help="report an input that cannot be read, skip it and go on; exit "
+                             f"{EXIT_INPUT} at the end if any was skipped")
     parser.add_argument("--glob", default="*.txt",
                         help="files taken from directories (default: *.txt)")
     parser.add_argument("--encoding", default="utf-8",
@@ -72,14 +78,8 @@ def progress_bar(total: int) -> tqdm[None]:
                 disable=not shown)
 
 
-def read_notes(inputs: list[str], encoding: str) -> Iterator[tuple[str, str]]:
-    for name in inputs:
-        yield "<stdin>" if name == STDIN else display_name(name), read_input(name, encoding)
-
-
-def annotated(matcher: corvanta.Corvanta, inputs: list[str], encoding: str, longest: bool,
-              jobs: int, progress: tqdm[None]) -> Iterator[Document]:
-    for document in annotate_many(matcher, read_notes(inputs, encoding), jobs, longest):
+def counted(documents: Iterable[Document], progress: tqdm[None]) -> Iterator[Document]:
+    for document in documents:
         yield document
         progress.update()
 
@@ -94,20 +94,23 @@ def run(args: argparse.Namespace) -> int:
         codecs.lookup(args.encoding)
     except LookupError:
         raise CliError(EXIT_USAGE, f"unknown encoding {args.encoding}") from None
+    for name in (args.format, args.input_format):
+        try:
+            check_available(name)
+        except ModuleNotFoundError as error:
+            raise CliError(EXIT_USAGE, str(error)) from None
     inputs = expand_inputs(files, check_glob(args.glob))
     matcher = matcher_for(args)
-    write = WRITERS[args.format]
-    target = args.output or "standard output"
-    with progress_bar(len(inputs)) as progress:
-        documents = annotated(matcher, inputs, args.encoding, args.longest, args.jobs, progress)
-        try:
-            with contextlib.ExitStack() as stack:
-                out = (stack.enter_context(open(args.output, "w", encoding="utf-8"))
-                       if args.output else sys.stdout)
-                write(out, matcher.version(), documents)
-                out.flush()
-        except BrokenPipeError:
-            raise
-        except OSError as error:  # inputs report their own failures: this one is the output's
-            raise CliError(EXIT_OUTPUT, f"cannot write {target}: {error.strerror or error}") from None
+    release = release_for(args)
+    skips = Skips(args.keep_going)
+    # One document per input file, unless a file holds a collection.
+    per_file = args.input_format in ("text", "brat")
+    with progress_bar(len(inputs) if per_file else 0) as progress:
+        sources = read_sources(inputs, args.input_format, args.encoding, skips)
+        documents = annotated_sources(matcher, sources, args.jobs, args.longest, release)
+        write_output(args.format, args.output, release.version, counted(documents, progress),
+                     args.subject)
+    if skips.count:
+        print(f"corvanta: {skips.count} of {len(inputs)} inputs skipped", file=sys.stderr)
+        return EXIT_INPUT
     return 0

@@ -14,6 +14,7 @@ from pathlib import Path
 import corvanta
 
 from corvanta_tools.cli.errors import EXIT_FETCH, EXIT_RELEASE, EXIT_USAGE, CliError
+from corvanta_tools.cli.release_hints import UNREADABLE_GRAPH, release_hint
 from corvanta_tools.downloads import DownloadError
 from corvanta_tools.embedded import EMBEDDED_VERSION
 from corvanta_tools.release_cache import check_version, latest_path, pinned_path, user_cache_dir
@@ -107,6 +108,8 @@ def built(path: str, hpo: str | None, release: str | None, cache_dir: Path) -> c
         message = str(error)
         if message.startswith(_FETCH_FAILED):
             raise CliError(EXIT_FETCH, message) from None
+        if message.endswith(UNREADABLE_GRAPH):
+            message += release_hint(path)
         if release == "latest":
             message += f" (remove {path} to download the latest release again)"
         elif hpo is not None and path != hpo:

@@ -1,0 +1,199 @@
+"""BioC collections, XML and JSON, written and read with the `bioc` package.
+
+Written: one collection, one BioC document per document, one annotation per
+hit that maps onto characters, with character-offset locations and the
+infons "type" ("Phenotype"), "identifier" (the HPO id), "term_label",
+"label" and "excluded" ("true" or "false"). A document read from BioC is
+written back as it was read (its infons, passages, sentences, annotations
+and relations kept) with ours added to the passage, or sentence, they are
+found in; the collection's own source, date, key and infons are kept too.
+"""
+from __future__ import annotations
+
+import datetime
+import json
+from collections.abc import Iterable, Iterator
+from dataclasses import dataclass
+from typing import TextIO
+
+import bioc  # type: ignore[import-untyped]
+from bioc import biocjson, biocxml
+from bioc.biocjson import decoder as json_decoder  # type: ignore[import-untyped]
+from lxml import etree  # type: ignore[import-untyped]
+
+from corvanta_tools.formats import FormatError
+from corvanta_tools.records import Document, Record, combined
+
+__all__ = ["BioCSource", "collection", "read_json", "read_xml", "write_json", "write_xml"]
+
+ANNOTATION_TYPE = "Phenotype"
+
+
+def _annotation(record: Record, id: str, offset: int) -> bioc.BioCAnnotation:
+    assert record.char_span is not None
+    start, end = record.char_span
+    annotation = bioc.BioCAnnotation()
+    annotation.id = id
+    annotation.text = record.text
+    annotation.infons = {"type": ANNOTATION_TYPE, "identifier": record.term_id,
+                         "term_label": record.term_label or "", "label": record.label,
+                         "excluded": "true" if record.excluded else "false"}
+    annotation.add_location(bioc.BioCLocation(offset + start, end - start))
+    return annotation
+
+
+def _ids(document: bioc.BioCDocument) -> Iterator[str]:
+    """Annotation ids not used in `document` yet."""
+    holders = [document, *document.passages, *(s for p in document.passages for s in p.sentences)]
+    used = {item.id for holder in holders for item in [*holder.annotations, *holder.relations]}
+    number = 0
+    while True:
+        number += 1
+        if f"T{number}" not in used:
+            yield f"T{number}"
+
+
+@dataclass(frozen=True)
+class BioCSource:
+    """A document read from a BioC collection, and that collection."""
+
+    collection: bioc.BioCCollection
+    document: bioc.BioCDocument
+
+    @property
+    def id(self) -> str:
+        return str(self.document.id)
+
+    def _containers(self) -> list[bioc.BioCPassage | bioc.BioCSentence]:
+        """What holds text: each passage, or the sentences of a passage without text."""
+        return [c for p in self.document.passages for c in (p.sentences if not p.text else [p])
+                if c.text]
+
+    @property
+    def passages(self) -> list[tuple[int, str]]:
+        return [(int(c.offset), c.text) for c in self._containers()]
+
+    def attach(self, annotated: list[Document]) -> Document:
+        """Adds the hits of each passage to it; the whole document in the
+        records' terms."""
+        ids = _ids(self.document)
+        parts = []
+        for container, part in zip(self._containers(), annotated):
+            offset = int(container.offset)
+            for record in part.records:
+                if record.char_span is not None:
+                    container.add_annotation(_annotation(record, next(ids), offset))
+            parts.append((offset, part))
+        return combined(self.id, parts, self)
+
+
+def collection(documents: Iterable[Document]) -> bioc.BioCCollection:
+    """The documents as one collection (see the module's description)."""
+    result: bioc.BioCCollection | None = None
+    for document in documents:
+        if isinstance(document.source, BioCSource):
+            if result is None:
+                result = _like(document.source.collection)
+            result.add_document(document.source.document)
+            continue
+        if result is None:
+            result = _new_collection()
+        result.add_document(_document(document))
+    return result if result is not None else _new_collection()
+
+
+def _like(original: bioc.BioCCollection) -> bioc.BioCCollection:
+    result = bioc.BioCCollection()
+    result.source, result.date, result.key = original.source, original.date, original.key
+    result.infons = dict(original.infons)
+    return result
+
+
+def _new_collection() -> bioc.BioCCollection:
+    result = bioc.BioCCollection()
+    result.source = "corvanta"
+    result.date = datetime.date.today().isoformat()
+    result.key = "corvanta.key"
+    return result
+
+
+def _document(document: Document) -> bioc.BioCDocument:
+    passage = bioc.BioCPassage()
+    passage.offset = 0
+    passage.text = document.text
+    ids = (f"T{n}" for n in range(1, len(document.records) + 1))
+    for record in document.records:
+        if record.char_span is not None:
+            passage.add_annotation(_annotation(record, next(ids), 0))
+    result = bioc.BioCDocument()
+    result.id = document.id
+    result.add_passage(passage)
+    return result
+
+
+def write_xml(out: TextIO, version: str, documents: Iterable[Document]) -> None:
+    """The collection as BioC XML."""
+    out.write(biocxml.dumps(collection(documents)))
+
+
+def write_json(out: TextIO, version: str, documents: Iterable[Document]) -> None:
+    """The collection as BioC JSON."""
+    out.write(biocjson.dumps(collection(documents), indent=2, ensure_ascii=False) + "\n")
+
+
+def _integers(root: etree._Element, path: str) -> None:
+    """Fails on the first offset or length that is not an integer, with its line."""
+    for element in root.iter("offset", "length", "location"):
+        values = [element.text] if element.tag != "location" else [
+            element.get("offset"), element.get("length")]
+        for value in values:
+            if value is None or not value.strip().lstrip("-").isdigit():
+                raise FormatError(path, f"line {element.sourceline}",
+                                  f"<{element.tag}> needs an integer, not {value!r}")
+
+
+def read_xml(path: str) -> Iterator[BioCSource]:
+    """The documents of a BioC XML collection."""
+    try:
+        with open(path, "rb") as f:
+            tree = etree.parse(f, etree.XMLParser(resolve_entities=False, no_network=True))
+    except etree.XMLSyntaxError as error:
+        line, column = error.position
+        raise FormatError(path, f"line {line}, column {column}", error.msg) from None
+    root = tree.getroot()
+    if root.tag != "collection":
+        raise FormatError(path, f"line {root.sourceline}",
+                          f"not a BioC collection: the root element is <{root.tag}>")
+    _integers(root, path)
+    try:
+        parsed = biocxml.loads(etree.tostring(tree, encoding="unicode"))
+    except (ValueError, AttributeError, TypeError, KeyError) as error:
+        raise FormatError(path, f"line {root.sourceline}", f"not a BioC collection ({error})") from None
+    for document in parsed.documents:
+        yield BioCSource(parsed, document)
+
+
+def read_json(path: str) -> Iterator[BioCSource]:
+    """The documents of a BioC JSON collection."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            data = json.load(f)
+    except json.JSONDecodeError as error:
+        raise FormatError(path, f"line {error.lineno}, column {error.colno}", error.msg) from None
+    if not isinstance(data, dict) or not isinstance(data.get("documents"), list):
+        raise FormatError(path, "top level", "not a BioC collection: no \"documents\" list")
+    documents = data["documents"]
+    try:
+        parsed = json_decoder.parse_collection(dict(data, documents=[]))
+    except (ValueError, AttributeError, TypeError, KeyError) as error:
+        raise FormatError(path, "top level", f"not a BioC collection (missing or bad {error})") from None
+    for number, entry in enumerate(documents):
+        try:
+            document = json_decoder.parse_doc(entry)
+            for passage in document.passages:
+                passage.offset = int(passage.offset)
+        except (ValueError, AttributeError, TypeError, KeyError) as error:
+            raise FormatError(path, f"document {number + 1}",
+                              f"not a BioC document (missing or bad {error})") from None
+        parsed.add_document(document)
+        yield BioCSource(parsed, document)

@@ -1,0 +1,30 @@
+"""File names for documents in an output directory."""
+from __future__ import annotations
+
+import re
+from collections.abc import Callable
+from pathlib import PurePath
+
+__all__ = ["file_names"]
+
+_UNSAFE = re.compile(r"[^A-Za-z0-9._-]+")
+
+
+def file_names() -> Callable[[str], str]:
+    """A function giving each document id a distinct file name stem: the
+    id's last path component without its suffix, characters other than
+    letters, digits, '.', '_' and '-' replaced by '_', and '-2', '-3', ...
+    added to a stem given out before."""
+    taken: set[str] = set()
+
+    def name(document_id: str) -> str:
+        path = PurePath(document_id)
+        stem = _UNSAFE.sub("_", path.stem if path.suffix else path.name).strip("._") or "document"
+        candidate, number = stem, 1
+        while candidate.lower() in taken:
+            number += 1
+            candidate = f"{stem}-{number}"
+        taken.add(candidate.lower())
+        return candidate
+
+    return name
