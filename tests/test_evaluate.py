@@ -13,9 +13,9 @@ class Primary:
 
 
 GOLD = [
-    GoldDocument("a", "", (Mention((0, 10), "HP:0000010"), Mention((20, 30), "HP:0000002"),
+    GoldDocument("a", (), (Mention((0, 10), "HP:0000010"), Mention((20, 30), "HP:0000002"),
                            Mention((40, 45), "HP:0000003"))),
-    GoldDocument("b", "", (Mention((0, 5), "HP:0000004"),)),
+    GoldDocument("b", (), (Mention((0, 5), "HP:0000004"),)),
 ]
 FOUND = {
     "a": [Mention((0, 10), "HP:0000001"),  # strict, through the alternative id
@@ -39,7 +39,7 @@ def test_views(keep_excluded, document, lenient, strict):
 
 
 def test_lenient_counts_each_side_once():
-    gold = [GoldDocument("a", "", (Mention((0, 5), "HP:1"), Mention((6, 10), "HP:1")))]
+    gold = [GoldDocument("a", (), (Mention((0, 5), "HP:1"), Mention((6, 10), "HP:1")))]
     found = {"a": [Mention((0, 10), "HP:1"), Mention((2, 3), "HP:1"), Mention((11, 12), "HP:1")]}
     lenient = score(gold, found).total.lenient
     assert (lenient.found_right, lenient.gold_found) == (2, 2)
@@ -47,7 +47,7 @@ def test_lenient_counts_each_side_once():
 
 
 def test_unplaced_hits_count_at_document_level_only():
-    gold = [GoldDocument("a", "", (Mention((0, 5), "HP:1"),))]
+    gold = [GoldDocument("a", (), (Mention((0, 5), "HP:1"),))]
     evaluation = score(gold, {"a": [Mention(None, "HP:1")]})
     assert evaluation.total.document.found_right == 1 and evaluation.total.strict.found == 0
     assert evaluation.unplaced == 1
@@ -113,3 +113,45 @@ def test_unknown_gold_id_is_a_warning(capsys, small_release, tmp_path):
     assert main(["evaluate", "--hpo", small_release, "--gold", gold]) == 0
     assert capsys.readouterr().err == (
         f"corvanta: warning: {gold}:3: HP:9999999 is not an id of the release\n")
+
+
+TITLE, ABSTRACT = "Ataxia in a boy", "Denies fever. Cough."
+PUBTATOR = (f"1|t|{TITLE}\n1|a|{ABSTRACT}\n"
+            "1\t0\t6\tAtaxia\tPhenotype\tHP:0001251\n"
+            "1\t23\t28\tfever\tChemical\tMESH:D005334\n"  # not an HP id: not gold
+            "1\t30\t35\tCough\tDisease\tHP_0012735\n\n")
+BIOC = f"""<?xml version="1.0" encoding="UTF-8"?>
+<collection><source>test</source><date>2025</date><key>k</key>
+<document><id>1</id>
+<passage><offset>0</offset><text>{TITLE}</text>
+<annotation id="a1"><infon key="identifier">HP:0001251</infon>
+<location offset="0" length="6"/><text>Ataxia</text></annotation></passage>
+<passage><offset>16</offset><text>{ABSTRACT}</text>
+<annotation id="a2"><infon key="hpo_id">HP:0012735</infon>
+<location offset="30" length="5"/><text>Cough</text></annotation></passage>
+</document></collection>
+"""
+
+
+@pytest.mark.parametrize("name, content, format", [
+    ("gold.pubtator", PUBTATOR, None), ("gold.txt", PUBTATOR, "pubtator"),
+    ("gold.xml", BIOC, None),
+])
+def test_bioc_and_pubtator_gold(capsys, small_release, tmp_path, name, content, format):
+    pytest.importorskip("bioc", reason="BioC and PubTator gold need the formats extra")
+    gold = tmp_path / name
+    gold.write_text(content, encoding="utf-8")
+    argv = ["evaluate", "--hpo", small_release, "--gold", str(gold), "--json"]
+    assert main(argv + (["--gold-format", format] if format else [])) == 0
+    result = json.loads(capsys.readouterr().out)
+    assert result["documents"] == 1
+    assert (result["strict"]["gold"], result["strict"]["found_right"], result["strict"]["found"]) == (
+        2, 2, 2)
+
+
+def test_bioc_gold_that_does_not_parse(capsys, small_release, tmp_path):
+    pytest.importorskip("bioc", reason="BioC gold needs the formats extra")
+    gold = tmp_path / "gold.xml"
+    gold.write_text("<collection><document>", encoding="utf-8")
+    assert main(["evaluate", "--hpo", small_release, "--gold", str(gold)]) == 3
+    assert capsys.readouterr().err.startswith(f"corvanta: error: {gold}: line ")

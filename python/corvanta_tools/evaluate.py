@@ -16,8 +16,7 @@ hand `score` the mentions it found per document.
 """
 from __future__ import annotations
 
-import json
-from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Protocol
 
@@ -25,14 +24,10 @@ import corvanta
 
 from corvanta_tools.offsets import CharOffsets
 
-__all__ = ["LEVELS", "Counts", "Evaluation", "GoldDocument", "GoldError", "Mention", "Scores",
-           "found_mentions", "read_gold_jsonl", "score", "unknown_ids"]
+__all__ = ["LEVELS", "Counts", "Evaluation", "GoldDocument", "Mention", "Scores", "found_mentions",
+           "score", "unknown_ids"]
 
 LEVELS = ("document", "lenient", "strict")
-
-
-class GoldError(ValueError):
-    """A gold file that cannot be read as gold; the message names the file and line."""
 
 
 @dataclass(frozen=True, slots=True)
@@ -46,10 +41,13 @@ class Mention:
 
 @dataclass(frozen=True, slots=True)
 class GoldDocument:
+    """A gold document: its text as passages, each with its str offset in the
+    document, and the mentions annotated, in the document's offsets."""
+
     id: str
-    text: str
+    passages: tuple[tuple[int, str], ...]
     mentions: tuple[Mention, ...]
-    line: int = 0  # where the document starts in its file, for messages
+    where: str = ""  # file and position, for messages
 
 
 class PrimaryIds(Protocol):
@@ -193,83 +191,27 @@ def score(gold: Iterable[GoldDocument], found: Mapping[str, Iterable[Mention]],
 
 def found_mentions(matcher: corvanta.Corvanta, documents: Iterable[GoldDocument],
                    longest: bool = False) -> dict[str, list[Mention]]:
-    """What the matcher finds in each gold document's text, by document id."""
-    found = {}
+    """What the matcher finds in each gold document, passage by passage, by
+    document id."""
+    recognise = matcher.map_text_longest if longest else matcher.map_text
+    found: dict[str, list[Mention]] = {}
     for document in documents:
-        text = document.text
-        hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
-        offsets = CharOffsets(text)
-        found[document.id] = [Mention(offsets.char_span(h.span), h.term_id, h.excluded)
-                              for h in hits]
+        mentions = found.setdefault(document.id, [])
+        for offset, text in document.passages:
+            offsets = CharOffsets(text)
+            for hit in recognise(text):
+                span = offsets.char_span(hit.span)
+                if span is not None:
+                    span = (span[0] + offset, span[1] + offset)
+                mentions.append(Mention(span, hit.term_id, hit.excluded))
     return found
 
 
-def gold_error(path: str, line: int, message: str) -> GoldError:
-    return GoldError(f"{path}:{line}: {message}")
-
-
-def read_gold_jsonl(path: str) -> list[GoldDocument]:
-    """Gold documents from JSON lines, one object per line: {"id", "text",
-    "annotations": [{"start", "end", "hpo_id"}, ...]}; blank lines skipped.
-    Raises GoldError naming the file and line, OSError when it cannot be read."""
-    documents = []
-    seen: set[str] = set()
-    with open(path, encoding="utf-8") as file:
-        lines: Iterator[tuple[int, str]] = enumerate(file, 1)
-        try:
-            for number, line in lines:
-                if line.strip():
-                    document = gold_document(path, number, line)
-                    if document.id in seen:
-                        raise gold_error(path, number, f"document id {document.id!r} repeated")
-                    seen.add(document.id)
-                    documents.append(document)
-        except UnicodeDecodeError as error:
-            raise GoldError(f"{path}: not UTF-8 text ({error.reason} at byte "
-                            f"{error.start})") from None
-    if not documents:
-        raise GoldError(f"{path}: no gold documents")
-    return documents
-
-
-def gold_document(path: str, number: int, line: str) -> GoldDocument:
-    try:
-        record = json.loads(line)
-    except json.JSONDecodeError as error:
-        raise gold_error(path, number, f"not JSON: {error.msg} (column {error.colno})") from None
-    if not isinstance(record, dict):
-        raise gold_error(path, number, "not a JSON object")
-    if not isinstance(record.get("text"), str):
-        raise gold_error(path, number, 'no "text" (a string)')
-    if not isinstance(record.get("id"), (str, int)) or isinstance(record.get("id"), bool):
-        raise gold_error(path, number, 'no "id" (a string)')
-    annotations = record.get("annotations", [])
-    if not isinstance(annotations, list):
-        raise gold_error(path, number, '"annotations" is not a list')
-    text: str = record["text"]
-    return GoldDocument(str(record["id"]), text,
-                        tuple(gold_mention(path, number, a, len(text)) for a in annotations),
-                        number)
-
-
-def gold_mention(path: str, number: int, annotation: object, length: int) -> Mention:
-    if not isinstance(annotation, dict):
-        raise gold_error(path, number, "an annotation is not a JSON object")
-    start, end, term_id = (annotation.get(k) for k in ("start", "end", "hpo_id"))
-    if not isinstance(term_id, str) or not term_id:
-        raise gold_error(path, number, 'an annotation without "hpo_id"')
-    if not (type(start) is int and type(end) is int and 0 <= start <= end <= length):
-        raise gold_error(path, number, f"annotation {term_id}: start and end must be offsets "
-                                       f"into the text, start <= end (got {start}, {end})")
-    return Mention((start, end), term_id)
-
-
-def unknown_ids(documents: Sequence[GoldDocument], known: Callable[[str], bool],
-                path: str) -> list[str]:
-    """Warnings, one per gold id the release does not know, with its first line."""
-    first: dict[str, int] = {}
+def unknown_ids(documents: Iterable[GoldDocument], known: Callable[[str], bool]) -> list[str]:
+    """Warnings, one per gold id the release does not know, where it first occurs."""
+    first: dict[str, str] = {}
     for document in documents:
         for mention in document.mentions:
             if not known(mention.term_id):
-                first.setdefault(mention.term_id, document.line)
-    return [f"{path}:{line}: {term_id} is not an id of the release" for term_id, line in first.items()]
+                first.setdefault(mention.term_id, document.where)
+    return [f"{where}: {term_id} is not an id of the release" for term_id, where in first.items()]

@@ -5,10 +5,11 @@ import argparse
 import json
 import sys
 
-from corvanta_tools.cli.errors import EXIT_INPUT, CliError
+from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
-from corvanta_tools.evaluate import (LEVELS, Evaluation, GoldDocument, GoldError, found_mentions,
-                                     read_gold_jsonl, score, unknown_ids)
+from corvanta_tools.evaluate import (LEVELS, Evaluation, GoldDocument, found_mentions, score,
+                                     unknown_ids)
+from corvanta_tools.gold import GOLD_FORMATS, GoldError, read_gold
 
 __all__ = ["register"]
 
@@ -23,8 +24,12 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                     "negation are dropped unless --keep-excluded.")
     add_release_options(parser)
     parser.add_argument("--gold", required=True, metavar="FILE",
-                        help='gold documents as JSON lines: {"id", "text", "annotations": '
-                             '[{"start", "end", "hpo_id"}]}, str offsets, end exclusive')
+                        help='gold documents: JSON lines of {"id", "text", "annotations": '
+                             '[{"start", "end", "hpo_id"}]} (str offsets, end exclusive), BioC '
+                             "or PubTator")
+    parser.add_argument("--gold-format", choices=GOLD_FORMATS,
+                        help="the gold file's format (default: bioc-xml for .xml, bioc-json for "
+                             ".json, pubtator for .pubtator, else jsonl)")
     parser.add_argument("--longest", action="store_true",
                         help="score map_text_longest instead of map_text")
     parser.add_argument("--keep-excluded", action="store_true",
@@ -35,20 +40,22 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
     parser.set_defaults(run=run)
 
 
-def read_gold(path: str) -> list[GoldDocument]:
+def gold_documents(path: str, format: str | None) -> list[GoldDocument]:
     try:
-        return read_gold_jsonl(path)
+        return read_gold(path, format)
     except GoldError as error:
         raise CliError(EXIT_INPUT, str(error)) from None
+    except ModuleNotFoundError as error:
+        raise CliError(EXIT_USAGE, str(error)) from None
     except OSError as error:
         raise CliError(EXIT_INPUT, f"cannot read {path}: {error.strerror or error}") from None
 
 
 def run(args: argparse.Namespace) -> int:
-    gold = read_gold(args.gold)
+    gold = gold_documents(args.gold, args.gold_format)
     release = release_for(args)
     matcher = matcher_for(args)
-    for warning in unknown_ids(gold, release.knows, args.gold):
+    for warning in unknown_ids(gold, release.knows):
         print(f"corvanta: warning: {warning}", file=sys.stderr)
     evaluation = score(gold, found_mentions(matcher, gold, args.longest), release,
                        args.keep_excluded)
