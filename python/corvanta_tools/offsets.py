@@ -90,8 +90,13 @@ class CharOffsets:
         start, end = span
         if not 0 <= start <= end <= self._proven_end:
             return None
-        if not self._starts or end < self._starts[0]:
+        k = bisect_right(self._starts, end) - 1  # the last non-ASCII character before the end
+        if k < 0:
             return start, end  # within the ASCII prefix
+        after = self._ends[k]
+        if start >= after:  # within the ASCII run that follows it
+            shift = after - self._indices[k] - 1
+            return start - shift, end - shift
         first = self._index_of(start)
         last = self._index_of(end)
         if first is None or last is None:
