@@ -143,6 +143,24 @@ def test_render_writes_reviewed_records_unchanged(client):
     assert rendered["documents"] == [reviewed]
 
 
+@pytest.mark.parametrize("format, media_type", [
+    ("phenopacket", "application/x-ndjson"), ("bioc-json", "application/json"),
+    ("pubtator", "text/plain"), ("tsv", "text/tab-separated-values")])
+def test_formats_answer_their_media_type(client, format, media_type):
+    documents = [{"id": "a", "text": "Ataxia."}, {"id": "b", "text": "Denies fever."}]
+    response = client.post(f"/v1/annotate?format={format}", json={"documents": documents})
+    if response.status_code == 501:
+        pytest.skip(f"the service cannot write {format} here: {response.json()['error']}")
+    assert response.status_code == 200
+    assert response.headers["content-type"].startswith(media_type)
+    if format == "phenopacket":
+        packets = [json.loads(line) for line in response.text.splitlines()]
+        assert [p["id"] for p in packets] == ["a", "b"]
+    elif format == "tsv":
+        assert [line.split("\t")[1] for line in response.text.splitlines()[1:]] == [
+            "HP:0001251", "HP:0001945"]
+
+
 def test_assertion_adds_context_or_says_why_not(client):
     response = client.post("/v1/annotate", json={"text": "No fever.", "assertion": True})
     try:

@@ -122,3 +122,25 @@ def test_annotate_review_export(server, browser):
     packet = json_format.Parse(line, phenopackets.Phenopacket())
     features = {f.type.id: f.excluded for f in packet.phenotypic_features}
     assert features["HP:0001250"] is True and "HP:0002315" not in features
+
+
+def test_chosen_files_are_annotated_as_documents(server, browser, tmp_path):
+    note = tmp_path / "clinic-letter.txt"
+    note.write_text("Short stature and ataxia.", encoding="utf-8")
+    browser.get(server.url + "/")
+    browser.find_element(By.ID, "file-input").send_keys(str(note))
+    WebDriverWait(browser, 30).until(
+        lambda b: "clinic-letter.txt" in b.find_element(By.ID, "files").text)
+    browser.find_element(By.ID, "annotate").click()
+    WebDriverWait(browser, 30).until(
+        lambda b: b.find_elements(By.CSS_SELECTOR, "#documents span.hit"))
+    assert browser.find_element(By.CSS_SELECTOR, "#documents h2").text == "clinic-letter.txt"
+    assert [text for text, _, _ in hits(browser)] == ["Short stature", "ataxia"]
+
+
+def test_docs_page_renders_without_network(server, browser):
+    browser.get(server.url + "/docs")
+    WebDriverWait(browser, 30).until(
+        lambda b: b.find_elements(By.CSS_SELECTOR, ".swagger-ui .opblock-summary-path"))
+    paths = {e.text for e in browser.find_elements(By.CSS_SELECTOR, ".opblock-summary-path")}
+    assert {"/v1/annotate", "/v1/health"} <= {p.replace("\u200b", "") for p in paths}

@@ -51,7 +51,9 @@ def add_routes(app: FastAPI) -> None:
         return get_swagger_ui_html(openapi_url="/openapi.json", title="corvanta API",
                                    swagger_js_url="/docs/swagger-ui-bundle.js",
                                    swagger_css_url="/docs/swagger-ui.css",
-                                   swagger_favicon_url="/docs/favicon-32x32.png")
+                                   swagger_favicon_url="/docs/favicon-32x32.png",
+                                   # No badge from the online validator.
+                                   swagger_ui_parameters={"validatorUrl": None})
 
     for name, media_type in _DOCS_FILES.items():
         app.add_api_route(f"/docs/{name}", _file_endpoint(Path(str(swagger_ui_path)) / name,
