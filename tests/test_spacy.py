@@ -1,9 +1,13 @@
 """The spaCy integration: the "corvanta" component, the clinical pipeline with
 ConText, assertions of records and displaCy's format."""
+import html
 import importlib.metadata
 import json
+import os
 import pathlib
 import pickle
+import re
+import shutil
 import subprocess
 import sys
 
@@ -14,8 +18,8 @@ pytest.importorskip("medspacy", reason="the [spacy] extra (medspacy) is not inst
 
 from conftest import REAL_RELEASE  # noqa: E402
 
-from corvanta_tools import annotate  # noqa: E402
-from corvanta_tools.assertion import Assertion, Modifier, with_assertions  # noqa: E402
+from corvanta_tools import annotate, main  # noqa: E402
+from corvanta_tools.assertion import Assertion, Modifier, assertion_of, with_assertions  # noqa: E402
 from corvanta_tools.releases import Release  # noqa: E402
 from corvanta_tools.spacy import clinical_pipeline, displacy_data  # noqa: E402
 from corvanta_tools.spacy.context import word_sequences  # noqa: E402
@@ -102,11 +106,12 @@ def test_component_pickles_its_settings_not_the_matcher(every_hit):
 
 def test_two_processes_give_what_one_gives(clinical):
     texts = [NOTE, "No ataxia.", "His mother has short stature."] * 4
-    one = [[(s.start_char, s.kb_id_, s._.is_negated, s._.is_family, s._.hpo_label)
-            for s in doc.spans["hpo"]] for doc in clinical.pipe(texts)]
-    two = [[(s.start_char, s.kb_id_, s._.is_negated, s._.is_family, s._.hpo_label)
-            for s in doc.spans["hpo"]] for doc in clinical.pipe(texts, n_process=2, batch_size=2)]
-    assert one == two and any(one)
+    def seen(docs):
+        return [[(s.start_char, s.kb_id_, s._.hpo_label, s._.matched_label, s._.excluded,
+                  assertion_of(s)) for s in doc.spans["hpo"]] for doc in docs]
+    one = seen(clinical.pipe(texts))
+    assert one == seen(clinical.pipe(texts, n_process=2, batch_size=2))
+    assert any(a.modifiers for doc in one for *_, a in doc)
 
 
 def test_disk_round_trip_keeps_the_configuration(clinical, tmp_path):
@@ -204,3 +209,57 @@ def test_displacy_data(real):
         ("Short stature", "PHENOTYPE", "HP:0004322"), ("intention tremor", "PHENOTYPE", "HP:0002080"),
         ("fever", "NEGATED", "HP:0001945")]
     assert data["ents"][0]["kb_url"] == "https://hpo.jax.org/browse/term/HP:0004322"
+
+
+CHROMIUM = shutil.which("chromium")
+PROBE = """<script>
+const marks = [...document.querySelectorAll('mark.entity')].map(m => ({
+  text: m.firstChild.textContent.trim(), link: m.querySelector('a').href,
+  id: m.querySelector('a').textContent, label: m.querySelector('span').firstChild.textContent.trim(),
+  visible: m.getBoundingClientRect().width > 0}));
+const probe = document.createElement('pre');
+probe.id = 'probe';
+probe.textContent = JSON.stringify(marks);
+document.body.append(probe);
+</script>
+</body>"""
+
+
+@pytest.mark.skipif(CHROMIUM is None, reason="chromium is not installed (scripts/test-extras.sh installs it)")
+@pytest.mark.skipif(os.environ.get("CORVANTA_SANITIZED") == "1",
+                    reason="no browser under the sanitizer run")
+def test_displacy_page_in_browser(real, tmp_path):
+    from spacy import displacy
+
+    document = annotate(real, "note", "\u0130stanbul: short stature & <tremor>, no evidence of fever.")
+    page = displacy.render(displacy_data(document), style="ent", manual=True, page=True)
+    probe = tmp_path / "probe.html"
+    probe.write_text(page.replace("</body>", PROBE), encoding="utf-8")
+    dom = subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu",
+                          f"--user-data-dir={tmp_path / 'profile'}", "--dump-dom", probe.as_uri()],
+                         capture_output=True, text=True, timeout=120, check=True).stdout
+    marks = json.loads(html.unescape(re.search(r'<pre id="probe">(.*?)</pre>', dom, re.S).group(1)))
+    assert [(m["text"], m["label"], m["id"], m["link"]) for m in marks] == [
+        (text, label, term, "https://hpo.jax.org/browse/term/" + term) for text, label, term in [
+            ("short stature", "PHENOTYPE", "HP:0004322"), ("tremor", "PHENOTYPE", "HP:0001337"),
+            ("fever", "NEGATED", "HP:0001945")]]
+    assert all(m["visible"] for m in marks)
+
+
+def test_annotate_with_context_assertions(tmp_path, capsys):
+    if not REAL_RELEASE.exists():
+        pytest.skip("the real release is not available")
+    note = tmp_path / "note.txt"
+    note.write_text("No ataxia.\nHis mother has short stature; denies headache.", encoding="utf-8")
+    assert main(["annotate", "--hpo", HPO, "--assertion", "context", "--format", "jsonl",
+                 str(note)]) == 0
+    records = [json.loads(line) for line in capsys.readouterr().out.splitlines()]
+    assert [(r["text"], r["excluded"], r["assertion"]["is_negated"], r["assertion"]["is_family"],
+             [m["text"] for m in r["assertion"]["modifiers"]]) for r in records] == [
+        ("ataxia", False, True, False, ["No"]), ("short stature", False, False, True, ["mother"]),
+        ("headache", True, True, False, ["denies"])]
+    assert main(["annotate", "--hpo", HPO, "--assertion", "context", "--format", "phenopacket",
+                 str(note)]) == 0
+    features = json.loads(capsys.readouterr().out)["phenotypicFeatures"]
+    assert {f["type"]["id"]: f.get("excluded", False) for f in features} == {
+        "HP:0001251": True, "HP:0004322": False, "HP:0002315": True}

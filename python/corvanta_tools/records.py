@@ -7,11 +7,14 @@ import json
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, replace
 from json.encoder import encode_basestring
-from typing import Protocol, TextIO
+from typing import TYPE_CHECKING, Protocol, TextIO
 
 import corvanta
 
 from corvanta_tools.offsets import CharOffsets
+
+if TYPE_CHECKING:
+    from corvanta_tools.assertion import Assertion
 
 __all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "json_line", "write_jsonl",
            "write_table", "write_tsv"]
@@ -36,7 +39,7 @@ class Record:
     byte_span: tuple[int, int]  # UTF-8 bytes of the lower-cased document, Hit.span ("span")
     excluded: bool  # Hit.excluded: the mention lies in the scope of a negation
     text: str  # the covered text (from the lower-cased document when char_span is None)
-    assertion: object | None = None  # context attributes, when asked for
+    assertion: Assertion | None = None  # ConText's attributes, when asked for
 
     def as_json(self) -> dict[str, object]:
         return {
@@ -48,6 +51,7 @@ class Record:
             "byte_span": list(self.byte_span),
             "excluded": self.excluded,
             "text": self.text,
+            **({"assertion": self.assertion.as_json()} if self.assertion is not None else {}),
         }
 
 
@@ -189,7 +193,14 @@ def _json_record(record: Record) -> str:
             f'"term_id": {_json_string(record.term_id)}, "label": {_json_string(record.label)}, '
             f'"term_label": {term_label}, "char_span": {_json_span(record.char_span)}, '
             f'"byte_span": {_json_span(record.byte_span)}, '
-            f'"excluded": {"true" if record.excluded else "false"}, "text": {text}}}')
+            f'"excluded": {"true" if record.excluded else "false"}, "text": {text}'
+            f'{_json_assertion(record)}}}')
+
+
+def _json_assertion(record: Record) -> str:
+    if record.assertion is None:
+        return ""
+    return f', "assertion": {json_line(record.assertion.as_json())}'
 
 
 def _span_text(span: tuple[int, int] | None) -> str:

@@ -6,7 +6,7 @@ import argparse
 import codecs
 import os
 import sys
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 
 from tqdm import tqdm
 
@@ -55,6 +55,12 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                         help="files taken from directories (default: *.txt)")
     parser.add_argument("--encoding", default="utf-8",
                         help="encoding of the input files (default: utf-8)")
+    parser.add_argument("--assertion", choices=("library", "context"), default="library",
+                        help="library (default): the library's negation flag (excluded); "
+                             "context: also ConText's assertion status of every mention "
+                             "(negated, uncertain, historical, hypothetical, family, and the "
+                             "triggers), by medspaCy's rules; a Phenopacket feature is then "
+                             "excluded by ConText's negation. Needs the [spacy] extra")
     parser.add_argument("-j", "--jobs", type=positive_int, default=1, metavar="N",
                         help="recognize on N threads sharing one matcher; output order is "
                              "unchanged (default: 1)")
@@ -76,6 +82,19 @@ def progress_bar(total: int) -> tqdm[None]:
     return tqdm(total=total, unit=" documents", file=sys.stderr, desc="corvanta",
                 ncols=size and (size.columns or 80), nrows=size and (size.lines or 24),
                 disable=not shown)
+
+
+def assessment(assertion: str) -> Callable[[Iterable[Document]], Iterable[Document]] | None:
+    """What --assertion adds to each annotated passage."""
+    if assertion == "library":
+        return None
+    try:
+        from corvanta_tools.assertion import with_assertions
+        import corvanta_tools.spacy  # noqa: F401
+    except ModuleNotFoundError as error:
+        raise CliError(EXIT_USAGE, f"--assertion context needs the [spacy] extra "
+                                   f"(pip install 'corvanta[spacy]'): {error}") from None
+    return with_assertions
 
 
 def counted(documents: Iterable[Document], progress: tqdm[None]) -> Iterator[Document]:
@@ -107,7 +126,8 @@ def run(args: argparse.Namespace) -> int:
     per_file = args.input_format in ("text", "brat")
     with progress_bar(len(inputs) if per_file else 0) as progress:
         sources = read_sources(inputs, args.input_format, args.encoding, skips)
-        documents = annotated_sources(matcher, sources, args.jobs, args.longest, release)
+        documents = annotated_sources(matcher, sources, args.jobs, args.longest, release,
+                                      assessment(args.assertion))
         write_output(args.format, args.output, release.version, counted(documents, progress),
                      args.subject)
     if skips.count:

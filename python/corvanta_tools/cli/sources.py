@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import collections
 import sys
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 
 import corvanta
 
@@ -67,9 +67,12 @@ def read_sources(inputs: Iterable[str], input_format: str, encoding: str,
 
 
 def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], jobs: int,
-                      longest: bool, release: TermLabels | None) -> Iterator[Document]:
-    """Each source annotated passage by passage (on `jobs` threads) and
-    given back by its `attach`, in order."""
+                      longest: bool, release: TermLabels | None,
+                      assess: Callable[[Iterable[Document]], Iterable[Document]] | None = None,
+                      ) -> Iterator[Document]:
+    """Each source annotated passage by passage (on `jobs` threads), each
+    passage passed through `assess` (such as assertion status) when given,
+    and given back by the source's `attach`, in order."""
     pending: collections.deque[Source] = collections.deque()
 
     def notes() -> Iterator[tuple[str, str]]:
@@ -82,7 +85,8 @@ def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], job
                 yield source.id, text
 
     parts: list[Document] = []
-    for part in annotate_many(matcher, notes(), jobs, longest, release):
+    annotated: Iterable[Document] = annotate_many(matcher, notes(), jobs, longest, release)
+    for part in assess(annotated) if assess is not None else annotated:
         parts.append(part)
         source = pending[0]
         wanted = len(source.passages)

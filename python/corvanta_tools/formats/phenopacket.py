@@ -6,7 +6,9 @@ first, each group in the order of the term's first mention. A feature is
 `excluded` only when every mention of its term is excluded (negated): a term
 that is present in one place and negated in another is present, because the
 note does report it; its description lists every mention with its character
-span and says which were negated.
+span and says which were negated. With ConText's assertions (`corvanta
+annotate --assertion context`) a mention counts as negated when ConText
+negates it, whatever the library's own flag says.
 """
 from __future__ import annotations
 
@@ -40,7 +42,11 @@ def _mention(record: Record) -> str:
     else:
         where = f"bytes {record.byte_span[0]}-{record.byte_span[1]} of the lower-cased text"
     return f"{json.dumps(record.text, ensure_ascii=False)} at {where}" + (
-        " (excluded)" if record.excluded else "")
+        " (excluded)" if _negated(record) else "")
+
+
+def _negated(record: Record) -> bool:
+    return record.excluded if record.assertion is None else record.assertion.is_negated
 
 
 def _feature(mentions: list[Record]) -> PhenotypicFeature:
@@ -48,7 +54,7 @@ def _feature(mentions: list[Record]) -> PhenotypicFeature:
     count = f"{len(mentions)} mention" + ("s" if len(mentions) > 1 else "")
     return PhenotypicFeature(
         type=OntologyClass(id=first.term_id, label=first.term_label or first.label),
-        excluded=all(r.excluded for r in mentions),
+        excluded=all(map(_negated, mentions)),
         description=f"{count} in {first.document}: " + "; ".join(map(_mention, mentions)))
 
 

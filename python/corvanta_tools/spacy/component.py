@@ -32,6 +32,7 @@ from spacy.tokens import Doc, Span
 from spacy.util import filter_spans
 
 from corvanta_tools.offsets import CharOffsets
+from corvanta_tools.spacy.serialization import cache_msgpack_lookups
 from corvanta_tools.spacy.shared_matchers import labels_for, matcher_for, release_path
 
 __all__ = ["LABEL", "CorvantaComponent", "make_corvanta"]
@@ -82,6 +83,7 @@ class CorvantaComponent:
         self._labels = labels_for(self.path)
         self._recognize = matcher.map_text_longest if longest else matcher.map_text
         _register_extensions()
+        cache_msgpack_lookups()
 
     def __reduce__(self) -> tuple[Any, ...]:
         return (_rebuilt, (self.name, self.hpo, self.release, self.longest, self.spans_key,
