@@ -4,15 +4,17 @@ import itertools
 import pytest
 
 from corvanta_tools import main
+from corvanta_tools.releases import Release
 from corvanta_tools.scale import annotate_many
 from corvanta_tools.scale.threads import BATCH_SIZE, BATCHES_PER_THREAD
 from scale_notes import annotated_jsonl, collection  # noqa: F401 (a fixture)
 
 
 @pytest.mark.parametrize("threads", [1, 2])
-def test_threads_give_the_command_line_records(collection, small, threads):
+def test_threads_give_the_command_line_records(collection, small, small_release, threads):
     notes, expected = collection
-    assert annotated_jsonl(annotate_many(small, notes, threads=threads)) == expected
+    documents = annotate_many(small, notes, threads=threads, release=Release(small_release))
+    assert annotated_jsonl(documents) == expected
 
 
 def test_jobs_keep_the_command_line_output(collection, small_release, tmp_path):
@@ -60,4 +62,4 @@ def test_reads_ahead_a_bounded_window(small, threads):
 @pytest.mark.parametrize("threads", [0, -1])
 def test_threads_must_be_positive(small, threads):
     with pytest.raises(ValueError, match="at least 1"):
-        next(annotate_many(small, ["Ataxia."], threads=threads))
+        annotate_many(small, ["Ataxia."], threads=threads)
