@@ -27,7 +27,7 @@ class TermLabels(Protocol):
     def label(self, term_id: str) -> str | None: ...
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, slots=True)
 class Record:
     """One hit as the command line reports it."""
 

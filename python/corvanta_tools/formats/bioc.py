@@ -137,8 +137,9 @@ def write_xml(out: TextIO, version: str, documents: Iterable[Document]) -> None:
 
 
 def write_json(out: TextIO, version: str, documents: Iterable[Document]) -> None:
-    """The collection as BioC JSON."""
-    out.write(biocjson.dumps(collection(documents), indent=2, ensure_ascii=False) + "\n")
+    """The collection as BioC JSON, on one line (as compact as the format's
+    other sources write it, and several times faster to write than indented)."""
+    out.write(biocjson.dumps(collection(documents), ensure_ascii=False) + "\n")
 
 
 def _integers(root: etree._Element, path: str) -> None:

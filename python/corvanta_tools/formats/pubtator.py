@@ -29,8 +29,12 @@ __all__ = ["PubTatorSource", "read", "write"]
 PRESENT, EXCLUDED = "Phenotype", "ExcludedPhenotype"
 
 # What PubTator lines cannot hold: every character str.splitlines breaks at, and tab.
-_FLAT = str.maketrans(dict.fromkeys(map(ord, "\t\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029"), " "))
+_UNFLAT = re.compile(r"[\t\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029]")
 _BREAK = re.compile(r"[\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029]")
+
+
+def _flat(text: str) -> str:
+    return _UNFLAT.sub(" ", text)
 _ID_UNSAFE = re.compile(r"[\s|]+")
 
 
@@ -70,7 +74,7 @@ class _Layout:
 
 
 def _layout(text: str) -> _Layout:
-    flat = text.translate(_FLAT)
+    flat = _flat(text)
     first_break = _BREAK.search(text)
     cut = first_break.start() if first_break else len(text)
     title_part, rest = flat[:cut], flat[cut + 1:]
@@ -85,7 +89,7 @@ def _pmid(document_id: str) -> str:
 
 
 def _line(pmid: str, start: int, end: int, mention: str, kind: str, *ids: str) -> str:
-    return "\t".join((pmid, str(start), str(end), mention.translate(_FLAT), kind, *ids))
+    return "\t".join((pmid, str(start), str(end), _flat(mention), kind, *ids))
 
 
 def _ours(pmid: str, layout: _Layout, records: Iterable[Record]) -> Iterator[str]:
