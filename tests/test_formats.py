@@ -322,3 +322,14 @@ def test_render_gives_each_stream_format(small):
         assert "HP:0001251" in render(name, documents, Release()), name
     with pytest.raises(ValueError, match="not a stream format"):
         render("brat", documents, Release())
+
+
+def test_output_keeps_permissions_and_devices(capsys, small_release, note, tmp_path):
+    output = tmp_path / "out.tsv"
+    output.write_text("earlier")
+    output.chmod(0o600)
+    assert run(capsys, "annotate", "--hpo", small_release, "-o", str(output), str(note))[0] == 0
+    assert output.stat().st_mode & 0o777 == 0o600 and "HP:" in output.read_text()
+    # A device is written to, never replaced.
+    assert run(capsys, "annotate", "--hpo", small_release, "-o", os.devnull, str(note))[0] == 0
+    assert not os.path.isfile(os.devnull)

@@ -33,14 +33,14 @@ def _umask() -> int:
 @contextlib.contextmanager
 def atomic_file(path: str) -> Iterator[TextIO]:
     """A text stream (UTF-8, line ends as written) that replaces `path` when
-    the block completes, and vanishes when it fails. A target that exists
+    the block completes, keeping its permissions, and vanishes when it fails. A target that exists
     but is no regular file (a terminal, a pipe, /dev/null) is written
     directly."""
     try:
-        special = not stat.S_ISREG(os.stat(path).st_mode)
+        mode: int | None = os.stat(path).st_mode
     except FileNotFoundError:
-        special = False
-    if special:
+        mode = None
+    if mode is not None and not stat.S_ISREG(mode):
         with open(path, "w", encoding="utf-8", newline="") as out:
             yield out
         return
@@ -49,7 +49,8 @@ def atomic_file(path: str) -> Iterator[TextIO]:
     try:
         with os.fdopen(descriptor, "w", encoding="utf-8", newline="") as out:
             yield out
-        os.chmod(temporary, 0o666 & ~_umask())
+        # The permissions the file had, or those a new file gets.
+        os.chmod(temporary, stat.S_IMODE(mode) if mode is not None else 0o666 & ~_umask())
         os.replace(temporary, path)
     except BaseException:
         with contextlib.suppress(OSError):
