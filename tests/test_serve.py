@@ -3,6 +3,8 @@ as a real process (start, health, stop by signal)."""
 import json
 import signal
 import socket
+import subprocess
+import sys
 import time
 
 import pytest
@@ -179,6 +181,19 @@ def test_assertion_adds_context_or_says_why_not(client):
     ("0.0.0.0", False), ("::", False), ("10.0.0.5", False), ("example.org", False)])
 def test_only_loopback_hosts_count_as_private(host, loopback):
     assert is_loopback(host) is loopback
+
+
+def test_a_taken_port_is_one_line_and_exit_2(small_release):
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        port = taken.getsockname()[1]
+        result = subprocess.run([sys.executable, "-m", "corvanta_tools", "serve", "--hpo",
+                                 small_release, "--port", str(port)],
+                                capture_output=True, text=True, timeout=120)
+    assert result.returncode == 2
+    assert result.stderr.strip().splitlines()[-1] == (
+        f"corvanta: error: cannot listen on 127.0.0.1 port {port}: Address already in use")
 
 
 def post_in_two_halves(url, body, between):

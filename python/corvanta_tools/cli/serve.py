@@ -44,7 +44,7 @@ def run(args: argparse.Namespace) -> int:
         if getattr(args, name) < 1:
             raise CliError(EXIT_USAGE, f"--{name.replace('_', '-')} must be at least 1")
     try:
-        from corvanta_tools.serve.server import serve
+        from corvanta_tools.serve.server import listening_socket, serve
         from corvanta_tools.serve.service import Service
         from corvanta_tools.serve.settings import Settings
     except ImportError as error:
@@ -54,9 +54,14 @@ def run(args: argparse.Namespace) -> int:
     service = Service(matcher_for(args), release_for(args), time.perf_counter() - started)
     settings = Settings(release_path_for(args), args.max_body_bytes, args.max_documents,
                         tuple(args.cors_origin))
+    try:
+        sock = listening_socket(args.host, args.port)
+    except OSError as error:
+        raise CliError(EXIT_USAGE, f"cannot listen on {args.host} port {args.port}: "
+                                   f"{error.strerror or error}") from None
     if args.workers == 1:
-        return serve(settings, args.host, args.port, 1, service, args.access_log)
+        return serve(settings, sock, 1, service, args.access_log)
     print(f"corvanta: HPO release {service.version} checked; each of {args.workers} worker "
           "processes builds its own matcher", file=sys.stderr)
     del service
-    return serve(settings, args.host, args.port, args.workers, access_log=args.access_log)
+    return serve(settings, sock, args.workers, access_log=args.access_log)

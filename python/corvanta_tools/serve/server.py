@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import ipaddress
 import signal
+import socket
 import sys
 from collections.abc import Iterator
 from contextlib import contextmanager
@@ -17,7 +18,7 @@ from corvanta_tools.serve.app import create_app
 from corvanta_tools.serve.service import Service
 from corvanta_tools.serve.settings import Settings
 
-__all__ = ["is_loopback", "serve"]
+__all__ = ["is_loopback", "listening_socket", "serve"]
 
 # Requests still running this long after a signal are cut off.
 GRACEFUL_SHUTDOWN_SECONDS = 30
@@ -48,6 +49,21 @@ def is_loopback(host: str) -> bool:
         return False
 
 
+def listening_socket(host: str, port: int) -> socket.socket:
+    """A TCP socket bound to `host` and `port`; OSError when the address is
+    taken or not this machine's."""
+    family, kind, proto, _, address = socket.getaddrinfo(host, port, type=socket.SOCK_STREAM)[0]
+    sock = socket.socket(family, kind, proto)
+    try:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.bind(address)
+    except OSError:
+        sock.close()
+        raise
+    sock.set_inheritable(True)
+    return sock
+
+
 def _warn_if_exposed(host: str) -> None:
     if not is_loopback(host):
         bar = "!" * 72
@@ -56,22 +72,24 @@ def _warn_if_exposed(host: str) -> None:
               f"that adds both,\nor bind 127.0.0.1 (the default).\n{bar}", file=sys.stderr)
 
 
-def serve(settings: Settings, host: str, port: int, workers: int,
+def serve(settings: Settings, sock: socket.socket, workers: int,
           service: Service | None = None, access_log: bool = True) -> int:
     """Serves until stopped by a signal; returns the exit status. With one
     worker the application uses `service` (or builds one); with more, every
     worker process builds its own from the release path, and the supervisor
-    stops them all gracefully on a signal."""
+    stops them all gracefully on a signal. `sock` is the bound socket to
+    listen on (see `listening_socket`)."""
+    host, port = sock.getsockname()[:2]
     _warn_if_exposed(host)
     common = {"host": host, "port": port, "timeout_graceful_shutdown": GRACEFUL_SHUTDOWN_SECONDS,
               "server_header": False, "proxy_headers": False, "access_log": access_log}
     if workers == 1:
-        config = uvicorn.Config(create_app(settings, service), **common)  # type: ignore[arg-type]
+        config = uvicorn.Config(create_app(settings, service), **common)
         server = _Server(config)
-        server.run()
+        server.run(sockets=[sock])
         return 0 if server.started else 1
     settings.to_environment()
     config = uvicorn.Config("corvanta_tools.serve.app:app_from_environment", factory=True,
-                            workers=workers, **common)  # type: ignore[arg-type]
-    Multiprocess(config, sockets=[config.bind_socket()]).run()
+                            workers=workers, **common)
+    Multiprocess(config, sockets=[sock]).run()
     return 0
