@@ -247,12 +247,14 @@ def test_keep_going_skips_and_exits_3(capsys, small_release, tmp_path):
     other.write_text("Fever.")
     output = tmp_path / "out.tsv"
     code, _, err = run(capsys, "annotate", "--hpo", small_release, "--keep-going", "-o",
-                       str(output), str(good), str(bad), str(other))
+                       str(output), str(good), str(bad), str(tmp_path / "missing.txt"), str(other))
     assert code == 3 and [line.split("\t")[1] for line in output.read_text().splitlines()[1:]] == [
         "HP:0001251", "HP:0001945"]
-    assert err.splitlines() == [f"corvanta: error: cannot read {bad}: not utf-8 text (invalid "
-                                "start byte at byte 0); see --encoding (skipped)",
-                                "corvanta: 1 of 3 inputs skipped"]
+    assert err.splitlines() == [
+        f"corvanta: error: cannot read {tmp_path / 'missing.txt'}: no such file or directory (skipped)",
+        f"corvanta: error: cannot read {bad}: not utf-8 text (invalid start byte at byte 0); see "
+        "--encoding (skipped)",
+        "corvanta: 2 inputs skipped"]
 
     # Without it the run stops, and the previous output stays as it was.
     before = output.read_text()

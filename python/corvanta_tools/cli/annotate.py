@@ -11,10 +11,11 @@ from collections.abc import Callable, Iterable, Iterator
 from tqdm import tqdm
 
 from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
-from corvanta_tools.cli.inputs import STDIN, check_glob, expand_inputs
+from corvanta_tools.cli.inputs import STDIN, check_glob
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
 from corvanta_tools.cli.outputs import FORMATS, write_output
-from corvanta_tools.cli.sources import INPUT_FORMATS, Skips, annotated_sources, read_sources
+from corvanta_tools.cli.sources import (INPUT_FORMATS, Skips, annotated_sources, expanded,
+                                        read_sources)
 from corvanta_tools.formats import check_available
 from corvanta_tools.records import Document
 
@@ -118,10 +119,10 @@ def run(args: argparse.Namespace) -> int:
             check_available(name)
         except ModuleNotFoundError as error:
             raise CliError(EXIT_USAGE, str(error)) from None
-    inputs = expand_inputs(files, check_glob(args.glob))
+    skips = Skips(args.keep_going)
+    inputs = expanded(files, check_glob(args.glob), skips)
     matcher = matcher_for(args)
     release = release_for(args)
-    skips = Skips(args.keep_going)
     # One document per input file, unless a file holds a collection.
     per_file = args.input_format in ("text", "brat")
     with progress_bar(len(inputs) if per_file else 0) as progress:
@@ -131,6 +132,6 @@ def run(args: argparse.Namespace) -> int:
         write_output(args.format, args.output, release.version, counted(documents, progress),
                      args.subject)
     if skips.count:
-        print(f"corvanta: {skips.count} of {len(inputs)} inputs skipped", file=sys.stderr)
+        print(f"corvanta: {skips.count} inputs skipped", file=sys.stderr)
         return EXIT_INPUT
     return 0

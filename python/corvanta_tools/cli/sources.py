@@ -10,13 +10,13 @@ from collections.abc import Callable, Iterable, Iterator
 import corvanta
 
 from corvanta_tools.cli.errors import EXIT_INPUT, CliError
-from corvanta_tools.cli.inputs import STDIN, display_name, read_input
+from corvanta_tools.cli.inputs import STDIN, display_name, expand_inputs, read_input
 from corvanta_tools.formats import READERS, FormatError, Source
 from corvanta_tools.formats.text import TextSource
 from corvanta_tools.records import Document, TermLabels
 from corvanta_tools.scale import annotate_many
 
-__all__ = ["INPUT_FORMATS", "Skips", "annotated_sources", "read_sources"]
+__all__ = ["INPUT_FORMATS", "Skips", "annotated_sources", "expanded", "read_sources"]
 
 INPUT_FORMATS = ("text", *sorted(READERS))
 
@@ -35,6 +35,21 @@ class Skips:
         self.count += 1
         sys.stdout.flush()
         print(f"corvanta: error: {error} (skipped)", file=sys.stderr)
+
+
+def expanded(names: list[str], pattern: str, skips: Skips) -> list[str]:
+    """The input files the names stand for; with --keep-going a missing one
+    (or a directory without matching files) goes to `skips`, without it the
+    run fails before any work."""
+    if not skips.keep_going:
+        return expand_inputs(names, pattern)
+    inputs = []
+    for name in names:
+        try:
+            inputs.extend(expand_inputs([name], pattern))
+        except CliError as error:
+            skips.skip(error)
+    return inputs
 
 
 def _read(name: str, input_format: str, encoding: str) -> list[Source]:
