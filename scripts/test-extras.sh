@@ -42,14 +42,19 @@ cmake = "cmake" + project["tool"]["scikit-build"]["cmake"]["version"]
 print(" ".join([*project["project"]["dependencies"], *project["build-system"]["requires"], cmake, "ninja"]))
 PY
 )
+pythons=()
+for version in 3.10 3.13; do
+  python=$(printf '%s\n' "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$version".*/bin/python"$version" | sort -V | tail -n 1)
+  [ -x "$python" ] || python=$(command -v "python$version") || continue
+  pythons+=("$python")
+done
 wheelhouse=build/wheelhouse
-if [ "$(cat "$wheelhouse/requirements" 2>/dev/null)" != "$requirements" ]; then
-  for version in 3.10 3.13; do
-    # Each interpreter downloads for itself, so that its environment markers hold.
-    python=$(printf '%s\n' "${PYENV_ROOT:-$HOME/.pyenv}"/versions/"$version".*/bin/python"$version" | sort -V | tail -n 1)
-    [ -x "$python" ] || python=$(command -v "python$version") || continue
+if [ "$(cat "$wheelhouse/requirements" 2>/dev/null)" != "$requirements ${pythons[*]}" ]; then
+  mkdir -p "$wheelhouse"
+  # Each interpreter downloads for itself, so that its environment markers hold.
+  for python in "${pythons[@]}"; do
     # shellcheck disable=SC2086 # one requirement a word
     "$python" -m pip download -q --only-binary=:all: -d "$wheelhouse" $requirements
   done
-  echo "$requirements" >"$wheelhouse/requirements"
+  echo "$requirements ${pythons[*]}" >"$wheelhouse/requirements"
 fi
