@@ -36,11 +36,19 @@ function appendText(parent, text) {
   parent.append(rest);
 }
 
+// The context attributes an assertion sets, as the page names them.
+const ASSERTION_FLAGS = [["is_negated", "negated"], ["is_uncertain", "uncertain"],
+                         ["is_historical", "historical"], ["is_hypothetical", "hypothetical"],
+                         ["is_family", "family member"]];
+
 function describe(record) {
   const name = record.term_label ?? record.label;
   const matched = record.term_label !== null && record.term_label !== record.label
     ? ` (matched "${record.label}")` : "";
-  return `${record.term_id} ${name}${matched}${record.excluded ? " (excluded)" : ""}`;
+  const context = record.assertion
+    ? ASSERTION_FLAGS.filter(([flag]) => record.assertion[flag]).map(([, word]) => word) : [];
+  return `${record.term_id} ${name}${matched}${record.excluded ? " (excluded)" : ""}` +
+    (context.length ? ` [context: ${context.join(", ")}]` : "");
 }
 
 // The text cut at every hit boundary (char_span counts code points), each
