@@ -21,7 +21,7 @@ from starlette.exceptions import HTTPException
 from corvanta_tools.records import Document
 from corvanta_tools.serve import assets
 from corvanta_tools.serve.payload import (AnnotateRequest, Format, RenderRequest, RequestError,
-                                          read_annotate_request, read_render_request)
+                                          one_line, read_annotate_request, read_render_request)
 from corvanta_tools.serve.schema import AnnotateResponse, Health, ReleaseInfo
 from corvanta_tools.serve.service import MEDIA_TYPES, Service
 from corvanta_tools.serve.settings import Settings
@@ -36,12 +36,6 @@ _FORMAT = Query("json", description="json (records per document), phenopacket (J
 
 def _error(status: int, message: str) -> JSONResponse:
     return JSONResponse({"error": message}, status_code=status)
-
-
-def _one_line(error: RequestValidationError) -> str:
-    first = error.errors()[0]
-    where = ".".join(str(part) for part in first["loc"])
-    return f"{where}: {first['msg']}"
 
 
 async def _body(request: Request, cap: int) -> bytes:
@@ -121,7 +115,7 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
 
     @app.exception_handler(RequestValidationError)
     async def invalid(_: Request, error: RequestValidationError) -> JSONResponse:
-        return _error(422, _one_line(error))
+        return _error(422, one_line(error.errors()))
 
     @app.exception_handler(Exception)
     async def failed(_: Request, error: Exception) -> JSONResponse:

@@ -5,12 +5,13 @@ from __future__ import annotations
 
 import json
 import re
+from collections.abc import Mapping, Sequence
 from typing import Annotated, Any, Literal
 
 from pydantic import BaseModel, ConfigDict, Field, ValidationError, model_validator
 
-__all__ = ["AnnotateRequest", "DocumentIn", "Format", "RenderRequest", "RequestError", "parse_json",
-           "read_annotate_request", "read_render_request"]
+__all__ = ["AnnotateRequest", "DocumentIn", "Format", "RenderRequest", "RequestError", "one_line",
+           "parse_json", "read_annotate_request", "read_render_request"]
 
 Format = Literal["json", "phenopacket", "bioc-json", "pubtator", "tsv"]
 
@@ -87,11 +88,12 @@ class RenderRequest(BaseModel):
     documents: list[ReviewedDocument]
 
 
-def _one_line(error: ValidationError) -> str:
-    first = error.errors()[0]
+def one_line(errors: Sequence[Mapping[str, Any]]) -> str:
+    """The first of pydantic's errors, where and what, as one line."""
+    first = errors[0]
     where = ".".join(str(part) for part in first["loc"])
-    message = first["msg"].replace("Value error, ", "")
-    more = error.error_count() - 1
+    message = str(first["msg"]).replace("Value error, ", "")
+    more = len(errors) - 1
     return (f"{where}: {message}" if where else message) + (f" (and {more} more)" if more else "")
 
 
@@ -141,7 +143,7 @@ def read_annotate_request(body: bytes, max_documents: int) -> AnnotateRequest:
     try:
         request = AnnotateRequest.model_validate(value)
     except ValidationError as error:
-        raise RequestError(422, _one_line(error)) from None
+        raise RequestError(422, one_line(error.errors())) from None
     return request
 
 
@@ -151,5 +153,5 @@ def read_render_request(body: bytes, max_documents: int) -> RenderRequest:
     try:
         return RenderRequest.model_validate(value)
     except ValidationError as error:
-        raise RequestError(422, _one_line(error)) from None
+        raise RequestError(422, one_line(error.errors())) from None
 
