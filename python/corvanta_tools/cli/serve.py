@@ -8,7 +8,7 @@ import time
 from corvanta_tools.cli.errors import EXIT_USAGE, CliError
 from corvanta_tools.cli.matcher import (add_release_options, matcher_for, release_for,
                                         release_path_for)
-from corvanta_tools.serve.settings import DEFAULT_MAX_BODY_BYTES, DEFAULT_MAX_DOCUMENTS
+from corvanta_tools.serve.settings import DEFAULT_MAX_BODY_BYTES, DEFAULT_MAX_DOCUMENTS, Settings
 
 __all__ = ["register"]
 
@@ -46,7 +46,6 @@ def run(args: argparse.Namespace) -> int:
     try:
         from corvanta_tools.serve.server import listening_socket, serve
         from corvanta_tools.serve.service import Service
-        from corvanta_tools.serve.settings import Settings
     except ImportError as error:
         raise CliError(EXIT_USAGE, f"corvanta serve needs the [serve] extra "
                                    f"(pip install 'corvanta[serve]'): {error}") from None
