@@ -104,12 +104,21 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
     hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
     offsets = CharOffsets(text)
     term_labels = _TermLabelCache(release)
+    # Every Hit attribute read is a new object: records share one string per
+    # distinct term id and label, and each hit is let go once it is a record,
+    # so that a text with many hits never holds both in full.
+    shared: dict[str, str] = {}
     records = []
-    for hit in hits:
+    hits.reverse()
+    while hits:
+        hit = hits.pop()
         span = hit.span
         chars = offsets.char_span(span)
-        records.append(Record(document, hit.term_id, hit.label, term_labels[hit.term_id], chars,
-                              span, hit.excluded, offsets.matched_text(span) if chars is None
+        term_id = shared.setdefault(hit.term_id, hit.term_id)
+        label = hit.label
+        records.append(Record(document, term_id, shared.setdefault(label, label),
+                              term_labels[term_id], span if chars == span else chars, span,
+                              hit.excluded, offsets.matched_text(span) if chars is None
                               else text[chars[0]:chars[1]]))
     return Document(document, text, records)
 
