@@ -263,3 +263,13 @@ def test_annotate_with_context_assertions(tmp_path, capsys):
     features = json.loads(capsys.readouterr().out)["phenotypicFeatures"]
     assert {f["type"]["id"]: f.get("excluded", False) for f in features} == {
         "HP:0001251": True, "HP:0004322": False, "HP:0002315": True}
+
+
+@pytest.mark.parametrize("sentences", ["pyrush", "sentencizer", "library"])
+def test_splitters_write_nothing_to_standard_error(sentences, capfd):
+    if not REAL_RELEASE.exists():
+        pytest.skip("the real release is not available")
+    nlp = clinical_pipeline(HPO, sentences=sentences)
+    docs = list(nlp.pipe(["No ataxia. Seizures.\nPossible tremor; no fever!"] * 3))
+    assert [s.text for s in docs[0].sents][:2] == ["No ataxia.", "Seizures."]
+    assert capfd.readouterr().err == ""

@@ -88,7 +88,8 @@ def assertion_pipeline(sentences: str = "library") -> Language:
     rules read (the lower-cased form): computing the others for every new
     word costs a third of the tokenizer's time."""
     nlp = context_pipeline("corvanta_targets", sentences)
+    kept = {LOWER, NORM, IS_SPACE, *(getattr(pipe, "flag", None) for _, pipe in nlp.pipeline)}
     getters = nlp.vocab.lex_attr_getters  # type: ignore[attr-defined]
-    for attribute in set(getters) - {LOWER, NORM, IS_SPACE}:
+    for attribute in set(getters) - kept:
         del getters[attribute]
     return nlp

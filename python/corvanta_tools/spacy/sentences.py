@@ -16,7 +16,7 @@ PyRuSH's rules for clinical text).
 # against the evaluated annotations.
 
 import numpy as np
-from spacy.attrs import ORTH, SENT_START  # type: ignore[import-not-found]
+from spacy.attrs import SENT_START  # type: ignore[import-not-found]
 from spacy.language import Language
 from spacy.tokens import Doc
 
@@ -29,27 +29,24 @@ SPLITTERS = {"library": "corvanta_sentences", "sentencizer": "sentencizer",
 
 @Language.factory("corvanta_sentences")
 class LibrarySentences:
-    """Sentence starts after every token that holds a delimiter."""
+    """Sentence starts after every token that holds a delimiter. Whether a
+    word holds one is a lexeme flag of the vocabulary, computed once per
+    word, so a Doc is split without a Python step per token."""
 
     def __init__(self, nlp: Language, name: str = "corvanta_sentences") -> None:
         self.name = name
-        self._strings = nlp.vocab.strings
-        self._ends: dict[int, bool] = {}  # per token text (hash): holds a delimiter
+        self.flag = nlp.vocab.add_flag(_holds_delimiter)
 
     def __call__(self, doc: Doc) -> Doc:
         if not len(doc):
             return doc
-        # Token texts, not doc.text: building the text costs more than all the rest.
-        kinds, inverse = np.unique(doc.to_array(ORTH), return_inverse=True)
-        ends = np.array([self._holds_delimiter(kind) for kind in kinds.tolist()])[inverse]
-        flags = np.full(len(doc), -1, dtype=np.int64)
-        flags[0] = 1
-        flags[1:][ends[:-1]] = 1
-        doc.from_array([SENT_START], flags.astype(np.uint64).reshape(-1, 1))  # type: ignore[arg-type]
+        ends = doc.to_array(self.flag).astype(bool)
+        starts = np.empty(len(doc), dtype=np.int64)
+        starts[0] = 1
+        starts[1:] = np.where(ends[:-1], 1, -1)
+        doc.from_array([SENT_START], starts.astype(np.uint64).reshape(-1, 1))  # type: ignore[arg-type]
         return doc
 
-    def _holds_delimiter(self, orth: int) -> bool:
-        ends = self._ends.get(orth)
-        if ends is None:
-            ends = self._ends[orth] = any(c in DELIMITERS for c in self._strings[orth])
-        return ends
+
+def _holds_delimiter(word: str) -> bool:
+    return any(c in word for c in DELIMITERS)
