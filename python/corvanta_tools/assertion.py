@@ -57,6 +57,9 @@ class Assertion:
                                "char_span": list(m.char_span)} for m in self.modifiers]}
 
 
+UNMODIFIED = Assertion()
+
+
 def assertion_of(span: Span, offset: int = 0) -> Assertion:
     """The ConText attributes medspaCy set on `span`; trigger offsets are
     shifted by `offset` (where the span's text starts in the document)."""
@@ -124,33 +127,41 @@ def _record_sentences(document: Document) -> list[Piece]:
 
 def _assessed(nlp: Any, batch: list[Document],
               pieces_of: Callable[[Document], list[Piece]]) -> Iterator[Document]:
-    work = [(document, piece) for document in batch for piece in pieces_of(document)]
-    assertions: dict[tuple[int, int], Assertion] = {}
-    docs = nlp.pipe(_with_targets(nlp, document, piece) for document, piece in work)
-    for doc, (document, (start, _, indices)) in zip(docs, work):
-        for i, span in zip(indices, doc.user_data.pop(TARGETS)):
-            if span is not None:
-                assertions[(id(document), i)] = assertion_of(doc.spans[TARGETS][span], start)
-    for document in batch:
-        records = [dataclasses.replace(record, assertion=assertions.get((id(document), i)))
-                   for i, record in enumerate(document.records)]
+    docs = nlp.pipe(_with_targets(nlp, document, pieces_of(document)) for document in batch)
+    for doc, document in zip(docs, batch):
+        assertions: list[Assertion | None] = [None] * len(document.records)
+        targets = doc.spans[TARGETS]
+        for i, position, offset in doc.user_data.pop(TARGETS):
+            target = targets[position]
+            # Without a sectionizer, ConText sets attributes only through modifiers.
+            assertions[i] = assertion_of(target, offset) if target._.modifiers else UNMODIFIED
+        records = [dataclasses.replace(record, assertion=assertion)
+                   for record, assertion in zip(document.records, assertions)]
         yield dataclasses.replace(document, records=records)
 
 
-def _with_targets(nlp: Any, document: Document, piece: Piece) -> Any:
-    """The piece's text as a Doc, its records as ConText's targets; the Doc's
-    user data maps each record to its target's position (None: no span)."""
-    start, end, indices = piece
-    doc = nlp.make_doc(document.text[start:end])
+def _with_targets(nlp: Any, document: Document, pieces: list[Piece]) -> Any:
+    """The pieces of the document's text, joined by line feeds (several
+    pieces come only from the library's rule, for which a line feed ends a
+    sentence), as one Doc with the records as ConText's targets. Its user data lists (record index, target position,
+    offset from the Doc's text to the document's) for the records placed."""
+    joined: list[str] = []
+    at = 0
     spans: list[Span] = []
-    positions: list[int | None] = []
-    for i in indices:
-        first, last = document.records[i].char_span  # type: ignore[misc]
-        span = doc.char_span(first - start, min(last, end) - start, label="PHENOTYPE",
-                             alignment_mode="expand")
-        positions.append(None if span is None else len(spans))
+    placed: list[tuple[int, int, int]] = []
+    wanted: list[tuple[int, int, int, int]] = []
+    for start, end, indices in pieces:
+        joined.append(document.text[start:end])
+        for i in indices:
+            first, last = document.records[i].char_span  # type: ignore[misc]
+            wanted.append((i, first - start + at, min(last, end) - start + at, start - at))
+        at += end - start + 1
+    doc = nlp.make_doc("\n".join(joined))
+    for i, first, last, offset in wanted:
+        span = doc.char_span(first, last, label="PHENOTYPE", alignment_mode="expand")
         if span is not None:
+            placed.append((i, len(spans), offset))
             spans.append(span)
     doc.spans[TARGETS] = spans
-    doc.user_data[TARGETS] = positions
+    doc.user_data[TARGETS] = placed
     return doc
