@@ -114,7 +114,8 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
         hit = hits.pop()
         span = hit.span
         chars = offsets.char_span(span)
-        term_id = shared.setdefault(hit.term_id, hit.term_id)
+        term_id = hit.term_id
+        term_id = shared.setdefault(term_id, term_id)
         label = hit.label
         records.append(Record(document, term_id, shared.setdefault(label, label),
                               term_labels[term_id], span if chars == span else chars, span,
