@@ -12,7 +12,10 @@ run once over them (spaCy's tokenizer caches what it has seen, so repeated
 rounds over the same texts would flatter it); PyRuSH, at a few hundredths of
 the rate, only over the first 300. Rates in millions of characters per
 second of this process's CPU time (the machine's other work does not count),
-except for the two-process rows, which are wall-clock time.
+except for the two-process rows, which are wall-clock time. spaCy sends each
+Doc back from a worker process as bytes (`Doc.to_bytes`, `Doc.from_bytes` in
+the parent), which costs about as much as the whole clinical pipeline; the
+last rows print those costs too.
 """
 import itertools
 import json
@@ -22,12 +25,13 @@ import sys
 import time
 
 import spacy
-from medspacy.custom_tokenizer import create_medspacy_tokenizer
+from spacy.tokens import Doc
 
 import corvanta
 from corvanta_tools.assertion import with_assertions
 from corvanta_tools.records import annotate
 from corvanta_tools.spacy import SPLITTERS, clinical_pipeline
+from corvanta_tools.spacy.tokenizer import NAME as TOKENIZER
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SHARED = ROOT.parent / "shared"
@@ -50,9 +54,8 @@ def report(name, elapsed, chars):
 
 
 def tokenizer_only():
-    nlp = spacy.blank("en")
-    nlp.tokenizer = create_medspacy_tokenizer(nlp)
-    return nlp
+    """The clinical pipeline's tokenizer (medspaCy's), nothing else."""
+    return spacy.blank("en", config={"nlp": {"tokenizer": {"@tokenizers": TOKENIZER}}})
 
 
 def medspacy_default():
@@ -83,12 +86,16 @@ def main():
     report("map_text", seconds(lambda: [matcher.map_text(t) for t in texts]), chars)
     report("map_text_longest", seconds(lambda: [matcher.map_text_longest(t) for t in texts]), chars)
 
-    print("component (nlp.pipe)")
-    tokenizer = tokenizer_only()
-    base = report("tokenizer", seconds(lambda: list(tokenizer.pipe(texts))), chars)
-    with_component = tokenizer_only()
-    with_component.add_pipe("corvanta", config={"hpo": RELEASE})
-    both = report("tokenizer + corvanta", seconds(lambda: list(with_component.pipe(texts))), chars)
+    print("component (nlp.pipe; each a fresh pipeline, the better of two alternating rounds)")
+    base, both = float("inf"), float("inf")
+    for _ in range(2):
+        tokenizer = tokenizer_only()
+        base = min(base, seconds(lambda: list(tokenizer.pipe(texts))))
+        with_component = tokenizer_only()
+        with_component.add_pipe("corvanta", config={"hpo": RELEASE})
+        both = min(both, seconds(lambda: list(with_component.pipe(texts))))
+    report("tokenizer", base, chars)
+    report("tokenizer + corvanta", both, chars)
     print(f"  the component's own time is {(both - base) / base:.2f}x the tokenizer's")
 
     print("clinical pipeline (nlp.pipe)")
@@ -119,6 +126,12 @@ def main():
     two = report("n_process=2", seconds(
         lambda: list(nlp.pipe(texts, batch_size=64, n_process=2)), wall), chars)
     print(f"  speed-up {one / two:.2f}x; load average {os.getloadavg()[0]:.1f}")
+    docs = list(nlp.pipe(texts))
+    sent = []
+    report("Doc.to_bytes (in a worker)", seconds(lambda: sent.extend(d.to_bytes() for d in docs)),
+           chars)
+    report("Doc.from_bytes (in the parent)", seconds(
+        lambda: [Doc(nlp.vocab).from_bytes(data) for data in sent]), chars)
 
 
 if __name__ == "__main__":

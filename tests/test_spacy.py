@@ -24,6 +24,8 @@ from corvanta_tools.releases import Release  # noqa: E402
 from corvanta_tools.spacy import clinical_pipeline, displacy_data  # noqa: E402
 from corvanta_tools.spacy.context import word_sequences  # noqa: E402
 
+if not REAL_RELEASE.exists():
+    pytest.skip("the real release is not available", allow_module_level=True)
 HPO = str(REAL_RELEASE)
 SENTENCES = json.loads((pathlib.Path(__file__).parent / "data" / "assertion_sentences.json")
                        .read_text(encoding="utf-8"))
@@ -34,16 +36,12 @@ NOTE = ("\u0130stanbul clinic. Seizure-like episodes; no evidence of ataxia.\n"
 
 @pytest.fixture(scope="module")
 def clinical():
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     return clinical_pipeline(HPO)
 
 
 @pytest.fixture(scope="module")
 def every_hit():
     """Tokenizer and the component alone, nested hits kept."""
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     nlp = spacy.blank("en")
     nlp.add_pipe("corvanta", config={"hpo": HPO, "longest": False})
     return nlp
@@ -81,8 +79,6 @@ def test_hit_inside_a_token_covers_the_token(every_hit):
 
 @pytest.mark.parametrize("overwrite", [False, True])
 def test_entities_of_other_components(overwrite):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     nlp = spacy.blank("en")
     ruler = nlp.add_pipe("entity_ruler")
     ruler.add_patterns([{"label": "DRUG", "pattern": "Aspirin"},
@@ -126,8 +122,6 @@ def test_factory_is_found_through_the_entry_point():
     factories = importlib.metadata.entry_points(group="spacy_factories")
     if "corvanta" not in [e.name for e in factories]:
         pytest.skip("the package is not installed with its entry points (pip install .)")
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     code = ("import spacy; nlp = spacy.blank('en'); nlp.add_pipe('corvanta', config={'hpo': %r});"
             "print([e.kb_id_ for e in nlp('Ataxia.').ents])" % HPO)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
@@ -247,8 +241,6 @@ def test_displacy_page_in_browser(real, tmp_path):
 
 
 def test_annotate_with_context_assertions(tmp_path, capsys):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     note = tmp_path / "note.txt"
     note.write_text("No ataxia.\nHis mother has short stature; denies headache.", encoding="utf-8")
     assert main(["annotate", "--hpo", HPO, "--assertion", "context", "--format", "jsonl",
@@ -267,8 +259,6 @@ def test_annotate_with_context_assertions(tmp_path, capsys):
 
 @pytest.mark.parametrize("sentences", ["pyrush", "sentencizer", "library"])
 def test_splitters_write_nothing_to_standard_error(sentences, capfd):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     nlp = clinical_pipeline(HPO, sentences=sentences)
     docs = list(nlp.pipe(["No ataxia. Seizures.\nPossible tremor; no fever!"] * 3))
     assert [s.text for s in docs[0].sents][:2] == ["No ataxia.", "Seizures."]

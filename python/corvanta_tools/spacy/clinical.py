@@ -26,13 +26,13 @@ import functools
 
 import spacy
 from loguru import logger
-from medspacy.custom_tokenizer import create_medspacy_tokenizer  # type: ignore[import-untyped]
 from spacy.attrs import IS_SPACE, LOWER, NORM  # type: ignore[import-not-found]
 from spacy.language import Language
 
 import corvanta_tools.spacy.component  # noqa: F401  (registers "corvanta")
 import corvanta_tools.spacy.context  # noqa: F401  (registers "corvanta_context")
 from corvanta_tools.spacy.sentences import SPLITTERS
+from corvanta_tools.spacy.tokenizer import NAME as TOKENIZER
 
 __all__ = ["assertion_pipeline", "clinical_pipeline", "context_pipeline"]
 
@@ -43,8 +43,7 @@ def _tokenized(sentences: str) -> Language:
                          + ", ".join(sorted(SPLITTERS)))
     if sentences == "pyrush":
         logger.disable("PyRuSH")  # it logs every token at DEBUG level otherwise
-    nlp = spacy.blank("en")
-    nlp.tokenizer = create_medspacy_tokenizer(nlp)
+    nlp = spacy.blank("en", config={"nlp": {"tokenizer": {"@tokenizers": TOKENIZER}}})
     nlp.add_pipe(SPLITTERS[sentences])
     return nlp
 

@@ -34,6 +34,7 @@ from spacy.util import filter_spans
 from corvanta_tools.offsets import CharOffsets
 from corvanta_tools.spacy.serialization import cache_msgpack_lookups
 from corvanta_tools.spacy.shared_matchers import labels_for, matcher_for, release_path
+from corvanta_tools.spacy.tokenizer import text_of
 
 __all__ = ["LABEL", "CorvantaComponent", "make_corvanta"]
 
@@ -102,7 +103,7 @@ class CorvantaComponent:
 
     def spans(self, doc: Doc) -> list[Span]:
         """The hits of `doc.text` as spans, their extension values stored in the Doc."""
-        text = doc.text
+        text = text_of(doc)
         offsets = CharOffsets(text)
         label_of = self._labels.label
         user_data: dict[Any, Any] = doc.user_data
