@@ -504,6 +504,52 @@ bool is_wide_integer(const std::string& token) noexcept {
   return blanked;
 }
 
+// Open arrays and objects a document may nest, the root counted.
+constexpr size_t kMaxNesting = 1024;
+
+// Whether a container at `level` (the root's is 1), or one inside it, lies
+// beyond kMaxNesting.
+[[gnu::cold]] bool nests_too_deep(dom::element value, size_t level) {
+  dom::array array;
+  dom::object object;
+  if (value.get_array().get(array) == simdjson::SUCCESS) {
+    if (level > kMaxNesting) return true;
+    for (dom::element element : array) {
+      if (nests_too_deep(element, level + 1)) return true;
+    }
+  } else if (value.get_object().get(object) == simdjson::SUCCESS) {
+    if (level > kMaxNesting) return true;
+    for (dom::key_value_pair field : object) {
+      if (nests_too_deep(field.value, level + 1)) return true;
+    }
+  }
+  return false;
+}
+
+// Parses `size` bytes of `text` into `root`. simdjson's depth limit counts a
+// value inside the innermost container as one more level, so at its default
+// of 1024 it refuses 1024 containers whose innermost holds a value. A
+// document it refuses for depth is therefore parsed again with room for one
+// more level and then refused only if a container really lies beyond the
+// limit; documents of ordinary depth pay nothing for this.
+simdjson::error_code parse_document(dom::parser& parser, char* text, size_t size,
+                                    dom::element& root) {
+  bool deeper = false;
+  for (;;) {
+    simdjson::error_code code = parser.parse(text, size, false).get(root);
+    if (code == simdjson::NUMBER_ERROR && blank_wide_integers(text, size)) continue;
+    if (code == simdjson::DEPTH_ERROR && !deeper) {
+      deeper = true;
+      code = parser.allocate(size, kMaxNesting + 1);
+      if (code == simdjson::SUCCESS) continue;
+    }
+    if (code == simdjson::SUCCESS && deeper && nests_too_deep(root, 1)) {
+      code = simdjson::DEPTH_ERROR;
+    }
+    return code;
+  }
+}
+
 }  // namespace
 
 Status ObographsReader::read_file(std::string_view path) {
@@ -549,10 +595,7 @@ Status ObographsReader::read_file(std::string_view path) {
 Result<GraphsRecord> ObographsReader::read(std::string_view path, NodeSink& sink) {
   CORVANTA_TRY_STATUS(read_file(path));
   dom::element root;
-  simdjson::error_code code = parser_.parse(buffer_.data(), size_, false).get(root);
-  if (code == simdjson::NUMBER_ERROR && blank_wide_integers(buffer_.data(), size_)) {
-    code = parser_.parse(buffer_.data(), size_, false).get(root);
-  }
+  const simdjson::error_code code = parse_document(parser_, buffer_.data(), size_, root);
   if (code != simdjson::SUCCESS) return read_error(simdjson::error_message(code));
   return DocumentReader(sink).read_document(root);
 }

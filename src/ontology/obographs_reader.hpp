@@ -2,12 +2,12 @@
 //
 // The file is read whole and parsed once into a simdjson DOM, which checks
 // everything that is JSON-level: UTF-8, byte-order mark, NaN/Infinity, lone
-// surrogates in \u escapes, nesting beyond 1024 levels (root counted);
-// integers beyond 64 bits, which simdjson refuses, are let through. A
-// walk over the DOM then checks the records of the format in every graph:
-// required keys, JSON types (null for an optional key means absent), listed
-// keys occurring twice in one object, node `type` values, nested `meta`.
-// Unknown keys are skipped unchecked.
+// surrogates in \u escapes, more than 1024 open arrays and objects (root
+// counted, whatever the innermost holds); integers beyond 64 bits, which
+// simdjson refuses, are let through. A walk over the DOM then checks the
+// records of the format in every graph: required keys, JSON types (null for
+// an optional key means absent), listed keys occurring twice in one object,
+// node `type` values, nested `meta`. Unknown keys are skipped unchecked.
 //
 // The records below are views into the DOM: they live as long as the reader
 // that produced them, and until its next `read`. Lists in a record are
