@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -550,6 +551,29 @@ simdjson::error_code parse_document(dom::parser& parser, char* text, size_t size
   }
 }
 
+// A descriptor closed when the read ends, by return or by a failed allocation.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() { ::close(fd_); }
+  [[nodiscard]] int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A buffer of `capacity` bytes plus simdjson's padding. padded_string reports
+// a failed allocation by holding no data.
+simdjson::padded_string padded_buffer(size_t capacity) {
+  simdjson::padded_string buffer(capacity);
+  if (buffer.data() == nullptr) throw std::bad_alloc();
+  return buffer;
+}
+
+[[gnu::cold]] Error too_large() { return read_error(simdjson::error_message(simdjson::CAPACITY)); }
+
 }  // namespace
 
 Status ObographsReader::read_file(std::string_view path) {
@@ -559,18 +583,23 @@ Status ObographsReader::read_file(std::string_view path) {
   const std::string path_text(path);
   const int fd = ::open(path_text.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Error{Errc::kOs, os_error_text(errno), {}};
+  const OpenFile file(fd);
+  // Reading stops one byte past the largest document the parser accepts: a
+  // device or pipe that never ends (/dev/zero) fails there, not when memory
+  // runs out.
+  const size_t largest = parser_.max_capacity();
   struct stat status {};
-  size_t capacity = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
-                        ? static_cast<size_t>(status.st_size) + 1
-                        : size_t{1} << 16;
-  buffer_ = simdjson::padded_string(capacity);
+  const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  if (regular && static_cast<uint64_t>(status.st_size) > largest) return too_large();
+  size_t capacity = regular ? static_cast<size_t>(status.st_size) + 1 : size_t{1} << 16;
+  buffer_ = padded_buffer(capacity);
   size_ = 0;
-  int read_errno = 0;
   while (true) {
     if (size_ == capacity) {
       // The file grew since fstat, or is not a regular file.
-      capacity *= 2;
-      simdjson::padded_string larger(capacity);
+      if (size_ > largest) return too_large();
+      capacity = capacity > largest / 2 ? largest + 1 : capacity * 2;
+      simdjson::padded_string larger = padded_buffer(capacity);
       std::memcpy(larger.data(), buffer_.data(), size_);
       buffer_.swap(larger);
     }
@@ -580,14 +609,10 @@ Status ObographsReader::read_file(std::string_view path) {
     } else if (got == 0) {
       break;
     } else if (errno != EINTR) {
-      read_errno = errno;
-      break;
+      return Error{Errc::kRead, std::string(kReadingGraphDocument), os_error_text(errno)};
     }
   }
-  ::close(fd);
-  if (read_errno != 0) {
-    return Error{Errc::kRead, std::string(kReadingGraphDocument), os_error_text(read_errno)};
-  }
+  if (size_ > largest) return too_large();
   std::memset(buffer_.data() + size_, 0, simdjson::SIMDJSON_PADDING);
   return {};
 }
@@ -596,6 +621,7 @@ Result<GraphsRecord> ObographsReader::read(std::string_view path, NodeSink& sink
   CORVANTA_TRY_STATUS(read_file(path));
   dom::element root;
   const simdjson::error_code code = parse_document(parser_, buffer_.data(), size_, root);
+  if (code == simdjson::MEMALLOC) throw std::bad_alloc();
   if (code != simdjson::SUCCESS) return read_error(simdjson::error_message(code));
   return DocumentReader(sink).read_document(root);
 }

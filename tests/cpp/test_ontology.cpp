@@ -12,8 +12,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ontology/obographs_reader.hpp"
 #include "ontology/ontology.hpp"
 
 #ifndef CORVANTA_SHARED_DIR
@@ -202,6 +204,62 @@ TEST_CASE("file failures") {
   CHECK(nul.error().message == "path contains a NUL character");
 
   CHECK(load_release(valid).ok());
+}
+
+class IgnoredNodes final : public NodeSink {
+ public:
+  Status on_node(const NodeRecord&) override { return {}; }
+};
+
+// Reads `path` with a small largest document: the graph count, or the error.
+Result<size_t> read_bounded(const std::string& path, size_t largest) {
+  ObographsReader reader(largest);
+  IgnoredNodes sink;
+  Result<GraphsRecord> read = reader.read(path, sink);
+  if (!read.ok()) return std::move(read).error();
+  return read.value().graph_count;
+}
+
+// `text` written into a pipe by another thread, read through /dev/fd. The
+// reader takes every byte of a text at most one byte past `largest`.
+Result<size_t> read_bounded_from_pipe(const std::string& text, size_t largest) {
+  int ends[2];
+  REQUIRE(::pipe(ends) == 0);
+  std::thread writer([&] {
+    for (size_t at = 0; at < text.size();) {
+      const ssize_t put = ::write(ends[1], text.data() + at, text.size() - at);
+      if (put <= 0) break;
+      at += static_cast<size_t>(put);
+    }
+    ::close(ends[1]);
+  });
+  Result<size_t> read = read_bounded("/dev/fd/" + std::to_string(ends[0]), largest);
+  ::close(ends[0]);
+  writer.join();
+  return read;
+}
+
+TEST_CASE("reading stops past the largest document") {
+  constexpr size_t kLargest = size_t{1} << 20;
+  std::string at_limit = document(hp_node("1", "x"));
+  at_limit.resize(kLargest, ' ');
+  const std::string past_limit = at_limit + " ";
+  TempDir dir;
+
+  CHECK(read_bounded(write_file(dir, at_limit), kLargest).value() == 1);
+  CHECK(read_bounded_from_pipe(at_limit, kLargest).value() == 1);
+
+  Result<size_t> failures[] = {
+      read_bounded(write_file(dir, past_limit), kLargest),
+      read_bounded_from_pipe(past_limit, kLargest),
+      read_bounded("/dev/zero", kLargest),
+  };
+  for (Result<size_t>& failure : failures) {
+    REQUIRE_FALSE(failure.ok());
+    CHECK(failure.error().code == Errc::kRead);
+    CHECK(failure.error().message == kReadingGraphDocument);
+    CHECK(failure.error().cause.starts_with("Reading JSON; "));
+  }
 }
 
 TEST_CASE("JSON-level failures anywhere in the document") {
