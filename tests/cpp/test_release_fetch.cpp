@@ -344,11 +344,18 @@ TEST_CASE("an interrupted download ends the fetch without trying wget") {
   CHECK_FALSE(fs::exists(dir / "hp.json"));
 }
 
-TEST_CASE("whatever stands at hp.json.tmp is removed, never written through") {
-  const FakeDownloaders fake;
-  fake.install("curl", writes("by curl"));
-  const fs::path dir = fake.root() / "cache";
-  fs::create_directories(dir);
+// An existing cache directory, and a curl that writes "by curl".
+struct ExistingCache {
+  ExistingCache() {
+    fake.install("curl", writes("by curl"));
+    fs::create_directories(dir);
+  }
+
+  FakeDownloaders fake;
+  fs::path dir = fake.root() / "cache";
+};
+
+TEST_CASE_FIXTURE(ExistingCache, "whatever stands at hp.json.tmp is removed, never written through") {
   const fs::path temporary = dir / "hp.json.tmp";
   const fs::path elsewhere = fake.root() / "elsewhere";
 
@@ -371,11 +378,7 @@ TEST_CASE("whatever stands at hp.json.tmp is removed, never written through") {
   if (existed) CHECK(read_text(elsewhere) == "precious");
 }
 
-TEST_CASE("a lock path that is not a regular file is refused") {
-  const FakeDownloaders fake;
-  fake.install("curl", writes("by curl"));
-  const fs::path dir = fake.root() / "cache";
-  fs::create_directories(dir);
+TEST_CASE_FIXTURE(ExistingCache, "a lock path that is not a regular file is refused") {
   const fs::path lock = dir / "hp.json.lock";
   const fs::path elsewhere = fake.root() / "elsewhere";
 
@@ -397,11 +400,7 @@ TEST_CASE("a lock path that is not a regular file is refused") {
   CHECK_FALSE(fs::exists(dir / "hp.json"));
 }
 
-TEST_CASE("a lock that another process keeps is waited for only up to the limit") {
-  const FakeDownloaders fake;
-  fake.install("curl", writes("by curl"));
-  const fs::path dir = fake.root() / "cache";
-  fs::create_directories(dir);
+TEST_CASE_FIXTURE(ExistingCache, "a lock that another process keeps is waited for only up to the limit") {
   const int holder = ::open((dir / "hp.json.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
   REQUIRE(::flock(holder, LOCK_EX) == 0);
 
