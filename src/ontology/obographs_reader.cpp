@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -558,7 +559,6 @@ class OpenFile {
   OpenFile(const OpenFile&) = delete;
   OpenFile& operator=(const OpenFile&) = delete;
   ~OpenFile() { ::close(fd_); }
-  [[nodiscard]] int fd() const { return fd_; }
 
  private:
   int fd_;
@@ -591,7 +591,9 @@ Status ObographsReader::read_file(std::string_view path) {
   struct stat status {};
   const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
   if (regular && static_cast<uint64_t>(status.st_size) > largest) return too_large();
-  size_t capacity = regular ? static_cast<size_t>(status.st_size) + 1 : size_t{1} << 16;
+  // Never more than largest + 1, so that reaching it means "too large".
+  size_t capacity = regular ? static_cast<size_t>(status.st_size) + 1
+                            : std::min(size_t{1} << 16, largest + 1);
   buffer_ = padded_buffer(capacity);
   size_ = 0;
   while (true) {
@@ -612,7 +614,6 @@ Status ObographsReader::read_file(std::string_view path) {
       return Error{Errc::kRead, std::string(kReadingGraphDocument), os_error_text(errno)};
     }
   }
-  if (size_ > largest) return too_large();
   std::memset(buffer_.data() + size_, 0, simdjson::SIMDJSON_PADDING);
   return {};
 }

@@ -241,25 +241,28 @@ Result<size_t> read_bounded_from_pipe(const std::string& text, size_t largest) {
 }
 
 TEST_CASE("reading stops past the largest document") {
-  constexpr size_t kLargest = size_t{1} << 20;
-  std::string at_limit = document(hp_node("1", "x"));
-  at_limit.resize(kLargest, ' ');
-  const std::string past_limit = at_limit + " ";
-  TempDir dir;
+  // Below and above the size of the first read from a pipe.
+  for (const size_t largest : {size_t{100}, size_t{1} << 20}) {
+    CAPTURE(largest);
+    std::string at_limit = R"({"graphs":[]})";
+    at_limit.resize(largest, ' ');
+    const std::string past_limit = at_limit + " ";
+    TempDir dir;
 
-  CHECK(read_bounded(write_file(dir, at_limit), kLargest).value() == 1);
-  CHECK(read_bounded_from_pipe(at_limit, kLargest).value() == 1);
+    CHECK(read_bounded(write_file(dir, at_limit), largest).value() == 0);
+    CHECK(read_bounded_from_pipe(at_limit, largest).value() == 0);
 
-  Result<size_t> failures[] = {
-      read_bounded(write_file(dir, past_limit), kLargest),
-      read_bounded_from_pipe(past_limit, kLargest),
-      read_bounded("/dev/zero", kLargest),
-  };
-  for (Result<size_t>& failure : failures) {
-    REQUIRE_FALSE(failure.ok());
-    CHECK(failure.error().code == Errc::kRead);
-    CHECK(failure.error().message == kReadingGraphDocument);
-    CHECK(failure.error().cause.starts_with("Reading JSON; "));
+    Result<size_t> failures[] = {
+        read_bounded(write_file(dir, past_limit), largest),
+        read_bounded_from_pipe(past_limit, largest),
+        read_bounded("/dev/zero", largest),
+    };
+    for (Result<size_t>& failure : failures) {
+      REQUIRE_FALSE(failure.ok());
+      CHECK(failure.error().code == Errc::kRead);
+      CHECK(failure.error().message == kReadingGraphDocument);
+      CHECK(failure.error().cause.starts_with("Reading JSON; "));
+    }
   }
 }
 
