@@ -6,7 +6,7 @@
 # run found into that corpus with libFuzzer's -merge=1, which adds only the
 # inputs that reach coverage the corpus does not reach yet, preferring small
 # ones; the inputs already there stay as they are. The corpus is then bounded:
-# while it holds more than MAX_KIB KiB (default 256), the largest of the
+# while it holds more than MAX_KIB KiB (default 128), the largest of the
 # inputs just added is dropped again. Commit the new files of fuzz/corpus/TARGET
 # to keep them: the bounded run of scripts/hardening.sh starts from them.
 # Needs .venv (scripts/setup.sh); installs clang when it is missing.
@@ -18,7 +18,7 @@ usage() {
   exit 2
 }
 (($# == 2 || $# == 3)) || usage
-target=$1 seconds=$2 max_kib=${3:-256}
+target=$1 seconds=$2 max_kib=${3:-128}
 [[ $seconds =~ ^[1-9][0-9]*$ && $max_kib =~ ^[1-9][0-9]*$ ]] || usage
 source scripts/fuzz-targets.sh
 set_fuzz_options "$target" || usage
