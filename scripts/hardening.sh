@@ -12,42 +12,11 @@ fuzz_seconds=${FUZZ_SECONDS:-60}
 cmake_bin=.venv/bin/cmake
 root=$PWD
 
-bash scripts/install-packages.sh clang libclang-rt-14-dev
-
 # 1. Fuzzing. New inputs go to a scratch corpus under build/; the committed
-# seeds in fuzz/corpus/ are only read.
-"$cmake_bin" -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCORVANTA_MODULE=OFF -DCORVANTA_FUZZ=ON >/dev/null
-"$cmake_bin" --build build/fuzz -j2 >/dev/null
-
-run_fuzzer() {
-  local name=$1
-  shift
-  local work=build/fuzz/run/$name
-  rm -rf "$work"
-  mkdir -p "$work/corpus" "$work/artifacts"
-  # Releases without a parsable version each print one diagnostic line; the
-  # log keeps them out of the CI output.
-  if ! "./build/fuzz/$name" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=30 \
-    -print_final_stats=1 -artifact_prefix="$work/artifacts/" "$@" "$work/corpus" "fuzz/corpus/$name" \
-    >"$work/log" 2>&1; then
-    echo "hardening: $name failed; input in $work/artifacts/" >&2
-    grep -v "^Could not parse ontology version$" "$work/log" | tail -n 80 >&2
-    for input in "$work"/artifacts/*; do
-      [ -f "$input" ] || continue
-      echo "hardening: $input, base64 (first 4 KiB):" >&2
-      head -c 4096 "$input" | base64 >&2
-    done
-    exit 1
-  fi
-  local runs
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
-  echo "hardening: $name: $runs executions in $fuzz_seconds s, no crash"
-}
-
-run_fuzzer fuzz_release -max_len=16384 -dict=fuzz/release.dict -seed_inputs=fuzz/fixture_release.json
-run_fuzzer fuzz_recognition -max_len=4096
-run_fuzzer fuzz_labels -max_len=1024
+# seeds in fuzz/corpus/ are only read (scripts/fuzz-long.sh adds to them).
+source scripts/fuzz-targets.sh
+build_fuzzers
+for name in "${fuzz_targets[@]}"; do run_fuzzer "$name" "$fuzz_seconds"; done
 
 # 2. The test suite against the sanitized extension. The interpreter itself is
 # not instrumented, so the ASan runtime is preloaded; leak detection stays off

@@ -163,12 +163,16 @@ PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 }
 
 // Runs the host's pending signal handlers with the GIL taken back for a
-// moment; true when one raised (KeyboardInterrupt after Ctrl-C), which stays
-// pending for the caller to return.
-bool signal_handler_raised(void*) {
-  PyGILState_STATE gil = PyGILState_Ensure();
+// moment by the calling thread's own state (`context`); true when one raised
+// (KeyboardInterrupt after Ctrl-C), which stays pending for the caller to
+// return. The PyGILState calls would take the main interpreter's state even
+// when the call came from a subinterpreter, and leave the exception there.
+// A subinterpreter runs no signal handlers: the signal stays pending for the
+// main interpreter.
+bool signal_handler_raised(void* context) {
+  PyEval_RestoreThread(static_cast<PyThreadState*>(context));
   const bool raised = PyErr_CheckSignals() != 0;
-  PyGILState_Release(gil);
+  PyEval_SaveThread();
   return raised;
 }
 
@@ -178,8 +182,9 @@ PyObject* fetch_latest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   if (arg == nullptr || !utf8_argument(arg, "cache_dir", cache_dir)) return nullptr;
   std::string target;
   Error error;
+  PyThreadState* const caller = PyThreadState_Get();
   const bool finished = without_gil([&] {
-    auto fetched = fetch_release(cache_dir, FetchCancel{signal_handler_raised, nullptr});
+    auto fetched = fetch_release(cache_dir, FetchCancel{signal_handler_raised, caller});
     if (fetched.ok()) {
       target = std::move(fetched).value();
     } else {

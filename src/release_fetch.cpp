@@ -1,26 +1,28 @@
 // Release fetching: cache check, advisory lock, external download, rename.
 //
-// Every wait here (flock, waitpid) retries on EINTR, because a host such as
-// Python installs its signal handlers without SA_RESTART and a stray signal
-// must not look like a failed download; the caller's FetchCancel decides
-// whether an interruption ends the fetch. A download program's exit status is
-// the only thing read from it: success is "started and exited with 0".
+// Every wait here (the pause between tries of the lock, waitpid) goes on
+// after EINTR, because a host such as Python installs its signal handlers
+// without SA_RESTART and a stray signal must not look like a failed download;
+// the caller's FetchCancel decides whether an interruption ends the fetch.
+// A download program's exit status is the only thing read from it: success
+// is "started and exited with 0".
 #include "release_fetch.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
 
-extern char** environ;
+#include "child_process.hpp"
 
 namespace corvanta {
 namespace {
@@ -51,6 +53,15 @@ Error download_failed() {
   return fetch_error(text);
 }
 
+Error lock_not_a_file(const fs::path& lock) {
+  return fetch_error("the cache's lock " + lock.string() + " is not a regular file");
+}
+
+Error lock_held_elsewhere(const fs::path& lock) {
+  return fetch_error("another process holds the cache's lock " + lock.string() +
+                     " and did not release it in time");
+}
+
 Error download_interrupted() {
   std::string text = "download of ";
   text += kReleaseUrl;
@@ -79,7 +90,7 @@ bool path_exists(const fs::path& path) {
 // would otherwise keep the lock alive after our close().
 class CacheLock {
  public:
-  enum class Outcome : uint8_t { kHeld, kUnavailable, kAbandoned };
+  enum class Outcome : uint8_t { kHeld, kUnavailable, kNotAFile, kTimedOut, kAbandoned };
 
   CacheLock() = default;
   CacheLock(const CacheLock&) = delete;
@@ -90,56 +101,53 @@ class CacheLock {
     ::close(fd_);
   }
 
-  Outcome acquire(const fs::path& path, const FetchCancel& cancel) {
-    // Read-only is enough for flock and lets a user who may not write a lock
-    // file created by someone else still take part in the locking.
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd_ < 0) return Outcome::kUnavailable;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      const bool interrupted = errno == EINTR;
-      if (interrupted && !cancel.asks_to_abandon()) continue;
+  Outcome acquire(const fs::path& path, const FetchCancel& cancel,
+                  std::chrono::milliseconds wait_limit) {
+    const Outcome outcome = open_and_lock(path, cancel, wait_limit);
+    if (outcome != Outcome::kHeld && fd_ >= 0) {
       ::close(fd_);
       fd_ = -1;
-      return interrupted ? Outcome::kAbandoned : Outcome::kUnavailable;
+    }
+    return outcome;
+  }
+
+ private:
+  // The lock is tried again at this interval while another holder has it.
+  static constexpr std::chrono::milliseconds kRetryInterval{50};
+
+  Outcome open_and_lock(const fs::path& path, const FetchCancel& cancel,
+                        std::chrono::milliseconds wait_limit) {
+    // Read-only is enough for flock and lets a user who may not write a lock
+    // file created by someone else still take part in the locking. A link
+    // planted at the path is not followed (it would make this create or
+    // lock a file elsewhere), and O_NONBLOCK keeps a planted FIFO from
+    // holding the open up.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+                 0666);
+    struct stat info;
+    if (fd_ < 0) {
+      const bool something_else = ::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+      return something_else ? Outcome::kNotAFile : Outcome::kUnavailable;
+    }
+    if (::fstat(fd_, &info) != 0) return Outcome::kUnavailable;
+    if (!S_ISREG(info.st_mode)) return Outcome::kNotAFile;
+    const auto deadline = std::chrono::steady_clock::now() + wait_limit;
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK && errno != EINTR) return Outcome::kUnavailable;
+      const auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= left.zero()) return Outcome::kTimedOut;
+      const auto pause = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::min<std::chrono::steady_clock::duration>(left, kRetryInterval));
+      const timespec interval = {static_cast<time_t>(pause.count() / 1'000'000'000),
+                                 static_cast<long>(pause.count() % 1'000'000'000)};
+      if (::nanosleep(&interval, nullptr) != 0 && errno == EINTR && cancel.asks_to_abandon()) {
+        return Outcome::kAbandoned;
+      }
     }
     return Outcome::kHeld;
   }
 
- private:
   int fd_ = -1;
-};
-
-class SpawnAttributes {
- public:
-  SpawnAttributes() {
-    if (::posix_spawnattr_init(&attr_) != 0) return;
-    initialized_ = true;
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGXFSZ);
-    // The spawning thread may block signals that the program must see.
-    sigset_t mask;
-    sigemptyset(&mask);
-    const short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    valid_ = ::posix_spawnattr_setsigdefault(&attr_, &defaults) == 0 &&
-             ::posix_spawnattr_setsigmask(&attr_, &mask) == 0 &&
-             ::posix_spawnattr_setflags(&attr_, flags) == 0;
-  }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  ~SpawnAttributes() {
-    if (initialized_) ::posix_spawnattr_destroy(&attr_);
-  }
-
-  // Null when the attributes could not be set up; the program is then not
-  // started, which counts as its failure.
-  [[nodiscard]] const posix_spawnattr_t* get() const { return valid_ ? &attr_ : nullptr; }
-
- private:
-  posix_spawnattr_t attr_;
-  bool initialized_ = false;
-  bool valid_ = false;
 };
 
 // Waits for `pid`, ignoring interruptions; used once the outcome no longer
@@ -151,14 +159,8 @@ void reap(pid_t pid) {
 }
 
 RunOutcome run(const char* const argv[], const FetchCancel& cancel) {
-  const SpawnAttributes attributes;
-  if (attributes.get() == nullptr) return RunOutcome::kFailed;
-  pid_t pid;
-  // posix_spawnp never writes through argv; the cast is its C signature.
-  if (::posix_spawnp(&pid, argv[0], nullptr, attributes.get(), const_cast<char* const*>(argv),
-                     environ) != 0) {
-    return RunOutcome::kFailed;
-  }
+  const pid_t pid = start_child(argv);
+  if (pid < 0) return RunOutcome::kFailed;
   int status;
   for (;;) {
     if (::waitpid(pid, &status, 0) == pid) break;
@@ -193,7 +195,8 @@ RunOutcome download(const std::string& temporary, const FetchCancel& cancel) {
 
 }  // namespace
 
-Result<std::string> fetch_release(std::string_view cache_dir, FetchCancel cancel) {
+Result<std::string> fetch_release(std::string_view cache_dir, FetchCancel cancel,
+                                  std::chrono::milliseconds lock_wait_limit) {
   std::string cannot_create = "failed to create cache directory ";
   cannot_create += cache_dir;
   // A NUL would silently cut every path below short at the system call.
@@ -210,13 +213,31 @@ Result<std::string> fetch_release(std::string_view cache_dir, FetchCancel cancel
   if (path_exists(target)) return target.string();
 
   CacheLock lock;
-  if (lock.acquire(dir / kLockName, cancel) == CacheLock::Outcome::kAbandoned) {
-    return download_interrupted();
+  const fs::path lock_path = dir / kLockName;
+  switch (lock.acquire(lock_path, cancel, lock_wait_limit)) {
+    case CacheLock::Outcome::kHeld:
+    case CacheLock::Outcome::kUnavailable:
+      break;
+    case CacheLock::Outcome::kNotAFile:
+      return lock_not_a_file(lock_path);
+    case CacheLock::Outcome::kTimedOut:
+      return lock_held_elsewhere(lock_path);
+    case CacheLock::Outcome::kAbandoned:
+      return download_interrupted();
   }
   // Another process may have finished the download while we waited.
   if (path_exists(target)) return target.string();
 
+  // The programs open the temporary path following links and write into
+  // whatever file stands there, so whatever does (a planted link, a hard
+  // link to a file elsewhere, a file an orphaned download still writes) is
+  // removed first: each download writes a fresh file of its own.
   const fs::path temporary = dir / kTemporaryName;
+  if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+    const int err = errno;
+    return fetch_error("failed to remove " + temporary.string() + " before downloading",
+                       os_error_text(err));
+  }
   const RunOutcome outcome = download(temporary.string(), cancel);
   if (outcome != RunOutcome::kSucceeded) {
     ::unlink(temporary.c_str());

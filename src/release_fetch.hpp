@@ -16,13 +16,21 @@
 // processes that waited reuse the first one's download. The lock file is left
 // in place: deleting it would let a late opener lock a different inode. When
 // the lock cannot be had at all (no permission on the file, a file system
-// without flock) the fetch goes ahead unlocked rather than failing.
+// without flock) the fetch goes ahead unlocked rather than failing. The wait
+// for a lock that another process holds is bounded (kLockWaitLimit), so a
+// process that hangs while holding it cannot block every later fetch. The
+// lock path is opened without following links, and anything there but a
+// regular file is refused: a link planted in a shared cache directory must
+// not make the fetch create or lock a file elsewhere.
 //
-// The programs are started with posix_spawnp: found on PATH, given an argv
-// array (no shell ever sees any part of `cache_dir`), the environment and the
-// standard streams of this process inherited, SIGPIPE and SIGXFSZ reset to
-// their defaults (a host such as Python ignores SIGPIPE, and an ignored
-// signal would survive exec).
+// Nothing that stands at `hp.json.tmp` is written through: after the lock is
+// taken it is removed, so each download writes a fresh file.
+//
+// The programs are started by start_child (child_process.hpp): found on PATH,
+// given an argv array (no shell ever sees any part of `cache_dir`), the
+// environment and the standard streams of this process inherited, and killed
+// by the kernel if the fetching thread dies, so that an orphaned download
+// never writes on.
 //
 // Interruption. This code holds no interpreter lock, so other threads of the
 // host keep running while a download is waited for. A Ctrl-C in a terminal
@@ -36,6 +44,7 @@
 // temporary file is removed, the lock is released and the fetch ends.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -45,6 +54,9 @@ namespace corvanta {
 
 // The latest release, as named by the OBO persistent-URL service.
 inline constexpr std::string_view kReleaseUrl = "https://purl.obolibrary.org/obo/hp.json";
+
+// How long a fetch waits for the cache's lock while another process holds it.
+inline constexpr std::chrono::milliseconds kLockWaitLimit = std::chrono::minutes(10);
 
 // Called on the fetching thread (never from a signal handler), with no lock
 // of this code held, each time the fetch may stop early. A Python host would
@@ -73,11 +85,17 @@ struct FetchCancel {
 //       succeeded (is one installed and is there network access?)"
 //   "failed to move downloaded file into place at " + target path
 //   "download of " + kReleaseUrl + " interrupted"
+//   "the cache's lock " + lock path + " is not a regular file"
+//   "another process holds the cache's lock " + lock path +
+//       " and did not release it in time"  (after `lock_wait_limit`)
+//   "failed to remove " + temporary path + " before downloading"
 // The operating-system error beneath a failure, if any, is in `cause` only.
 //
-// Blocks for as long as the download (or another process's download of the
-// same cache) takes; thread-safe, no global state.
-[[nodiscard]] Result<std::string> fetch_release(std::string_view cache_dir,
-                                                FetchCancel cancel = {});
+// Blocks for as long as the download takes, and for at most
+// `lock_wait_limit` before it while another process holds the lock;
+// thread-safe, no global state.
+[[nodiscard]] Result<std::string> fetch_release(
+    std::string_view cache_dir, FetchCancel cancel = {},
+    std::chrono::milliseconds lock_wait_limit = kLockWaitLimit);
 
 }  // namespace corvanta

@@ -345,3 +345,42 @@ def test_sigint_stops_the_fetch_and_leaves_no_file(fakes, to_group):
     assert fakes.calls("wget") == []
     assert not (cache / "hp.json").exists()
     assert not (cache / "hp.json.tmp").exists()
+
+
+SUBINTERPRETER_CHILD = """
+import os, signal, sys, threading, time, _testcapi
+cache, started = sys.argv[1], sys.argv[2]
+code = f'''
+import corvanta
+try:
+    print("sub:", corvanta.Corvanta.fetch_latest({cache!r}).version(), flush=True)
+except BaseException as e:
+    print("sub:", type(e).__name__, flush=True)
+'''
+
+def interrupt():
+    while not os.path.exists(started):
+        time.sleep(0.01)
+    os.kill(os.getpid(), signal.SIGINT)
+
+threading.Thread(target=interrupt).start()
+try:
+    _testcapi.run_in_subinterp(code)
+    time.sleep(5)
+    print("main: no signal", flush=True)
+except BaseException as e:
+    print("main:", type(e).__name__, flush=True)
+"""
+
+
+def test_sigint_during_a_fetch_in_a_subinterpreter_reaches_the_main_interpreter(fakes):
+    # Only the main interpreter runs signal handlers: the subinterpreter's
+    # fetch goes on, and the main interpreter raises once it runs again.
+    if subprocess.run([sys.executable, "-c", "import _testcapi"]).returncode != 0:
+        pytest.skip("this interpreter has no _testcapi to start a subinterpreter with")
+    started = fakes.root / "started"
+    fakes.install("curl", f": > '{started}'; sleep 1; {fakes.writes_release}")
+    env = dict(os.environ, PATH=str(fakes.bin))
+    out = subprocess.run([sys.executable, "-c", SUBINTERPRETER_CHILD, str(fakes.root / "cache"), str(started)],
+                         env=env, capture_output=True, text=True, timeout=60)
+    assert (out.returncode, out.stdout) == (0, "sub: 2025-01-01\nmain: KeyboardInterrupt\n"), out.stderr

@@ -424,6 +424,32 @@ def test_release_that_opens_but_cannot_be_read():
     assert load_error("/proc/self/mem") == "Reading graph document"
 
 
+OUT_OF_MEMORY_CHILD = """
+import resource, sys, corvanta
+limit = 2 << 30
+resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+try:
+    corvanta.Corvanta(sys.argv[1])
+except BaseException as e:
+    print(type(e).__name__)
+"""
+
+
+@pytest.mark.parametrize("source", ["/dev/zero", "sparse file"])
+def test_release_that_outgrows_the_memory_limit(tmp_path, source):
+    # /dev/zero never ends, so its read buffer grows until memory runs out;
+    # the sparse file's text fits, but the parser's memory for it does not.
+    if SANITIZED:
+        pytest.skip("the sanitizer reserves more address space than the limit")
+    path = pathlib.Path(source)
+    if source == "sparse file":
+        path = tmp_path / "hp.json"
+        with path.open("wb") as f:
+            f.truncate(400 * MB)
+    out = run_child(OUT_OF_MEMORY_CHILD, path)
+    assert (out.returncode, out.stdout) == (0, "MemoryError\n"), out.stderr
+
+
 UNREADABLE_CHILD = """
 import sys, corvanta
 try:

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -504,6 +506,74 @@ bool is_wide_integer(const std::string& token) noexcept {
   return blanked;
 }
 
+// Open arrays and objects a document may nest, the root counted.
+constexpr size_t kMaxNesting = 1024;
+
+// Whether a container at `level` (the root's is 1), or one inside it, lies
+// beyond kMaxNesting.
+[[gnu::cold]] bool nests_too_deep(dom::element value, size_t level) {
+  dom::array array;
+  dom::object object;
+  if (value.get_array().get(array) == simdjson::SUCCESS) {
+    if (level > kMaxNesting) return true;
+    for (dom::element element : array) {
+      if (nests_too_deep(element, level + 1)) return true;
+    }
+  } else if (value.get_object().get(object) == simdjson::SUCCESS) {
+    if (level > kMaxNesting) return true;
+    for (dom::key_value_pair field : object) {
+      if (nests_too_deep(field.value, level + 1)) return true;
+    }
+  }
+  return false;
+}
+
+// Parses `size` bytes of `text` into `root`. simdjson's depth limit counts a
+// value inside the innermost container as one more level, so at its default
+// of 1024 it refuses 1024 containers whose innermost holds a value. A
+// document it refuses for depth is therefore parsed again with room for one
+// more level and then refused only if a container really lies beyond the
+// limit; documents of ordinary depth pay nothing for this.
+simdjson::error_code parse_document(dom::parser& parser, char* text, size_t size,
+                                    dom::element& root) {
+  bool deeper = false;
+  for (;;) {
+    simdjson::error_code code = parser.parse(text, size, false).get(root);
+    if (code == simdjson::NUMBER_ERROR && blank_wide_integers(text, size)) continue;
+    if (code == simdjson::DEPTH_ERROR && !deeper) {
+      deeper = true;
+      code = parser.allocate(size, kMaxNesting + 1);
+      if (code == simdjson::SUCCESS) continue;
+    }
+    if (code == simdjson::SUCCESS && deeper && nests_too_deep(root, 1)) {
+      code = simdjson::DEPTH_ERROR;
+    }
+    return code;
+  }
+}
+
+// A descriptor closed when the read ends, by return or by a failed allocation.
+class OpenFile {
+ public:
+  explicit OpenFile(int fd) : fd_(fd) {}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
+// A buffer of `capacity` bytes plus simdjson's padding. padded_string reports
+// a failed allocation by holding no data.
+simdjson::padded_string padded_buffer(size_t capacity) {
+  simdjson::padded_string buffer(capacity);
+  if (buffer.data() == nullptr) throw std::bad_alloc();
+  return buffer;
+}
+
+[[gnu::cold]] Error too_large() { return read_error(simdjson::error_message(simdjson::CAPACITY)); }
+
 }  // namespace
 
 Status ObographsReader::read_file(std::string_view path) {
@@ -513,18 +583,25 @@ Status ObographsReader::read_file(std::string_view path) {
   const std::string path_text(path);
   const int fd = ::open(path_text.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Error{Errc::kOs, os_error_text(errno), {}};
+  const OpenFile file(fd);
+  // Reading stops one byte past the largest document the parser accepts: a
+  // device or pipe that never ends (/dev/zero) fails there, not when memory
+  // runs out.
+  const size_t largest = parser_.max_capacity();
   struct stat status {};
-  size_t capacity = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
-                        ? static_cast<size_t>(status.st_size) + 1
-                        : size_t{1} << 16;
-  buffer_ = simdjson::padded_string(capacity);
+  const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  if (regular && static_cast<uint64_t>(status.st_size) > largest) return too_large();
+  // Never more than largest + 1, so that reaching it means "too large".
+  size_t capacity = regular ? static_cast<size_t>(status.st_size) + 1
+                            : std::min(size_t{1} << 16, largest + 1);
+  buffer_ = padded_buffer(capacity);
   size_ = 0;
-  int read_errno = 0;
   while (true) {
     if (size_ == capacity) {
       // The file grew since fstat, or is not a regular file.
-      capacity *= 2;
-      simdjson::padded_string larger(capacity);
+      if (size_ > largest) return too_large();
+      capacity = capacity > largest / 2 ? largest + 1 : capacity * 2;
+      simdjson::padded_string larger = padded_buffer(capacity);
       std::memcpy(larger.data(), buffer_.data(), size_);
       buffer_.swap(larger);
     }
@@ -534,13 +611,8 @@ Status ObographsReader::read_file(std::string_view path) {
     } else if (got == 0) {
       break;
     } else if (errno != EINTR) {
-      read_errno = errno;
-      break;
+      return Error{Errc::kRead, std::string(kReadingGraphDocument), os_error_text(errno)};
     }
-  }
-  ::close(fd);
-  if (read_errno != 0) {
-    return Error{Errc::kRead, std::string(kReadingGraphDocument), os_error_text(read_errno)};
   }
   std::memset(buffer_.data() + size_, 0, simdjson::SIMDJSON_PADDING);
   return {};
@@ -549,10 +621,8 @@ Status ObographsReader::read_file(std::string_view path) {
 Result<GraphsRecord> ObographsReader::read(std::string_view path, NodeSink& sink) {
   CORVANTA_TRY_STATUS(read_file(path));
   dom::element root;
-  simdjson::error_code code = parser_.parse(buffer_.data(), size_, false).get(root);
-  if (code == simdjson::NUMBER_ERROR && blank_wide_integers(buffer_.data(), size_)) {
-    code = parser_.parse(buffer_.data(), size_, false).get(root);
-  }
+  const simdjson::error_code code = parse_document(parser_, buffer_.data(), size_, root);
+  if (code == simdjson::MEMALLOC) throw std::bad_alloc();
   if (code != simdjson::SUCCESS) return read_error(simdjson::error_message(code));
   return DocumentReader(sink).read_document(root);
 }

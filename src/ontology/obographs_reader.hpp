@@ -2,12 +2,12 @@
 //
 // The file is read whole and parsed once into a simdjson DOM, which checks
 // everything that is JSON-level: UTF-8, byte-order mark, NaN/Infinity, lone
-// surrogates in \u escapes, nesting beyond 1024 levels (root counted);
-// integers beyond 64 bits, which simdjson refuses, are let through. A
-// walk over the DOM then checks the records of the format in every graph:
-// required keys, JSON types (null for an optional key means absent), listed
-// keys occurring twice in one object, node `type` values, nested `meta`.
-// Unknown keys are skipped unchecked.
+// surrogates in \u escapes, more than 1024 open arrays and objects (root
+// counted, whatever the innermost holds); integers beyond 64 bits, which
+// simdjson refuses, are let through. A walk over the DOM then checks the
+// records of the format in every graph: required keys, JSON types (null for
+// an optional key means absent), listed keys occurring twice in one object,
+// node `type` values, nested `meta`. Unknown keys are skipped unchecked.
 //
 // The records below are views into the DOM: they live as long as the reader
 // that produced them, and until its next `read`. Lists in a record are
@@ -125,7 +125,10 @@ struct GraphsRecord {
 // the records point into it.
 class ObographsReader {
  public:
-  ObographsReader() = default;
+  // `largest_document` bounds the bytes read from the file, the parser's own
+  // limit unless a test asks for less.
+  explicit ObographsReader(size_t largest_document = simdjson::SIMDJSON_MAXSIZE_BYTES)
+      : parser_(largest_document) {}
   ObographsReader(const ObographsReader&) = delete;
   ObographsReader& operator=(const ObographsReader&) = delete;
 
@@ -136,8 +139,11 @@ class ObographsReader {
   //                or the path contains NUL ("path contains a NUL character")
   //   Errc::kRead  reading the open file or the typed read failed: message
   //                "Reading graph document", cause "Reading JSON; <problem>"
-  //                (for a failed read(2), the system's description instead)
+  //                (for a failed read(2), the system's description instead);
+  //                also for a file longer than the largest document, which
+  //                is read no further
   //   the first failure of `sink`, if the typed read passed.
+  // Throws std::bad_alloc when memory for the text or the DOM runs out.
   // An empty `graphs` list is not an error here: graph_count is then 0.
   [[nodiscard]] Result<GraphsRecord> read(std::string_view path, NodeSink& sink);
 

@@ -12,8 +12,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "ontology/obographs_reader.hpp"
 #include "ontology/ontology.hpp"
 
 #ifndef CORVANTA_SHARED_DIR
@@ -204,15 +207,71 @@ TEST_CASE("file failures") {
   CHECK(load_release(valid).ok());
 }
 
+class IgnoredNodes final : public NodeSink {
+ public:
+  Status on_node(const NodeRecord&) override { return {}; }
+};
+
+// Reads `path` with a small largest document: the graph count, or the error.
+Result<size_t> read_bounded(const std::string& path, size_t largest) {
+  ObographsReader reader(largest);
+  IgnoredNodes sink;
+  Result<GraphsRecord> read = reader.read(path, sink);
+  if (!read.ok()) return std::move(read).error();
+  return read.value().graph_count;
+}
+
+// `text` written into a pipe by another thread, read through /dev/fd. The
+// reader takes every byte of a text at most one byte past `largest`.
+Result<size_t> read_bounded_from_pipe(const std::string& text, size_t largest) {
+  int ends[2];
+  REQUIRE(::pipe(ends) == 0);
+  std::thread writer([&] {
+    for (size_t at = 0; at < text.size();) {
+      const ssize_t put = ::write(ends[1], text.data() + at, text.size() - at);
+      if (put <= 0) break;
+      at += static_cast<size_t>(put);
+    }
+    ::close(ends[1]);
+  });
+  Result<size_t> read = read_bounded("/dev/fd/" + std::to_string(ends[0]), largest);
+  ::close(ends[0]);
+  writer.join();
+  return read;
+}
+
+TEST_CASE("reading stops past the largest document") {
+  // Below and above the size of the first read from a pipe.
+  for (const size_t largest : {size_t{100}, size_t{1} << 20}) {
+    CAPTURE(largest);
+    std::string at_limit = R"({"graphs":[]})";
+    at_limit.resize(largest, ' ');
+    const std::string past_limit = at_limit + " ";
+    TempDir dir;
+
+    CHECK(read_bounded(write_file(dir, at_limit), largest).value() == 0);
+    CHECK(read_bounded_from_pipe(at_limit, largest).value() == 0);
+
+    Result<size_t> failures[] = {
+        read_bounded(write_file(dir, past_limit), largest),
+        read_bounded_from_pipe(past_limit, largest),
+        read_bounded("/dev/zero", largest),
+    };
+    for (Result<size_t>& failure : failures) {
+      REQUIRE_FALSE(failure.ok());
+      CHECK(failure.error().code == Errc::kRead);
+      CHECK(failure.error().message == kReadingGraphDocument);
+      CHECK(failure.error().cause.starts_with("Reading JSON; "));
+    }
+  }
+}
+
 TEST_CASE("JSON-level failures anywhere in the document") {
   const std::string valid = document(hp_node("1", "x"));
   const std::string body = valid.substr(0, valid.size() - 1);  // without the closing brace
   auto with_unknown = [&](std::string_view value) {
     return body + R"(,"unknown":)" + std::string(value) + "}";
   };
-  auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-  // The root object is the first level, so 1023 arrays under it make 1024.
-  CHECK(load_json(with_unknown(nested(1023))).release.ok());
   CHECK(load_json(with_unknown(R"("\ud83d\ude00 \u0000")")).release.ok());
   // Metas nested in synonyms down to the depth limit: three levels per meta,
   // below root, graphs, graph, nodes and node.
@@ -232,7 +291,6 @@ TEST_CASE("JSON-level failures anywhere in the document") {
       "not json",
       valid + " {}",
       "\xEF\xBB\xBF" + valid,
-      with_unknown(nested(1024)),
       with_unknown("NaN"),
       with_unknown("[Infinity]"),
       with_unknown("-Infinity"),
@@ -250,6 +308,43 @@ TEST_CASE("JSON-level failures anywhere in the document") {
   for (const std::string& json : cases) {
     CAPTURE(json.substr(0, 80));
     check_read_error(json, "");
+  }
+}
+
+TEST_CASE("nesting: up to 1024 open arrays and objects, the root counted") {
+  const std::string valid = document(hp_node("1", "x"));
+  const std::string body = valid.substr(0, valid.size() - 1);
+  // `containers` open containers, the root object among them, under a key
+  // of the root: arrays around a value (or nothing), or objects around an
+  // innermost object.
+  auto arrays = [&](int containers, std::string_view innermost) {
+    const auto around = static_cast<size_t>(containers - 1);
+    return body + R"(,"unknown":)" + std::string(around, '[') + std::string(innermost) +
+           std::string(around, ']') + "}";
+  };
+  auto objects = [&](int containers, std::string_view innermost) {
+    std::string json = body + R"(,"unknown":)";
+    for (int i = 0; i < containers - 2; ++i) json += R"({"a":)";
+    return json + std::string(innermost) + std::string(static_cast<size_t>(containers - 2), '}') +
+           "}";
+  };
+  for (const int containers : {1024, 1025}) {
+    std::vector<std::pair<std::string_view, std::string>> shapes;
+    for (const std::string_view innermost : {"", "1", "\"s\"", "null", "18446744073709551616"}) {
+      shapes.emplace_back(innermost, arrays(containers, innermost));
+    }
+    for (const std::string_view innermost : {"{}", R"({"k":1})"}) {
+      shapes.emplace_back(innermost, objects(containers, innermost));
+    }
+    for (const auto& [innermost, json] : shapes) {
+      CAPTURE(containers);
+      CAPTURE(innermost);
+      if (containers <= 1024) {
+        CHECK(load_json(json).release.ok());
+      } else {
+        check_read_error(json, "too deep");
+      }
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -150,6 +151,8 @@ class RepeatingAlarm {
 };
 
 bool after_first_alarm(void*) { return g_alarms > 0; }
+// Once the file named by `context`, an fs::path, exists.
+bool once_written(void* context) { return fs::exists(*static_cast<const fs::path*>(context)); }
 bool always(void*) { return true; }
 
 TEST_CASE("a missing release is downloaded by curl, else by wget") {
@@ -296,8 +299,9 @@ TEST_CASE("an interrupted download ends the fetch without trying wget") {
   const FakeDownloaders fake;
   const fs::path dir = fake.root() / "cache";
   fake.install("wget", writes("by wget"));
+  fs::path temporary = dir / "hp.json.tmp";
   FetchCancel cancel;
-  std::vector<Argv> expected_curl = {curl_argv(dir / "hp.json.tmp")};
+  std::vector<Argv> expected_curl = {curl_argv(temporary)};
   Result<std::string> fetched = Error{};
 
   SUBCASE("curl killed by SIGINT, as by Ctrl-C in a terminal") {
@@ -311,7 +315,9 @@ TEST_CASE("an interrupted download ends the fetch without trying wget") {
   }
   SUBCASE("the caller cancels while curl runs: it is killed") {
     fake.install("curl", "printf partial > \"$out\"; exec sleep 30");
-    cancel.should_abandon = after_first_alarm;
+    // Only once curl has logged its arguments and begun its output.
+    cancel.should_abandon = once_written;
+    cancel.context = &temporary;
     const RepeatingAlarm alarm;
     fetched = fetch_release(dir.string(), cancel);
   }
@@ -336,6 +342,125 @@ TEST_CASE("an interrupted download ends the fetch without trying wget") {
   CHECK(fake.calls("wget").empty());
   CHECK_FALSE(fs::exists(dir / "hp.json.tmp"));
   CHECK_FALSE(fs::exists(dir / "hp.json"));
+}
+
+// An existing cache directory, and a curl that writes "by curl".
+struct ExistingCache {
+  ExistingCache() {
+    fake.install("curl", writes("by curl"));
+    fs::create_directories(dir);
+  }
+
+  FakeDownloaders fake;
+  fs::path dir = fake.root() / "cache";
+};
+
+TEST_CASE_FIXTURE(ExistingCache, "whatever stands at hp.json.tmp is removed, never written through") {
+  const fs::path temporary = dir / "hp.json.tmp";
+  const fs::path elsewhere = fake.root() / "elsewhere";
+
+  SUBCASE("a link to a file elsewhere") {
+    write_text(elsewhere, "precious");
+    fs::create_symlink(elsewhere, temporary);
+  }
+  SUBCASE("a link to nothing yet") { fs::create_symlink(elsewhere, temporary); }
+  SUBCASE("a second name of a file elsewhere") {
+    write_text(elsewhere, "precious");
+    fs::create_hard_link(elsewhere, temporary);
+  }
+
+  const bool existed = fs::exists(elsewhere);
+  Result<std::string> fetched = fetch_release(dir.string());
+  REQUIRE(fetched.ok());
+  CHECK(fs::is_regular_file(fs::symlink_status(dir / "hp.json")));
+  CHECK(read_text(dir / "hp.json") == "by curl");
+  CHECK(fs::exists(elsewhere) == existed);
+  if (existed) CHECK(read_text(elsewhere) == "precious");
+}
+
+TEST_CASE_FIXTURE(ExistingCache, "a lock path that is not a regular file is refused") {
+  const fs::path lock = dir / "hp.json.lock";
+  const fs::path elsewhere = fake.root() / "elsewhere";
+
+  SUBCASE("a link to nothing yet") { fs::create_symlink(elsewhere, lock); }
+  SUBCASE("a link to a file elsewhere") {
+    write_text(elsewhere, "");
+    fs::create_symlink(elsewhere, lock);
+  }
+  SUBCASE("a directory") { fs::create_directory(lock); }
+
+  const bool existed = fs::exists(elsewhere);
+  Result<std::string> fetched = fetch_release(dir.string());
+  REQUIRE_FALSE(fetched.ok());
+  CHECK(fetched.error().code == Errc::kReleaseFetch);
+  CHECK(fetched.error().message ==
+        fetch_message("the cache's lock " + lock.string() + " is not a regular file"));
+  CHECK(fake.calls("curl").empty());
+  CHECK(fs::exists(elsewhere) == existed);
+  CHECK_FALSE(fs::exists(dir / "hp.json"));
+}
+
+TEST_CASE_FIXTURE(ExistingCache, "a lock that another process keeps is waited for only up to the limit") {
+  const int holder = ::open((dir / "hp.json.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+  REQUIRE(::flock(holder, LOCK_EX) == 0);
+
+  Result<std::string> fetched =
+      fetch_release(dir.string(), FetchCancel{}, std::chrono::milliseconds(200));
+  ::close(holder);
+
+  REQUIRE_FALSE(fetched.ok());
+  CHECK(fetched.error().code == Errc::kReleaseFetch);
+  CHECK(fetched.error().message ==
+        fetch_message("another process holds the cache's lock " + (dir / "hp.json.lock").string() +
+                      " and did not release it in time"));
+  CHECK(fake.calls("curl").empty());
+  CHECK_FALSE(fs::exists(dir / "hp.json"));
+}
+
+// Whether `pid` has ended: gone, or a zombie that nobody has reaped yet.
+bool has_ended(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(status, line)) return true;
+  const size_t name_end = line.rfind(')');
+  return name_end == std::string::npos || line.substr(name_end + 2, 1) == "Z";
+}
+
+template <class Condition>
+bool becomes_true_within_10s(Condition condition) {
+  for (int i = 0; i < 1000; ++i) {
+    if (condition()) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+TEST_CASE("a download whose fetching process is killed dies, and the next fetch is intact") {
+  const FakeDownloaders fake;
+  const fs::path dir = fake.root() / "cache";
+  const fs::path pid_file = fake.root() / "orphan.pid";
+  // Keeps the file open and writes on, as a download program does.
+  fake.install("curl", "exec 3> \"$out\"; echo $$ > '" + pid_file.string() +
+                           "'; while :; do printf x >&3; sleep 0.02; done");
+  const pid_t fetcher = ::fork();
+  REQUIRE(fetcher >= 0);
+  if (fetcher == 0) {
+    (void)fetch_release(dir.string());
+    ::_exit(0);
+  }
+  REQUIRE(becomes_true_within_10s([&] { return !read_text(pid_file).empty(); }));
+  ::kill(fetcher, SIGKILL);
+  int status = 0;
+  REQUIRE(::waitpid(fetcher, &status, 0) == fetcher);
+  const pid_t orphan = std::stoi(read_text(pid_file));
+
+  CHECK(becomes_true_within_10s([&] { return has_ended(orphan); }));
+  fake.install("curl", writes("by curl"));
+  Result<std::string> fetched = fetch_release(dir.string());
+  REQUIRE(fetched.ok());
+  ::usleep(100000);  // time for an orphan that survived to write on
+  CHECK(read_text(dir / "hp.json") == "by curl");
+  if (!has_ended(orphan)) ::kill(orphan, SIGKILL);
 }
 
 TEST_CASE("processes that miss one cache together download it once") {
