@@ -5,12 +5,12 @@ from __future__ import annotations
 import json
 import threading
 import time
-import importlib
 from dataclasses import dataclass
 from typing import Protocol, cast
 
 import corvanta
 
+from corvanta_tools.formats import render
 from corvanta_tools.records import Document, Record, annotate
 from corvanta_tools.releases import Release
 from corvanta_tools.serve.payload import AnnotateRequest, Format, RenderRequest, RequestError
@@ -55,12 +55,9 @@ def _with_assertions(documents: list[Document]) -> list[Document]:
 
 def _render(format: str, documents: list[Document], release: Release) -> str:
     try:
-        render = importlib.import_module("corvanta_tools.formats").render
-    except (ImportError, AttributeError) as error:
-        raise RequestError(501, f"format {format} is not available here ({error}); it needs "
-                                "the [formats] extra") from None
-    text: str = render(format, documents, release)
-    return text
+        return render(format, documents, release)
+    except ImportError as error:  # the format's library: the [formats] extra
+        raise RequestError(501, f"format {format} is not available here: {error}") from None
 
 
 @dataclass(frozen=True)
