@@ -10,6 +10,7 @@ from typing import Protocol, cast
 
 import corvanta
 
+from corvanta_tools.assertion import with_assertions
 from corvanta_tools.formats import render
 from corvanta_tools.records import Document, Record, annotate
 from corvanta_tools.releases import Release
@@ -45,7 +46,6 @@ def _record_json(record: Record) -> dict[str, object]:
 def _with_assertions(documents: list[Document]) -> list[Document]:
     """The documents with their records' context attributes ([spacy] extra)."""
     try:
-        from corvanta_tools.assertion import with_assertions
         with _ASSERTION_LOCK:  # one spaCy pipeline, not made for concurrent use
             return list(with_assertions(documents))
     except ImportError as error:
