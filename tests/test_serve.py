@@ -219,9 +219,9 @@ def test_real_server_finishes_requests_in_flight_then_exits_0(small_release, sig
     assert server.health == {"status": "ok", "version": "2025-01-01"}
 
     def stop_meanwhile():
-        time.sleep(0.3)  # the server has read the head: the request is in flight
+        time.sleep(1.0)  # the server has read the head: the request is in flight
         server.process.send_signal(sig)
-        time.sleep(0.3)
+        time.sleep(0.5)
 
     answer = post_in_two_halves(server.url, json.dumps({"text": NOTE}).encode(), stop_meanwhile)
     status = server.stop(sig)
