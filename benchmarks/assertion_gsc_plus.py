@@ -20,7 +20,8 @@ import time
 
 import corvanta
 from corvanta_tools.assertion import CATEGORIES, with_assertions
-from corvanta_tools.evaluate import Mention, read_gold_jsonl, score
+from corvanta_tools.evaluate import Mention, score
+from corvanta_tools.gold import read_gold_jsonl
 from corvanta_tools.records import annotate
 from corvanta_tools.releases import Release
 from corvanta_tools.spacy import SPLITTERS
@@ -89,7 +90,8 @@ def main():
     release = Release(RELEASE)
     matcher = corvanta.Corvanta(RELEASE)
     gold = read_gold_jsonl(CORPUS)
-    documents = [annotate(matcher, g.id, g.text) for g in gold]
+    # JSON-lines gold: one passage, the whole text, at offset 0.
+    documents = [annotate(matcher, g.id, g.passages[0][1]) for g in gold]
     assessed = {}
     for splitter in SPLITTERS:
         start = time.perf_counter()
