@@ -616,7 +616,7 @@ bool AhoCorasick::find(std::string_view text, size_t from, AcMatch& out) const n
     }
   }
   if (best == kNoPattern) return false;
-  out.pattern = best;
+  out.pattern = PatternId{best};
   out.byte_end = best_end;
   out.byte_begin = best_end - pattern_len_[best];
   return true;

@@ -40,61 +40,8 @@ namespace {
 constexpr uint32_t kNone = UINT32_MAX;
 
 // Each index gets a serial number that no other index of the process shares,
-// so a thread's word cache can tell whose stem ids it holds.
+// so a cache of stem ids can tell whose ids it holds.
 std::atomic<uint64_t> g_next_serial{1};
-
-// A thread's memory of the words it has classified: for each word, the stem
-// id that the index with serial `serial` gave it (kUnknown included). A word
-// seen before under the same index costs one probe; under another index, one
-// more probe of that index's stems. Bounded like the stemmer's own memo.
-class WordCache {
- public:
-  uint32_t stem_id(std::string_view word, uint64_t serial, const detail::StringMap& stems) {
-    // Not remembered, like in the stemmer's own memo: a huge word would stay
-    // with the thread, here and in the stemmer's buffer.
-    if (word.size() > text::Stemmer::kMemoWordBytes) {
-      const uint32_t id = id_of(stems.find(stemmer_.stem(word)));
-      stemmer_.release_large_buffers();
-      return id;
-    }
-    uint32_t slot = words_.find(word);
-    if (slot == detail::StringMap::kMissing) {
-      if (words_.size() >= text::Stemmer::kMemoWords) {
-        words_.clear();
-        entries_.clear();
-      }
-      const std::string_view stem = stemmer_.stem(word);
-      slot = static_cast<uint32_t>(entries_.size());
-      entries_.push_back(Entry{0, 0, std::string(stem)});
-      words_.insert(word, slot);
-    }
-    Entry& entry = entries_[slot];
-    if (entry.serial != serial) {
-      entry.id = id_of(stems.find(entry.stem));
-      entry.serial = serial;
-    }
-    return entry.id;
-  }
-
- private:
-  static uint32_t id_of(uint32_t found) {
-    return found == detail::StringMap::kMissing ? ConceptIndex::kUnknown : found;
-  }
-
-  struct Entry {
-    uint64_t serial;
-    uint32_t id;
-    std::string stem;
-  };
-  text::Stemmer stemmer_;
-  detail::StringMap words_;
-  std::vector<Entry> entries_;
-};
-
-WordCache& thread_word_cache() {
-  thread_local WordCache cache;
-  return cache;
-}
 
 }  // namespace
 
@@ -296,7 +243,7 @@ class ConceptIndexBuilder {
     const uint32_t fp = ConceptIndex::fingerprint(set_hash, count);
     for (size_t i = fp & index.mask_;; i = (i + 1) & index.mask_) {
       ConceptIndex::Slot& slot = index.slots_[i];
-      if (slot.row == ConceptIndex::kNoEntry) {
+      if (slot.row == ConceptIndex::kEmptySlot) {
         slot = ConceptIndex::Slot{fp, static_cast<uint32_t>(index.ids_.size()),
                                   static_cast<uint32_t>(key_entries_.size()), count};
         index.ids_.push_back(static_cast<uint32_t>(ids.size()));
@@ -321,9 +268,9 @@ class ConceptIndexBuilder {
     index.slots_.assign(size, ConceptIndex::Slot{});
     index.mask_ = size - 1;
     for (const ConceptIndex::Slot& slot : old) {
-      if (slot.row == ConceptIndex::kNoEntry) continue;
+      if (slot.row == ConceptIndex::kEmptySlot) continue;
       size_t i = slot.fingerprint & index.mask_;
-      while (index.slots_[i].row != ConceptIndex::kNoEntry) i = (i + 1) & index.mask_;
+      while (index.slots_[i].row != ConceptIndex::kEmptySlot) i = (i + 1) & index.mask_;
       index.slots_[i] = slot;
       key_entries_[slot.row].slot = static_cast<uint32_t>(i);
     }
@@ -436,7 +383,7 @@ std::string ConceptIndexBuilder::joined_text(const std::vector<uint32_t>& ids) c
   std::string joined;
   for (size_t i = 0; i < ids.size(); ++i) {
     if (i) joined += '-';
-    joined += index_->stem_text(ids[i]);
+    joined += index_->stem_text(StemId{ids[i]});
   }
   return joined;
 }
@@ -465,30 +412,26 @@ std::unique_ptr<const ConceptIndex> ConceptIndex::build(const LabelTable& labels
   return ConceptIndexBuilder(labels).build();
 }
 
-uint32_t ConceptIndex::known_stem(std::string_view word) const {
-  return thread_word_cache().stem_id(word, serial_, stems_);
-}
-
-uint32_t ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
-                              std::span<const uint32_t> distinct) const noexcept {
+std::optional<RowId> ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
+                                          std::span<const StemId> distinct) const noexcept {
   const uint32_t fp = fingerprint(set_hash, count);
   for (size_t i = fp & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
-    if (slot.row == kNoEntry) return kNoEntry;
+    if (slot.row == kEmptySlot) return std::nullopt;
     if (slot.fingerprint != fp || slot.count != count) continue;
     const uint32_t* ids = ids_.data() + slot.ids_offset;
     if (ids[0] != distinct.size()) continue;
     // Both sides are distinct and of equal size, so containment is equality.
     bool equal = true;
     for (uint32_t k = 1; k <= ids[0] && equal; ++k)
-      equal = std::find(distinct.begin(), distinct.end(), ids[k]) != distinct.end();
-    if (equal) return slot.row;
+      equal = std::find(distinct.begin(), distinct.end(), StemId{ids[k]}) != distinct.end();
+    if (equal) return RowId{slot.row};
   }
 }
 
-std::string_view ConceptIndex::stem_text(uint32_t id) const noexcept {
-  return std::string_view(stem_arena_.data() + stem_offsets_[id],
-                          stem_offsets_[id + 1] - stem_offsets_[id]);
+std::string_view ConceptIndex::stem_text(StemId id) const noexcept {
+  return std::string_view(stem_arena_.data() + stem_offsets_[id.v],
+                          stem_offsets_[id.v + 1] - stem_offsets_[id.v]);
 }
 
 size_t ConceptIndex::memory_bytes() const noexcept {

@@ -23,18 +23,20 @@
 // joined text equals it, i.e. whose stems are the "-"-separated pieces of its
 // text, and it is stored under those pieces.
 //
-// Immutable after build; lookups only read it. Stemming at match time uses a
-// per-thread stemmer and word cache, never state of the index.
+// Immutable after build; lookups only read it. Stemming at match time goes
+// through the caller's StemCache (stem_cache.hpp), never state of the index.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ids.hpp"
 #include "label_table.hpp"
 #include "string_map.hpp"
 
@@ -42,9 +44,6 @@ namespace corvanta {
 
 class ConceptIndex {
  public:
-  static constexpr uint32_t kUnknown = UINT32_MAX;  // word not in vocabulary
-  static constexpr uint32_t kNoEntry = UINT32_MAX;  // lookup found nothing
-
   struct Stats {
     size_t vocabulary = 0;  // distinct stems known to the clustering stage
     size_t keys = 0;        // distinct variant keys, reachable or not
@@ -57,39 +56,52 @@ class ConceptIndex {
   ConceptIndex(const ConceptIndex&) = delete;
   ConceptIndex& operator=(const ConceptIndex&) = delete;
 
-  // Stem id of a lower-cased text word whose stem is in the vocabulary, or
-  // kUnknown. Thread-safe: the stemmer and memo it uses are per thread.
-  [[nodiscard]] uint32_t known_stem(std::string_view word) const;
+  // The id of `stem` (a stem text), or nullopt when it is not in the
+  // vocabulary.
+  [[nodiscard]] std::optional<StemId> find_stem(std::string_view stem) const noexcept {
+    const uint32_t id = stems_.find(stem);
+    if (id == detail::StringMap::kMissing) return std::nullopt;
+    return StemId{id};
+  }
+
+  // Unique per index in this process: a cache of stem ids (StemCache) tells
+  // by it which index its ids belong to.
+  [[nodiscard]] uint64_t serial() const noexcept { return serial_; }
 
   // Hash of one stem; a window's set hash is the sum over its distinct stems.
-  [[nodiscard]] uint64_t stem_hash(uint32_t id) const noexcept { return stem_hashes_[id]; }
+  [[nodiscard]] uint64_t stem_hash(StemId id) const noexcept { return stem_hashes_[id.v]; }
 
   // Row reported for the window whose distinct stem ids are `distinct` (any
   // order), whose set hash is `set_hash` and whose length is `count`; or
-  // kNoEntry.
-  [[nodiscard]] uint32_t lookup(uint64_t set_hash, uint32_t count,
-                                std::span<const uint32_t> distinct) const noexcept;
+  // nullopt.
+  [[nodiscard]] std::optional<RowId> lookup(uint64_t set_hash, uint32_t count,
+                                            std::span<const StemId> distinct) const noexcept;
 
   // Longest variant, in tokens: no longer window can match.
   [[nodiscard]] uint32_t max_count() const noexcept { return max_count_; }
 
   // Longest variant that holds stem `id`: no window holding that stem and
   // longer than this can match. Lets a growing window stop early.
-  [[nodiscard]] uint32_t max_count_with(uint32_t id) const noexcept { return max_count_with_[id]; }
+  [[nodiscard]] uint32_t max_count_with(StemId id) const noexcept {
+    return max_count_with_[id.v];
+  }
 
   [[nodiscard]] const Stats& stats() const noexcept { return stats_; }
-  [[nodiscard]] std::string_view stem_text(uint32_t id) const noexcept;
+  [[nodiscard]] std::string_view stem_text(StemId id) const noexcept;
   [[nodiscard]] size_t memory_bytes() const noexcept;
 
  private:
   ConceptIndex() = default;
   friend class ConceptIndexBuilder;
 
+  // A slot is empty if and only if its row is kEmptySlot.
+  static constexpr uint32_t kEmptySlot = UINT32_MAX;
+
   // ids_[ids_offset] holds the distinct-stem count, the ids follow, ascending.
   struct Slot {
     uint32_t fingerprint = 0;
     uint32_t ids_offset = 0;
-    uint32_t row = kNoEntry;  // kNoEntry marks an empty slot
+    uint32_t row = kEmptySlot;
     uint32_t count = 0;
   };
 

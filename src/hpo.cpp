@@ -10,7 +10,6 @@
 #include "labels.hpp"
 #include "negation.hpp"
 #include "ontology/ontology.hpp"
-#include "scratch_buffers.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
@@ -109,7 +108,7 @@ void find_exact_hits(const AhoCorasick& automaton, std::string_view lowered, Hit
   for (size_t from = 0; automaton.find(lowered, from, match); from = match.byte_end) {
     if (is_word_char_before(lowered, match.byte_begin) || is_word_char_at(lowered, match.byte_end))
       continue;
-    out.push_back(HitRecord{match.pattern, match.byte_begin, match.byte_end, false});
+    out.push_back(HitRecord{row_of_pattern(match.pattern), match.byte_begin, match.byte_end, false});
   }
 }
 
@@ -162,33 +161,42 @@ bool overlaps_exact(const Candidate& c, const HitList& exact, size_t exact_count
   return it != last && it->byte_begin < c.byte_end;
 }
 
-struct RecognitionScratch {
-  std::string lowered;
-  std::vector<Candidate> candidates;
-  std::vector<Candidate> kept;
-  ClusteringScratch clustering;
-
-  void release_large_buffers() {
-    using detail::release_if_large;
-    release_if_large(lowered);
-    release_if_large(candidates);
-    release_if_large(kept);
-    release_if_large(clustering.tokens);
-    release_if_large(clustering.ids);
-    release_if_large(clustering.found);
+// Orders `hits` by start, stably, where hits[0, exact_count) are the exact
+// hits (ordered and disjoint) and the rest the clustering hits in emission
+// order. Emission order is by cluster, clusters follow the text and never
+// overlap, so the clustering hits are out of order only within a cluster (at
+// most the whole cluster and 209 windows): an insertion sort moves each one
+// a short way, then one merge from the back interleaves the two runs. Unlike
+// std::stable_sort, which takes a temporary buffer on every call, this
+// allocates only when `merge` must grow.
+void order_by_start(HitList& hits, size_t exact_count, HitList& merge) {
+  const auto starts_before = [](const HitRecord& a, const HitRecord& b) {
+    return a.byte_begin < b.byte_begin;
+  };
+  merge.assign(hits.begin() + static_cast<ptrdiff_t>(exact_count), hits.end());
+  for (size_t i = 1; i < merge.size(); ++i) {
+    const HitRecord hit = merge[i];
+    size_t j = i;
+    for (; j > 0 && starts_before(hit, merge[j - 1]); --j) merge[j] = merge[j - 1];
+    merge[j] = hit;
   }
-};
-
-RecognitionScratch& thread_scratch() {
-  thread_local RecognitionScratch scratch;
-  return scratch;
+  // On equal starts the exact hit stays first.
+  size_t e = exact_count;
+  size_t c = merge.size();
+  for (size_t out = hits.size(); c > 0; --out) {
+    if (e > 0 && starts_before(merge[c - 1], hits[e - 1])) {
+      hits[out - 1] = hits[--e];
+    } else {
+      hits[out - 1] = merge[--c];
+    }
+  }
 }
 
 }  // namespace
 
-void recognize(const MatcherState& state, std::string_view text, bool longest_only,
-               HitList& out) {
-  RecognitionScratch& scratch = thread_scratch();
+std::span<const HitRecord> recognize(const MatcherState& state, std::string_view text,
+                                     RecognitionOptions options, RecognitionScratch& scratch) {
+  HitList& out = scratch.hits;
   out.clear();
   text::lower_case(text, scratch.lowered);
   const std::string_view lowered = scratch.lowered;
@@ -197,16 +205,14 @@ void recognize(const MatcherState& state, std::string_view text, bool longest_on
   const size_t exact_count = out.size();
 
   find_candidates(state.index(), lowered, scratch.clustering, scratch.candidates);
-  if (longest_only) keep_longest(scratch.candidates, scratch.kept);
+  if (options.longest_only) keep_longest(scratch.candidates, scratch.kept);
   for (const Candidate& c : scratch.candidates)
     if (!overlaps_exact(c, out, exact_count))
       out.push_back(HitRecord{c.row, c.byte_begin, c.byte_end, false});
 
-  std::stable_sort(out.begin(), out.end(), [](const HitRecord& a, const HitRecord& b) {
-    return a.byte_begin < b.byte_begin;
-  });
-  mark_negated(lowered, out);
-  scratch.release_large_buffers();
+  order_by_start(out, exact_count, scratch.merge);
+  mark_negated(lowered, out, scratch.sentences);
+  return out;
 }
 
 }  // namespace corvanta

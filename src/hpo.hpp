@@ -13,6 +13,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,7 @@
 #include "concept_index.hpp"
 #include "hit_record.hpp"
 #include "label_table.hpp"
+#include "recognition_scratch.hpp"
 #include "result.hpp"
 
 namespace corvanta {
@@ -62,10 +64,15 @@ struct BuildProfile {
 [[nodiscard]] Result<std::unique_ptr<const MatcherState>> build_from_path(
     std::string_view path, BuildProfile* profile = nullptr);
 
-// Replaces `out` with the hits of `text`. With `longest_only`, clustering
-// candidates nested inside a longer candidate are dropped. Never fails.
-// Uses per-thread scratch memory.
-void recognize(const MatcherState& state, std::string_view text, bool longest_only,
-               HitList& out);
+struct RecognitionOptions {
+  // Drop clustering candidates nested inside a longer candidate.
+  bool longest_only = false;
+};
+
+// The hits of `text`, ordered by start. Never fails. All working memory is
+// `scratch`'s; the hits are its `hits`, and the view lives until the next use
+// of `scratch`.
+std::span<const HitRecord> recognize(const MatcherState& state, std::string_view text,
+                                     RecognitionOptions options, RecognitionScratch& scratch);
 
 }  // namespace corvanta

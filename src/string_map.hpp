@@ -51,9 +51,11 @@ class StringMap {
   StringMap() { rehash(16); }
 
   // Inserts `key` with `value` unless present; returns the stored value.
-  uint32_t insert(std::string_view key, uint32_t value) {
+  uint32_t insert(std::string_view key, uint32_t value) { return insert(key, hash_bytes(key), value); }
+
+  // The same, for a key whose hash_bytes is `h`.
+  uint32_t insert(std::string_view key, uint64_t h, uint32_t value) {
     if ((count_ + 1) * 2 > slots_.size()) rehash(slots_.size() * 2);
-    const uint64_t h = hash_bytes(key);
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       Slot& slot = slots_[i];
       if (slot.len == kEmpty) {
@@ -67,27 +69,18 @@ class StringMap {
     }
   }
 
+  // The value of `key`, or kMissing.
   [[nodiscard]] uint32_t find(std::string_view key) const noexcept {
-    const uint64_t h = hash_bytes(key);
+    return find(key, hash_bytes(key));
+  }
+
+  // The same, for a key whose hash_bytes is `h`.
+  [[nodiscard]] uint32_t find(std::string_view key, uint64_t h) const noexcept {
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       const Slot& slot = slots_[i];
       if (slot.len == kEmpty) return kMissing;
       if (slot.hash == static_cast<uint32_t>(h) && key_of(slot) == key) return slot.value;
     }
-  }
-
-  // Visits every (key, value) in unspecified order.
-  template <class F>
-  void for_each(F&& f) const {
-    for (const Slot& slot : slots_)
-      if (slot.len != kEmpty) f(key_of(slot), slot.value);
-  }
-
-  // Rewrites every value through `f(value) -> value`.
-  template <class F>
-  void remap_values(F&& f) {
-    for (Slot& slot : slots_)
-      if (slot.len != kEmpty) slot.value = f(slot.value);
   }
 
   void clear() {
