@@ -245,7 +245,7 @@ void radix_sort(SortKey* keys, size_t n, std::vector<SortKey>& scratch) {
   if (from != keys) std::copy_n(from, n, keys);
 }
 
-std::vector<uint32_t> sorted_patterns(const std::vector<std::string>& patterns) {
+std::vector<uint32_t> sorted_patterns(std::span<const std::string_view> patterns) {
   constexpr uint32_t kMore = 9;
   const auto by_digit = [](const SortKey& a, const SortKey& b) {
     if (a.digit != b.digit) return a.digit < b.digit;
@@ -268,7 +268,7 @@ std::vector<uint32_t> sorted_patterns(const std::vector<std::string>& patterns) 
     const Run run = runs.back();
     runs.pop_back();
     for (size_t i = run.begin; i < run.end; ++i) {
-      const std::string& p = patterns[keys[i].id];
+      const std::string_view p = patterns[keys[i].id];
       const size_t left = p.size() - run.offset;
       keys[i].digit = big_endian_digit(p.data() + run.offset, left);
       keys[i].rest = static_cast<uint32_t>(std::min<size_t>(left, kMore));
@@ -293,7 +293,7 @@ std::vector<uint32_t> sorted_patterns(const std::vector<std::string>& patterns) 
 // Sorted insertion: each pattern shares exactly the previous one's path up
 // to their common prefix, so no child is ever looked up, and one pattern's
 // new nodes are contiguous.
-Trie build_trie(const std::vector<std::string>& patterns, size_t total_bytes) {
+Trie build_trie(std::span<const std::string_view> patterns, size_t total_bytes) {
   Trie trie;
   trie.nodes.reserve(total_bytes + 2);
   trie.nodes.emplace_back();  // dead
@@ -565,7 +565,7 @@ void emit(const Trie& trie, const Rows& rows, const ByteClasses& classes, const 
 }  // namespace
 
 Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
-    const std::vector<std::string>& patterns) {
+    std::span<const std::string_view> patterns) {
   if (patterns.size() > kMaxPatterns) {
     return capacity_error("pattern count", patterns.size(), kMaxPatterns);
   }

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,7 +34,7 @@ class AhoCorasick {
   // Builds the automaton; pattern i gets id PatternId{i}. Fails (Errc::kMatcherBuild)
   // only when the pattern set exceeds the automaton's capacity.
   static Result<std::unique_ptr<const AhoCorasick>> build(
-      const std::vector<std::string>& patterns);
+      std::span<const std::string_view> patterns);
 
   AhoCorasick(const AhoCorasick&) = delete;
   AhoCorasick& operator=(const AhoCorasick&) = delete;

@@ -1,7 +1,7 @@
 // Building the concept index.
 //
 // The build walks the label table once. Each row is tokenized and stemmed
-// (the stemmer remembers words it has seen, and most label words repeat),
+// (a label token seen before costs one probe: most label words repeat),
 // its variants (base, one modifier dropped, one stem replaced by a group
 // mate) are formed as lists of provisional stem ids, and each variant adds
 // one entry to its key, straight into the final open-addressing table: a
@@ -47,7 +47,7 @@ std::atomic<uint64_t> g_next_serial{1};
 
 class ConceptIndexBuilder {
  public:
-  explicit ConceptIndexBuilder(const LabelTable& labels)
+  explicit ConceptIndexBuilder(std::span<const std::string_view> labels)
       : labels_(labels), groups_(build_synonym_groups(stemmer_)) {
     for (std::string_view word : kModifierWords) modifier_stems_.emplace_back(stemmer_.stem(word));
     index_.reset(new ConceptIndex());
@@ -153,7 +153,7 @@ class ConceptIndexBuilder {
   void add_row(uint32_t row) {
     std::vector<uint32_t>& s = row_stems_;
     s.clear();
-    for_each_label_token(labels_[row].surface, label_scratch_,
+    for_each_lowered_label_token(labels_[row], label_scratch_,
                          [&](std::string_view token) { s.push_back(stem_id_of(token)); });
     if (s.empty()) return;
     add_entry(s, row, true);
@@ -282,7 +282,7 @@ class ConceptIndexBuilder {
   std::string joined_text(const std::vector<uint32_t>& ids) const;
   bool rewrite_into_pieces(std::vector<uint32_t>& ids) const;
 
-  const LabelTable& labels_;
+  std::span<const std::string_view> labels_;  // lowered surfaces, by row
   text::Stemmer stemmer_;
   SynonymGroups groups_;
   std::vector<std::string> modifier_stems_;
@@ -408,8 +408,9 @@ bool ConceptIndexBuilder::rewrite_into_pieces(std::vector<uint32_t>& ids) const 
   return true;
 }
 
-std::unique_ptr<const ConceptIndex> ConceptIndex::build(const LabelTable& labels) {
-  return ConceptIndexBuilder(labels).build();
+std::unique_ptr<const ConceptIndex> ConceptIndex::build(
+    std::span<const std::string_view> lowered_surfaces) {
+  return ConceptIndexBuilder(lowered_surfaces).build();
 }
 
 std::optional<RowId> ConceptIndex::lookup(uint64_t set_hash, uint32_t count,

@@ -37,7 +37,6 @@
 #include <vector>
 
 #include "ids.hpp"
-#include "label_table.hpp"
 #include "string_map.hpp"
 
 namespace corvanta {
@@ -51,7 +50,10 @@ class ConceptIndex {
     size_t reachable_keys = 0;
   };
 
-  [[nodiscard]] static std::unique_ptr<const ConceptIndex> build(const LabelTable& labels);
+  // The index of the label table whose surfaces, lower-cased, are
+  // `lowered_surfaces` (one per row, in row order; LoweredSurfaces).
+  [[nodiscard]] static std::unique_ptr<const ConceptIndex> build(
+      std::span<const std::string_view> lowered_surfaces);
 
   ConceptIndex(const ConceptIndex&) = delete;
   ConceptIndex& operator=(const ConceptIndex&) = delete;

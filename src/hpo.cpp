@@ -2,34 +2,16 @@
 #include "hpo.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "clustering.hpp"
-#include "labels.hpp"
 #include "negation.hpp"
-#include "ontology/ontology.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
 
 namespace {
-
-class StageClock {
- public:
-  explicit StageClock(BuildProfile* profile) : profile_(profile) {}
-  // Adds the time since the previous lap to `field` of the profile.
-  void lap(double BuildProfile::*field) {
-    const auto now = std::chrono::steady_clock::now();
-    if (profile_ != nullptr) profile_->*field += std::chrono::duration<double>(now - last_).count();
-    last_ = now;
-  }
-
- private:
-  BuildProfile* profile_;
-  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
-};
 
 Error ontology_load_error(std::string_view path, Error cause) {
   if (cause.code == Errc::kInvariant) return cause;
@@ -40,49 +22,33 @@ Error ontology_load_error(std::string_view path, Error cause) {
   return std::move(cause).wrapped(Errc::kOntologyLoad, std::move(message));
 }
 
-std::vector<std::string> lower_cased_patterns(const LabelTable& labels) {
-  std::vector<std::string> patterns;
-  patterns.reserve(labels.size());
-  for (const LabelEntry& entry : labels) patterns.push_back(text::lower_cased(entry.surface));
-  return patterns;
-}
-
 }  // namespace
 
-Result<std::unique_ptr<const MatcherState>> build_from_path(std::string_view path,
-                                                            BuildProfile* profile) {
-  StageClock clock(profile);
-  std::string version;
-  LabelTable labels;
+Result<LabeledRelease> label_release(const ontology::Release& release) {
+  CORVANTA_TRY(std::string version, ontology::ontology_version(release.ontology));
+  return LabeledRelease{std::move(version), build_label_table(release.ontology, release.subtree)};
+}
+
+Result<std::unique_ptr<const AhoCorasick>> build_automaton(const LoweredSurfaces& lowered) {
+  auto automaton = AhoCorasick::build(lowered.views());
+  if (automaton.ok()) return automaton;
+  Error cause = std::move(automaton).error();
+  std::string message = "failed to build the concept matcher: " + cause.message;
+  return std::move(cause).wrapped(Errc::kMatcherBuild, std::move(message));
+}
+
+Result<std::unique_ptr<const MatcherState>> build_from_path(std::string_view path) {
+  LabeledRelease labeled;
   {
-    double subtree_seconds = 0;
-    auto release = ontology::load_release(path, &subtree_seconds);
+    auto release = ontology::load_release(path);
     if (!release.ok()) return ontology_load_error(path, std::move(release).error());
-    clock.lap(&BuildProfile::parse);
-    if (profile != nullptr) {
-      profile->parse -= subtree_seconds;
-      profile->subtree += subtree_seconds;
-    }
-    auto found = ontology::ontology_version(release.value().ontology);
-    if (!found.ok()) return std::move(found).error();
-    version = std::move(found).value();
-    labels = build_label_table(release.value().ontology, release.value().subtree);
-  }  // the ontology and the subtree are released here
-  clock.lap(&BuildProfile::label_table);
-
-  auto automaton = AhoCorasick::build(lower_cased_patterns(labels));
-  if (!automaton.ok()) {
-    Error cause = std::move(automaton).error();
-    std::string message = "failed to build the concept matcher: " + cause.message;
-    return std::move(cause).wrapped(Errc::kMatcherBuild, std::move(message));
-  }
-  clock.lap(&BuildProfile::automaton);
-
-  auto index = ConceptIndex::build(labels);
-  clock.lap(&BuildProfile::concept_index);
-
-  return std::make_unique<const MatcherState>(std::move(labels), std::move(version),
-                                              std::move(automaton).value(), std::move(index));
+    CORVANTA_TRY(labeled, label_release(release.value()));
+  }  // the parsed document, the ontology and the subtree are released here
+  const LoweredSurfaces lowered(labeled.labels);
+  CORVANTA_TRY(auto automaton, build_automaton(lowered));
+  auto index = ConceptIndex::build(lowered.views());
+  return std::make_unique<const MatcherState>(std::move(labeled.labels), std::move(labeled.version),
+                                              std::move(automaton), std::move(index));
 }
 
 namespace {

@@ -53,7 +53,8 @@ std::vector<Span> automaton_all(const AhoCorasick& ac, std::string_view text) {
 }
 
 std::unique_ptr<const AhoCorasick> build_ok(const Patterns& patterns) {
-  auto built = AhoCorasick::build(patterns);
+  const std::vector<std::string_view> views(patterns.begin(), patterns.end());
+  auto built = AhoCorasick::build(views);
   REQUIRE(built.ok());
   return std::move(built).value();
 }
