@@ -17,7 +17,7 @@ bash scripts/install-packages.sh clang libclang-rt-14-dev
 # 1. Fuzzing. New inputs go to a scratch corpus under build/; the committed
 # seeds in fuzz/corpus/ are only read.
 "$cmake_bin" -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCORVANTA_MODULE=OFF -DCORVANTA_FUZZ=ON >/dev/null
+  -DCORVANTA_MODULE=OFF -DCORVANTA_FUZZ=ON -DCORVANTA_DEBUG_CHECKS=ON >/dev/null
 "$cmake_bin" --build build/fuzz -j2 >/dev/null
 
 run_fuzzer() {
@@ -49,12 +49,14 @@ run_fuzzer fuzz_release -max_len=16384 -dict=fuzz/release.dict -seed_inputs=fuzz
 run_fuzzer fuzz_recognition -max_len=4096
 run_fuzzer fuzz_labels -max_len=1024
 
-# 2. The test suite against the sanitized extension. The interpreter itself is
+# 2. The test suite against the sanitized extension, with the core's
+# invariant checks (CORVANTA_DCHECK) on. The interpreter itself is
 # not instrumented, so the ASan runtime is preloaded; leak detection stays off
 # because CPython does not free everything at exit. Reports go to files, so
 # that one from a child process cannot pass unnoticed.
 "$cmake_bin" -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCORVANTA_SANITIZE=address,undefined -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+  -DCORVANTA_SANITIZE=address,undefined -DCORVANTA_DEBUG_CHECKS=ON \
+  -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
 "$cmake_bin" --build build/asan -j2 --target corvanta >/dev/null
 
 # The preloaded runtime is for Python processes (pytest and the interpreters

@@ -83,6 +83,8 @@
 #include <string>
 #include <utility>
 
+#include "debug_check.hpp"
+
 namespace corvanta {
 namespace {
 
@@ -555,6 +557,22 @@ void emit(const Trie& trie, const Rows& rows, const ByteClasses& classes, const 
   }
 }
 
+// The id layout the search relies on (checked in debug-check builds): the
+// start state is id 0; a state is dense if and only if its node has a row,
+// and dead or a match state if and only if its node is dead or reports a
+// pattern, whose id is the word before the state.
+void debug_check_layout(const std::vector<Node>& nodes, const StateIds& ids, const uint32_t* st) {
+  if constexpr (!detail::kDebugChecks) return;
+  CORVANTA_DCHECK(ids.of_node[kRootNode] == 0 && ids.dense_end > 0);
+  for (uint32_t v = 0; v < nodes.size(); ++v) {
+    const uint32_t sid = ids.of_node[v];
+    const bool special = v == kDeadNode || nodes[v].match != kNone;
+    CORVANTA_DCHECK((sid < ids.dense_end) == (nodes[v].row != kNone));
+    CORVANTA_DCHECK((sid - ids.dead <= ids.max_special - ids.dead) == special);
+    if (v != kDeadNode && special) CORVANTA_DCHECK(st[sid - 1] == nodes[v].match);
+  }
+}
+
 [[gnu::cold]] Error capacity_error(std::string what, uint64_t size, uint64_t limit) {
   return Error{Errc::kMatcherBuild,
                "pattern set too large: " + std::move(what) + " " + std::to_string(size) +
@@ -585,6 +603,7 @@ Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
   std::unique_ptr<AhoCorasick> ac(new AhoCorasick());
   ac->states_.assign(ids.words, 0);
   emit(trie, rows, classes, ids, ac->states_.data());
+  debug_check_layout(trie.nodes, ids, ac->states_.data());
   ac->byte_class_ = classes.of;
   ac->start_ = ids.of_node[kRootNode];
   ac->dense_end_ = ids.dense_end;

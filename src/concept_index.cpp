@@ -326,6 +326,7 @@ std::vector<uint32_t> ConceptIndexBuilder::renumber_stems() {
     index.stems_.insert(text, i);
   }
   index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
+  index.stems_.debug_check_invariants();
   return final_id;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "clustering.hpp"
+#include "debug_check.hpp"
 #include "negation.hpp"
 #include "text/unicode.hpp"
 
@@ -158,6 +159,25 @@ void order_by_start(HitList& hits, size_t exact_count, HitList& merge) {
   }
 }
 
+// What the exact stage promises (checked in debug-check builds): its hits
+// are ordered and pairwise disjoint, which overlaps_exact relies on.
+void debug_check_exact_hits(const HitList& exact) {
+  if constexpr (!detail::kDebugChecks) return;
+  for (size_t i = 1; i < exact.size(); ++i)
+    CORVANTA_DCHECK(exact[i - 1].byte_end <= exact[i].byte_begin);
+}
+
+// What recognition promises of its hits (checked in debug-check builds):
+// every span is non-empty and inside the lowered text, and the list is
+// ordered by start.
+void debug_check_hits(const HitList& hits, size_t text_size) {
+  if constexpr (!detail::kDebugChecks) return;
+  for (size_t i = 0; i < hits.size(); ++i) {
+    CORVANTA_DCHECK(hits[i].byte_begin < hits[i].byte_end && hits[i].byte_end <= text_size);
+    if (i > 0) CORVANTA_DCHECK(hits[i - 1].byte_begin <= hits[i].byte_begin);
+  }
+}
+
 }  // namespace
 
 std::span<const HitRecord> recognize(const MatcherState& state, std::string_view text,
@@ -168,6 +188,7 @@ std::span<const HitRecord> recognize(const MatcherState& state, std::string_view
   const std::string_view lowered = scratch.lowered;
 
   find_exact_hits(state.automaton(), lowered, out);
+  debug_check_exact_hits(out);
   const size_t exact_count = out.size();
 
   find_candidates(state.index(), lowered, scratch.clustering, scratch.candidates);
@@ -177,6 +198,7 @@ std::span<const HitRecord> recognize(const MatcherState& state, std::string_view
       out.push_back(HitRecord{c.row, c.byte_begin, c.byte_end, false});
 
   order_by_start(out, exact_count, scratch.merge);
+  debug_check_hits(out, lowered.size());
   mark_negated(lowered, out, scratch.sentences);
   return out;
 }

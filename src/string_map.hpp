@@ -17,6 +17,8 @@
 #include <string_view>
 #include <vector>
 
+#include "debug_check.hpp"
+
 namespace corvanta::detail {
 
 // 64-bit hash of a byte string: 8 bytes per step with a multiply-xorshift
@@ -91,6 +93,24 @@ class StringMap {
   }
 
   [[nodiscard]] size_t size() const noexcept { return count_; }
+
+  // Checks the invariant of the header (debug-check builds only): count_
+  // slots are not empty, every key's probe sequence reaches its slot before
+  // an empty one, and the table is a power of two at least twice count_.
+  void debug_check_invariants() const {
+    if constexpr (!kDebugChecks) return;
+    CORVANTA_DCHECK(slots_.size() >= 2 * count_ && (slots_.size() & mask_) == 0 &&
+                    mask_ + 1 == slots_.size());
+    size_t used = 0;
+    for (size_t i = 0; i < slots_.size(); ++i) {
+      if (slots_[i].len == kEmpty) continue;
+      ++used;
+      CORVANTA_DCHECK(slots_[i].offset + size_t{slots_[i].len} <= arena_.size());
+      for (size_t k = slots_[i].hash & mask_; k != i; k = (k + 1) & mask_)
+        CORVANTA_DCHECK(slots_[k].len != kEmpty);
+    }
+    CORVANTA_DCHECK(used == count_);
+  }
   [[nodiscard]] size_t memory_bytes() const noexcept {
     return slots_.capacity() * sizeof(Slot) + arena_.capacity();
   }
@@ -118,6 +138,7 @@ class StringMap {
       while (slots_[i].len != kEmpty) i = (i + 1) & mask_;
       slots_[i] = slot;
     }
+    debug_check_invariants();
   }
 
   std::vector<Slot> slots_;

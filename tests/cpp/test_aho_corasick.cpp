@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "aho_corasick.hpp"
+#include "debug_check.hpp"
 
 namespace corvanta {
 namespace {
@@ -258,5 +259,9 @@ TEST_CASE("a larger vocabulary agrees with the naive matcher") {
     REQUIRE(automaton_all(*ac, text) == naive_all(patterns, text));
   }
 }
+
+// The layout checks of the build (debug_check_layout) ran on every automaton
+// above only if this holds.
+TEST_CASE("the unit-test build checks the core's invariants") { CHECK(detail::kDebugChecks); }
 
 }  // namespace corvanta
