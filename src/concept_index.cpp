@@ -358,6 +358,12 @@ void ConceptIndexBuilder::finalize() {
   index.stats_.entries = entry_count_;
   index.stats_.keys += key_entries_.size() + (has_empty_key_ ? 1 : 0);
   index.stats_.reachable_keys = key_entries_.size();
+  index.filter_.assign(size_t{1} << ConceptIndex::kFilterWordsLog2, 0);
+  for (const ConceptIndex::Slot& slot : index.slots_) {
+    if (slot.row == ConceptIndex::kEmptySlot) continue;
+    index.filter_[ConceptIndex::filter_word(slot.fingerprint)] |=
+        ConceptIndex::filter_bits(slot.fingerprint);
+  }
 }
 
 // Keys with a "-" stem, rewritten into pieces: merged into an equal key of
@@ -417,6 +423,7 @@ std::unique_ptr<const ConceptIndex> ConceptIndex::build(
 std::optional<RowId> ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
                                           std::span<const StemId> distinct) const noexcept {
   const uint32_t fp = fingerprint(set_hash, count);
+  if (!may_hold(fp)) return std::nullopt;
   for (size_t i = fp & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
     if (slot.row == kEmptySlot) return std::nullopt;
@@ -440,7 +447,8 @@ size_t ConceptIndex::memory_bytes() const noexcept {
   return stems_.memory_bytes() + stem_hashes_.capacity() * sizeof(uint64_t) +
          stem_offsets_.capacity() * sizeof(uint32_t) + stem_arena_.capacity() +
          max_count_with_.capacity() * sizeof(uint32_t) +
-         slots_.capacity() * sizeof(Slot) + ids_.capacity() * sizeof(uint32_t);
+         slots_.capacity() * sizeof(Slot) + filter_.capacity() * sizeof(uint64_t) +
+         ids_.capacity() * sizeof(uint32_t);
 }
 
 }  // namespace corvanta

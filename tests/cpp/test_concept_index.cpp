@@ -87,6 +87,23 @@ TEST_CASE("windows find label variants whatever the word order") {
   CHECK_FALSE(is_known(*index, "the"));
 }
 
+// Stem ids are numbered per index, so a cache that served one index must not
+// hand its ids to another.
+TEST_CASE("one stem cache serves indexes in turn") {
+  const auto first = index_of(table({"Kidney cyst", "Ataxia"}));
+  const auto second = index_of(table({"Ataxia"}));
+  StemCache stems;
+  for (int round = 0; round < 2; ++round) {
+    CHECK(stems.stem_id("cyst", *first).has_value());
+    CHECK_FALSE(stems.stem_id("cyst", *second).has_value());
+    const std::optional<StemId> in_first = stems.stem_id("ataxia", *first);
+    const std::optional<StemId> in_second = stems.stem_id("ataxia", *second);
+    REQUIRE((in_first && in_second));
+    CHECK(first->stem_text(*in_first) == "ataxia");
+    CHECK(second->stem_text(*in_second) == "ataxia");
+  }
+}
+
 TEST_CASE("group mates join the vocabulary without any label holding them") {
   const auto index = index_of(table({"Kidney cyst"}));
   CHECK(is_known(*index, "renal"));
