@@ -67,7 +67,7 @@ class StringMap {
         ++count_;
         return value;
       }
-      if (slot.hash == static_cast<uint32_t>(h) && key_of(slot) == key) return slot.value;
+      if (slot.hash == static_cast<uint32_t>(h) && holds(slot, key)) return slot.value;
     }
   }
 
@@ -81,7 +81,7 @@ class StringMap {
     for (size_t i = h & mask_;; i = (i + 1) & mask_) {
       const Slot& slot = slots_[i];
       if (slot.len == kEmpty) return kMissing;
-      if (slot.hash == static_cast<uint32_t>(h) && key_of(slot) == key) return slot.value;
+      if (slot.hash == static_cast<uint32_t>(h) && holds(slot, key)) return slot.value;
     }
   }
 
@@ -126,6 +126,17 @@ class StringMap {
 
   std::string_view key_of(const Slot& slot) const noexcept {
     return std::string_view(arena_.data() + slot.offset, slot.len);
+  }
+
+  // Whether `slot` holds `key`. Words are short: a byte loop the compiler
+  // keeps inline beats a call to memcmp, which took 8% of recognition time.
+  bool holds(const Slot& slot, std::string_view key) const noexcept {
+    if (slot.len != key.size()) return false;
+    const char* stored = arena_.data() + slot.offset;
+    if (key.size() > 16) return std::memcmp(stored, key.data(), key.size()) == 0;
+    for (size_t i = 0; i < key.size(); ++i)
+      if (stored[i] != key[i]) return false;
+    return true;
   }
 
   void rehash(size_t size) {
