@@ -27,6 +27,7 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 import corvanta
+from native import native_benchmark
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SHARED = ROOT.parent / "shared"
@@ -79,15 +80,7 @@ def plain_scan(patterns, texts):
 
 
 def native_throughput():
-    build = ROOT / "build" / "bench"
-    cmake = pathlib.Path(sys.executable).with_name("cmake")
-    ninja = pathlib.Path(sys.executable).with_name("ninja")
-    subprocess.run([str(cmake), "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
-                    f"-DCMAKE_MAKE_PROGRAM={ninja}", "-DCORVANTA_MODULE=OFF",
-                    "-DCORVANTA_BENCHMARKS=ON"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run([str(cmake), "--build", str(build), "--target", "bench_recognition"],
-                   check=True, stdout=subprocess.DEVNULL)
-    run = subprocess.run([str(build / "bench_recognition"), RELEASE, CORPUS, str(ROUNDS)],
+    run = subprocess.run([str(native_benchmark("bench_recognition")), RELEASE, CORPUS, str(ROUNDS)],
                          check=True, capture_output=True, text=True)
     return run.stdout.strip()
 
