@@ -1,13 +1,10 @@
 // Times the lexicon: lower-casing and stemming over a text corpus, and the
 // construction-time work on a release (label table, label tokenization,
-// synonym groups). From the repository root, with the embedded lists
-// generated as for the other benchmarks (cmake -P cmake/embed_data.cmake
-// with OUTPUT=/tmp/embedded_data.cpp):
-//
-//   g++ -std=c++20 -O2 -DNDEBUG -Isrc benchmarks/bench_lexicon.cpp src/labels.cpp
-//       src/synonym_groups.cpp src/text/*.cpp src/ontology/*.cpp /tmp/embedded_data.cpp
-//       -licuuc -lstemmer -lsimdjson -o /tmp/bench_lexicon
-//   /tmp/bench_lexicon ../shared/hpo/hp.json ../shared/corpora/medquad/docs.jsonl
+// synonym groups). Build (CMake, with the benchmarks enabled) and run from
+// the repository root:
+//   cmake -S . -B build/bench -DCORVANTA_MODULE=OFF -DCORVANTA_BENCHMARKS=ON
+//   cmake --build build/bench --target bench_lexicon
+//   build/bench/bench_lexicon ../shared/hpo/hp.json ../shared/corpora/medquad/docs.jsonl
 //
 // The corpus is JSON lines with a "text" member per line. Each figure is the
 // best of several runs.
@@ -121,8 +118,8 @@ int main(int argc, char** argv) {
   size_t stems = 0;
   const double tokenize_ms = best_ms(5, [&] {
     stems = 0;
-    for (const corvanta::LabelEntry& e : table)
-      stems += corvanta::tokenize_label(e.surface, stemmer).size();
+    for (size_t row = 0; row < table.size(); ++row)
+      stems += corvanta::tokenize_label(table[row].surface, stemmer).size();
   });
   std::printf("tokenize_label     %zu rows  %zu stems  %8.2f ms\n", table.size(), stems,
               tokenize_ms);

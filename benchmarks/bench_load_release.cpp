@@ -1,12 +1,9 @@
 // Times load_release (read, typed check, ontology model, phenotype subtree)
-// on a release file. Not part of any build target; from the repository root:
-//
-//   cmake -DOUTPUT=/tmp/embedded_data.cpp \
-//     "-DINPUTS=kNamespaces=data/namespaces.txt;kSynonymList1=data/synonym_list_1.txt;kSynonymList2=data/synonym_list_2.txt" \
-//     -P cmake/embed_data.cmake
-//   g++ -std=c++20 -O2 -DNDEBUG -Isrc benchmarks/bench_load_release.cpp src/ontology/*.cpp \
-//     /tmp/embedded_data.cpp -lsimdjson -o /tmp/bench_load_release
-//   /tmp/bench_load_release ../shared/hpo/hp.json 20
+// on a release file. Build (CMake, with the benchmarks enabled) and run from
+// the repository root:
+//   cmake -S . -B build/bench -DCORVANTA_MODULE=OFF -DCORVANTA_BENCHMARKS=ON
+//   cmake --build build/bench --target bench_load_release
+//   build/bench/bench_load_release ../shared/hpo/hp.json 20
 //
 // Prints the time of each run, then the minimum and the median.
 //

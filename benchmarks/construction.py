@@ -13,6 +13,7 @@ import sys
 import time
 
 import corvanta
+from native import native_benchmark
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 RELEASE = sys.argv[1] if len(sys.argv) > 1 else str(ROOT.parent / "shared" / "hpo" / "hp.json")
@@ -36,15 +37,7 @@ def rss_mb():
 
 
 def stage_benchmark():
-    build = ROOT / "build" / "bench"
-    cmake = pathlib.Path(sys.executable).with_name("cmake")
-    ninja = pathlib.Path(sys.executable).with_name("ninja")
-    subprocess.run([str(cmake), "-S", str(ROOT), "-B", str(build), "-G", "Ninja",
-                    f"-DCMAKE_MAKE_PROGRAM={ninja}", "-DCORVANTA_MODULE=OFF",
-                    "-DCORVANTA_BENCHMARKS=ON"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run([str(cmake), "--build", str(build), "--target", "bench_construction"],
-                   check=True, stdout=subprocess.DEVNULL)
-    subprocess.run([str(build / "bench_construction"), RELEASE, "5"], check=True)
+    subprocess.run([str(native_benchmark("bench_construction")), RELEASE, "5"], check=True)
 
 
 def main():

@@ -50,8 +50,8 @@ void check_normalize_punctuation(std::string_view text) {
 }
 
 void check_tokenize_label(std::string_view text) {
-  // One stemmer for the whole run, as in construction: its memo must never
-  // change a result.
+  // One stemmer for the whole run, as in construction: the words it stemmed
+  // before must never change a result.
   static corvanta::text::Stemmer stemmer;
   const std::vector<std::string> stems = corvanta::tokenize_label(text, stemmer);
   corvanta::LabelScratch scratch;

@@ -62,12 +62,11 @@ void check_label_finds_itself(const corvanta::MatcherState& state, size_t row) {
   const std::string pattern = corvanta::text::lower_cased(state.labels()[row].surface);
   corvanta::fuzz::check_recognition(state, pattern);
   if (pattern.empty()) return;
-  corvanta::HitList hits;
-  corvanta::recognize(state, pattern, false, hits);
+  corvanta::RecognitionScratch scratch;
   bool found = false;
-  for (const corvanta::HitRecord& h : hits) {
+  for (const corvanta::HitRecord& h : corvanta::recognize(state, pattern, {}, scratch)) {
     found |= h.byte_begin == 0 && h.byte_end == pattern.size() &&
-             corvanta::text::lower_cased(state.labels()[h.row].surface) == pattern;
+             corvanta::text::lower_cased(state.labels()[h.row.v].surface) == pattern;
   }
   CORVANTA_FUZZ_CHECK(found);
 }

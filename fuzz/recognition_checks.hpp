@@ -49,7 +49,7 @@ inline HitList exact_hits(const MatcherState& state, std::string_view lowered) {
   for (size_t from = 0; state.automaton().find(lowered, from, m); from = m.byte_end) {
     CORVANTA_FUZZ_CHECK(m.byte_begin >= from && m.byte_begin < m.byte_end);
     if (!word_char_ends_at(lowered, m.byte_begin) && !word_char_starts_at(lowered, m.byte_end))
-      exact.push_back(HitRecord{m.pattern, m.byte_begin, m.byte_end, false});
+      exact.push_back(HitRecord{row_of_pattern(m.pattern), m.byte_begin, m.byte_end, false});
   }
   return exact;
 }
@@ -83,7 +83,7 @@ inline void check_json(const MatcherState& state, const HitList& hits) {
   size_t i = 0;
   for (simdjson::dom::element element : array) {
     const HitRecord& hit = hits[i++];
-    const LabelEntry& row = state.labels()[hit.row];
+    const LabelEntry& row = state.labels()[hit.row.v];
     simdjson::dom::object object;
     CORVANTA_FUZZ_CHECK(element.get(object) == simdjson::SUCCESS);
     const char* const keys[] = {"excluded", "label", "span", "termId"};
@@ -111,17 +111,21 @@ inline void check_json(const MatcherState& state, const HitList& hits) {
 // Every invariant of one recognition of `text` (well-formed UTF-8).
 inline void check_recognition(const MatcherState& state, std::string_view text) {
   const std::string lowered = text::lower_cased(text);
-  HitList all, longest, again;
-  recognize(state, text, false, all);
-  recognize(state, text, true, longest);
-  recognize(state, text, false, again);
+  RecognitionScratch scratch;
+  const auto run = [&](bool longest_only) {
+    const std::span<const HitRecord> hits = recognize(state, text, {longest_only}, scratch);
+    return HitList(hits.begin(), hits.end());
+  };
+  const HitList all = run(false);
+  const HitList longest = run(true);
+  const HitList again = run(false);
 
   CORVANTA_FUZZ_CHECK(all.size() == again.size());
   for (size_t i = 0; i < all.size(); ++i) CORVANTA_FUZZ_CHECK(same_hit(all[i], again[i]));
 
   for (size_t i = 0; i < all.size(); ++i) {
     const HitRecord& h = all[i];
-    CORVANTA_FUZZ_CHECK(h.row < state.labels().size());
+    CORVANTA_FUZZ_CHECK(h.row.v < state.labels().size());
     CORVANTA_FUZZ_CHECK(h.byte_begin < h.byte_end && h.byte_end <= lowered.size());
     CORVANTA_FUZZ_CHECK(is_char_boundary(lowered, h.byte_begin));
     CORVANTA_FUZZ_CHECK(is_char_boundary(lowered, h.byte_end));
@@ -133,7 +137,7 @@ inline void check_recognition(const MatcherState& state, std::string_view text) 
     const HitRecord& x = exact[e];
     if (e > 0) CORVANTA_FUZZ_CHECK(exact[e - 1].byte_end <= x.byte_begin);
     CORVANTA_FUZZ_CHECK(lowered.substr(x.byte_begin, x.byte_end - x.byte_begin) ==
-                        text::lower_cased(state.labels()[x.row].surface));
+                        text::lower_cased(state.labels()[x.row.v].surface));
     size_t found = 0;
     for (const HitRecord& h : all) {
       if (same_place(h, x)) {

@@ -8,7 +8,7 @@ fuzz_targets=(fuzz_release fuzz_recognition fuzz_labels)
 build_fuzzers() {
   bash scripts/install-packages.sh clang libclang-rt-14-dev
   .venv/bin/cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCORVANTA_MODULE=OFF -DCORVANTA_FUZZ=ON >/dev/null
+    -DCORVANTA_MODULE=OFF -DCORVANTA_FUZZ=ON -DCORVANTA_DEBUG_CHECKS=ON >/dev/null
   .venv/bin/cmake --build build/fuzz -j2 >/dev/null
 }
 

@@ -18,12 +18,14 @@ source scripts/fuzz-targets.sh
 build_fuzzers
 for name in "${fuzz_targets[@]}"; do run_fuzzer "$name" "$fuzz_seconds"; done
 
-# 2. The test suite against the sanitized extension. The interpreter itself is
+# 2. The test suite against the sanitized extension, with the core's
+# invariant checks (CORVANTA_DCHECK) on. The interpreter itself is
 # not instrumented, so the ASan runtime is preloaded; leak detection stays off
 # because CPython does not free everything at exit. Reports go to files, so
 # that one from a child process cannot pass unnoticed.
 "$cmake_bin" -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCORVANTA_SANITIZE=address,undefined -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
+  -DCORVANTA_SANITIZE=address,undefined -DCORVANTA_DEBUG_CHECKS=ON \
+  -DPython_EXECUTABLE="$root/.venv/bin/python" >/dev/null
 "$cmake_bin" --build build/asan -j2 --target corvanta >/dev/null
 
 # The preloaded runtime is for Python processes (pytest and the interpreters

@@ -83,6 +83,8 @@
 #include <string>
 #include <utility>
 
+#include "debug_check.hpp"
+
 namespace corvanta {
 namespace {
 
@@ -245,7 +247,7 @@ void radix_sort(SortKey* keys, size_t n, std::vector<SortKey>& scratch) {
   if (from != keys) std::copy_n(from, n, keys);
 }
 
-std::vector<uint32_t> sorted_patterns(const std::vector<std::string>& patterns) {
+std::vector<uint32_t> sorted_patterns(std::span<const std::string_view> patterns) {
   constexpr uint32_t kMore = 9;
   const auto by_digit = [](const SortKey& a, const SortKey& b) {
     if (a.digit != b.digit) return a.digit < b.digit;
@@ -268,7 +270,7 @@ std::vector<uint32_t> sorted_patterns(const std::vector<std::string>& patterns) 
     const Run run = runs.back();
     runs.pop_back();
     for (size_t i = run.begin; i < run.end; ++i) {
-      const std::string& p = patterns[keys[i].id];
+      const std::string_view p = patterns[keys[i].id];
       const size_t left = p.size() - run.offset;
       keys[i].digit = big_endian_digit(p.data() + run.offset, left);
       keys[i].rest = static_cast<uint32_t>(std::min<size_t>(left, kMore));
@@ -293,7 +295,7 @@ std::vector<uint32_t> sorted_patterns(const std::vector<std::string>& patterns) 
 // Sorted insertion: each pattern shares exactly the previous one's path up
 // to their common prefix, so no child is ever looked up, and one pattern's
 // new nodes are contiguous.
-Trie build_trie(const std::vector<std::string>& patterns, size_t total_bytes) {
+Trie build_trie(std::span<const std::string_view> patterns, size_t total_bytes) {
   Trie trie;
   trie.nodes.reserve(total_bytes + 2);
   trie.nodes.emplace_back();  // dead
@@ -555,6 +557,22 @@ void emit(const Trie& trie, const Rows& rows, const ByteClasses& classes, const 
   }
 }
 
+// The id layout the search relies on (checked in debug-check builds): the
+// start state is id 0; a state is dense if and only if its node has a row,
+// and dead or a match state if and only if its node is dead or reports a
+// pattern, whose id is the word before the state.
+void debug_check_layout(const std::vector<Node>& nodes, const StateIds& ids, const uint32_t* st) {
+  if constexpr (!detail::kDebugChecks) return;
+  CORVANTA_DCHECK(ids.of_node[kRootNode] == 0 && ids.dense_end > 0);
+  for (uint32_t v = 0; v < nodes.size(); ++v) {
+    const uint32_t sid = ids.of_node[v];
+    const bool special = v == kDeadNode || nodes[v].match != kNone;
+    CORVANTA_DCHECK((sid < ids.dense_end) == (nodes[v].row != kNone));
+    CORVANTA_DCHECK((sid - ids.dead <= ids.max_special - ids.dead) == special);
+    if (v != kDeadNode && special) CORVANTA_DCHECK(st[sid - 1] == nodes[v].match);
+  }
+}
+
 [[gnu::cold]] Error capacity_error(std::string what, uint64_t size, uint64_t limit) {
   return Error{Errc::kMatcherBuild,
                "pattern set too large: " + std::move(what) + " " + std::to_string(size) +
@@ -565,7 +583,7 @@ void emit(const Trie& trie, const Rows& rows, const ByteClasses& classes, const 
 }  // namespace
 
 Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
-    const std::vector<std::string>& patterns) {
+    std::span<const std::string_view> patterns) {
   if (patterns.size() > kMaxPatterns) {
     return capacity_error("pattern count", patterns.size(), kMaxPatterns);
   }
@@ -585,6 +603,7 @@ Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
   std::unique_ptr<AhoCorasick> ac(new AhoCorasick());
   ac->states_.assign(ids.words, 0);
   emit(trie, rows, classes, ids, ac->states_.data());
+  debug_check_layout(trie.nodes, ids, ac->states_.data());
   ac->byte_class_ = classes.of;
   ac->start_ = ids.of_node[kRootNode];
   ac->dense_end_ = ids.dense_end;
@@ -616,7 +635,7 @@ bool AhoCorasick::find(std::string_view text, size_t from, AcMatch& out) const n
     }
   }
   if (best == kNoPattern) return false;
-  out.pattern = best;
+  out.pattern = PatternId{best};
   out.byte_end = best_end;
   out.byte_begin = best_end - pattern_len_[best];
   return true;

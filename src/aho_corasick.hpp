@@ -13,26 +13,28 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ids.hpp"
 #include "result.hpp"
 
 namespace corvanta {
 
 struct AcMatch {
-  uint32_t pattern = 0;
+  PatternId pattern;
   size_t byte_begin = 0;
   size_t byte_end = 0;
 };
 
 class AhoCorasick {
  public:
-  // Builds the automaton; pattern i gets id i. Fails (Errc::kMatcherBuild)
+  // Builds the automaton; pattern i gets id PatternId{i}. Fails (Errc::kMatcherBuild)
   // only when the pattern set exceeds the automaton's capacity.
   static Result<std::unique_ptr<const AhoCorasick>> build(
-      const std::vector<std::string>& patterns);
+      std::span<const std::string_view> patterns);
 
   AhoCorasick(const AhoCorasick&) = delete;
   AhoCorasick& operator=(const AhoCorasick&) = delete;

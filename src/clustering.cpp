@@ -48,15 +48,15 @@ CharClass classify(char32_t c) noexcept {
   return CharClass::kHard;
 }
 
-void add_distinct(const ConceptIndex& index, std::vector<uint32_t>& ids, uint64_t& hash,
-                  uint32_t id) {
+void add_distinct(const ConceptIndex& index, std::vector<StemId>& ids, uint64_t& hash,
+                  StemId id) {
   if (std::find(ids.begin(), ids.end(), id) != ids.end()) return;
   ids.push_back(id);
   hash += index.stem_hash(id);
 }
 
 void emit(const ClusteringScratch::Token& first, const ClusteringScratch::Token& last,
-          uint32_t row, uint32_t cluster, std::vector<Candidate>& out) {
+          RowId row, uint32_t cluster, std::vector<Candidate>& out) {
   out.push_back(Candidate{first.byte_begin, last.byte_end, row, cluster});
 }
 
@@ -74,9 +74,9 @@ void look_up_whole_cluster(const ConceptIndex& index, ClusteringScratch& scratch
   std::sort(ids.begin(), ids.end());
   ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
   uint64_t hash = 0;
-  for (uint32_t id : ids) hash += index.stem_hash(id);
-  const uint32_t row = index.lookup(hash, n, ids);
-  if (row != ConceptIndex::kNoEntry) emit(tokens.front(), tokens.back(), row, cluster, out);
+  for (StemId id : ids) hash += index.stem_hash(id);
+  if (const std::optional<RowId> row = index.lookup(hash, n, ids))
+    emit(tokens.front(), tokens.back(), *row, cluster, out);
 }
 
 void look_up_windows(const ConceptIndex& index, ClusteringScratch& scratch, uint32_t cluster,
@@ -92,12 +92,12 @@ void look_up_windows(const ConceptIndex& index, ClusteringScratch& scratch, uint
     uint64_t hash = 0;
     uint32_t limit = max_length;
     for (uint32_t length = 1; first + length <= m; ++length) {
-      const uint32_t stem = tokens[first + length - 1].stem;
+      const StemId stem = tokens[first + length - 1].stem;
       limit = std::min(limit, index.max_count_with(stem));
       if (length > limit) break;
       add_distinct(index, ids, hash, stem);
-      const uint32_t row = index.lookup(hash, length, ids);
-      if (row != ConceptIndex::kNoEntry) found.push_back({length, first, row});
+      if (const std::optional<RowId> row = index.lookup(hash, length, ids))
+        found.push_back({length, first, *row});
     }
   }
   std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
@@ -128,9 +128,9 @@ void find_candidates(const ConceptIndex& index, std::string_view lowered,
     if (begin == end) return false;
     const std::string_view word = lowered.substr(begin, end - begin);
     if (is_text_skip_word(word)) return false;
-    const uint32_t stem = index.known_stem(word);
-    if (stem == ConceptIndex::kUnknown) return true;
-    tokens.push_back({stem, begin, end});
+    const std::optional<StemId> stem = scratch.stems.stem_id(word, index);
+    if (!stem) return true;
+    tokens.push_back({*stem, begin, end});
     return false;
   };
 

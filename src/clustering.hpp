@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "concept_index.hpp"
+#include "ids.hpp"
+#include "stem_cache.hpp"
 
 namespace corvanta {
 
@@ -24,24 +26,25 @@ inline constexpr uint32_t kMaxWindowTokens = 20;
 struct Candidate {
   uint64_t byte_begin = 0;  // start of the window's first word
   uint64_t byte_end = 0;    // end of the window's last word
-  uint32_t row = 0;         // label-table row the concept entry names
+  RowId row;                // label-table row the concept entry names
   uint32_t cluster = 0;     // candidates of different clusters never overlap
 };
 
-// Per-call working memory, reused across calls on one thread.
+// The clustering stage's part of the per-call state (RecognitionScratch).
 struct ClusteringScratch {
   struct Token {
-    uint32_t stem;
+    StemId stem;
     uint64_t byte_begin;
     uint64_t byte_end;
   };
-  std::vector<Token> tokens;
-  std::vector<uint32_t> ids;
   struct Found {
     uint32_t length;
     uint32_t first;
-    uint32_t row;
+    RowId row;
   };
+  StemCache stems;
+  std::vector<Token> tokens;
+  std::vector<StemId> ids;
   std::vector<Found> found;
 };
 

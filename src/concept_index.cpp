@@ -1,7 +1,7 @@
 // Building the concept index.
 //
 // The build walks the label table once. Each row is tokenized and stemmed
-// (the stemmer remembers words it has seen, and most label words repeat),
+// (a label token seen before costs one probe: most label words repeat),
 // its variants (base, one modifier dropped, one stem replaced by a group
 // mate) are formed as lists of provisional stem ids, and each variant adds
 // one entry to its key, straight into the final open-addressing table: a
@@ -40,67 +40,14 @@ namespace {
 constexpr uint32_t kNone = UINT32_MAX;
 
 // Each index gets a serial number that no other index of the process shares,
-// so a thread's word cache can tell whose stem ids it holds.
+// so a cache of stem ids can tell whose ids it holds.
 std::atomic<uint64_t> g_next_serial{1};
-
-// A thread's memory of the words it has classified: for each word, the stem
-// id that the index with serial `serial` gave it (kUnknown included). A word
-// seen before under the same index costs one probe; under another index, one
-// more probe of that index's stems. Bounded like the stemmer's own memo.
-class WordCache {
- public:
-  uint32_t stem_id(std::string_view word, uint64_t serial, const detail::StringMap& stems) {
-    // Not remembered, like in the stemmer's own memo: a huge word would stay
-    // with the thread, here and in the stemmer's buffer.
-    if (word.size() > text::Stemmer::kMemoWordBytes) {
-      const uint32_t id = id_of(stems.find(stemmer_.stem(word)));
-      stemmer_.release_large_buffers();
-      return id;
-    }
-    uint32_t slot = words_.find(word);
-    if (slot == detail::StringMap::kMissing) {
-      if (words_.size() >= text::Stemmer::kMemoWords) {
-        words_.clear();
-        entries_.clear();
-      }
-      const std::string_view stem = stemmer_.stem(word);
-      slot = static_cast<uint32_t>(entries_.size());
-      entries_.push_back(Entry{0, 0, std::string(stem)});
-      words_.insert(word, slot);
-    }
-    Entry& entry = entries_[slot];
-    if (entry.serial != serial) {
-      entry.id = id_of(stems.find(entry.stem));
-      entry.serial = serial;
-    }
-    return entry.id;
-  }
-
- private:
-  static uint32_t id_of(uint32_t found) {
-    return found == detail::StringMap::kMissing ? ConceptIndex::kUnknown : found;
-  }
-
-  struct Entry {
-    uint64_t serial;
-    uint32_t id;
-    std::string stem;
-  };
-  text::Stemmer stemmer_;
-  detail::StringMap words_;
-  std::vector<Entry> entries_;
-};
-
-WordCache& thread_word_cache() {
-  thread_local WordCache cache;
-  return cache;
-}
 
 }  // namespace
 
 class ConceptIndexBuilder {
  public:
-  explicit ConceptIndexBuilder(const LabelTable& labels)
+  explicit ConceptIndexBuilder(std::span<const std::string_view> labels)
       : labels_(labels), groups_(build_synonym_groups(stemmer_)) {
     for (std::string_view word : kModifierWords) modifier_stems_.emplace_back(stemmer_.stem(word));
     index_.reset(new ConceptIndex());
@@ -206,7 +153,7 @@ class ConceptIndexBuilder {
   void add_row(uint32_t row) {
     std::vector<uint32_t>& s = row_stems_;
     s.clear();
-    for_each_label_token(labels_[row].surface, label_scratch_,
+    for_each_lowered_label_token(labels_[row], label_scratch_,
                          [&](std::string_view token) { s.push_back(stem_id_of(token)); });
     if (s.empty()) return;
     add_entry(s, row, true);
@@ -296,7 +243,7 @@ class ConceptIndexBuilder {
     const uint32_t fp = ConceptIndex::fingerprint(set_hash, count);
     for (size_t i = fp & index.mask_;; i = (i + 1) & index.mask_) {
       ConceptIndex::Slot& slot = index.slots_[i];
-      if (slot.row == ConceptIndex::kNoEntry) {
+      if (slot.row == ConceptIndex::kEmptySlot) {
         slot = ConceptIndex::Slot{fp, static_cast<uint32_t>(index.ids_.size()),
                                   static_cast<uint32_t>(key_entries_.size()), count};
         index.ids_.push_back(static_cast<uint32_t>(ids.size()));
@@ -321,9 +268,9 @@ class ConceptIndexBuilder {
     index.slots_.assign(size, ConceptIndex::Slot{});
     index.mask_ = size - 1;
     for (const ConceptIndex::Slot& slot : old) {
-      if (slot.row == ConceptIndex::kNoEntry) continue;
+      if (slot.row == ConceptIndex::kEmptySlot) continue;
       size_t i = slot.fingerprint & index.mask_;
-      while (index.slots_[i].row != ConceptIndex::kNoEntry) i = (i + 1) & index.mask_;
+      while (index.slots_[i].row != ConceptIndex::kEmptySlot) i = (i + 1) & index.mask_;
       index.slots_[i] = slot;
       key_entries_[slot.row].slot = static_cast<uint32_t>(i);
     }
@@ -335,7 +282,7 @@ class ConceptIndexBuilder {
   std::string joined_text(const std::vector<uint32_t>& ids) const;
   bool rewrite_into_pieces(std::vector<uint32_t>& ids) const;
 
-  const LabelTable& labels_;
+  std::span<const std::string_view> labels_;  // lowered surfaces, by row
   text::Stemmer stemmer_;
   SynonymGroups groups_;
   std::vector<std::string> modifier_stems_;
@@ -379,6 +326,7 @@ std::vector<uint32_t> ConceptIndexBuilder::renumber_stems() {
     index.stems_.insert(text, i);
   }
   index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
+  index.stems_.debug_check_invariants();
   return final_id;
 }
 
@@ -410,6 +358,12 @@ void ConceptIndexBuilder::finalize() {
   index.stats_.entries = entry_count_;
   index.stats_.keys += key_entries_.size() + (has_empty_key_ ? 1 : 0);
   index.stats_.reachable_keys = key_entries_.size();
+  index.filter_.assign(size_t{1} << ConceptIndex::kFilterWordsLog2, 0);
+  for (const ConceptIndex::Slot& slot : index.slots_) {
+    if (slot.row == ConceptIndex::kEmptySlot) continue;
+    index.filter_[ConceptIndex::filter_word(slot.fingerprint)] |=
+        ConceptIndex::filter_bits(slot.fingerprint);
+  }
 }
 
 // Keys with a "-" stem, rewritten into pieces: merged into an equal key of
@@ -436,7 +390,7 @@ std::string ConceptIndexBuilder::joined_text(const std::vector<uint32_t>& ids) c
   std::string joined;
   for (size_t i = 0; i < ids.size(); ++i) {
     if (i) joined += '-';
-    joined += index_->stem_text(ids[i]);
+    joined += index_->stem_text(StemId{ids[i]});
   }
   return joined;
 }
@@ -461,41 +415,40 @@ bool ConceptIndexBuilder::rewrite_into_pieces(std::vector<uint32_t>& ids) const 
   return true;
 }
 
-std::unique_ptr<const ConceptIndex> ConceptIndex::build(const LabelTable& labels) {
-  return ConceptIndexBuilder(labels).build();
+std::unique_ptr<const ConceptIndex> ConceptIndex::build(
+    std::span<const std::string_view> lowered_surfaces) {
+  return ConceptIndexBuilder(lowered_surfaces).build();
 }
 
-uint32_t ConceptIndex::known_stem(std::string_view word) const {
-  return thread_word_cache().stem_id(word, serial_, stems_);
-}
-
-uint32_t ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
-                              std::span<const uint32_t> distinct) const noexcept {
+std::optional<RowId> ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
+                                          std::span<const StemId> distinct) const noexcept {
   const uint32_t fp = fingerprint(set_hash, count);
+  if (!may_hold(fp)) return std::nullopt;
   for (size_t i = fp & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
-    if (slot.row == kNoEntry) return kNoEntry;
+    if (slot.row == kEmptySlot) return std::nullopt;
     if (slot.fingerprint != fp || slot.count != count) continue;
     const uint32_t* ids = ids_.data() + slot.ids_offset;
     if (ids[0] != distinct.size()) continue;
     // Both sides are distinct and of equal size, so containment is equality.
     bool equal = true;
     for (uint32_t k = 1; k <= ids[0] && equal; ++k)
-      equal = std::find(distinct.begin(), distinct.end(), ids[k]) != distinct.end();
-    if (equal) return slot.row;
+      equal = std::find(distinct.begin(), distinct.end(), StemId{ids[k]}) != distinct.end();
+    if (equal) return RowId{slot.row};
   }
 }
 
-std::string_view ConceptIndex::stem_text(uint32_t id) const noexcept {
-  return std::string_view(stem_arena_.data() + stem_offsets_[id],
-                          stem_offsets_[id + 1] - stem_offsets_[id]);
+std::string_view ConceptIndex::stem_text(StemId id) const noexcept {
+  return std::string_view(stem_arena_.data() + stem_offsets_[id.v],
+                          stem_offsets_[id.v + 1] - stem_offsets_[id.v]);
 }
 
 size_t ConceptIndex::memory_bytes() const noexcept {
   return stems_.memory_bytes() + stem_hashes_.capacity() * sizeof(uint64_t) +
          stem_offsets_.capacity() * sizeof(uint32_t) + stem_arena_.capacity() +
          max_count_with_.capacity() * sizeof(uint32_t) +
-         slots_.capacity() * sizeof(Slot) + ids_.capacity() * sizeof(uint32_t);
+         slots_.capacity() * sizeof(Slot) + filter_.capacity() * sizeof(uint64_t) +
+         ids_.capacity() * sizeof(uint32_t);
 }
 
 }  // namespace corvanta

@@ -1,19 +1,21 @@
 // Corvanta objects own one immutable MatcherState. Construction and every
 // recognition call run their native work without the GIL: the argument's
 // UTF-8 bytes are pinned by the argument itself, the state is never written,
-// and all scratch memory belongs to the calling thread. Python objects are
-// made only once the GIL is held again.
+// and all per-call memory is the calling thread's RecognitionScratch (the
+// one piece of per-thread state of the module). Python objects are made only
+// once the GIL is held again.
 #include "corvanta_type.hpp"
 
 #include <exception>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "hit_type.hpp"
 #include "hits_json.hpp"
 #include "hpo.hpp"
+#include "module.hpp"
 #include "python_boundary.hpp"
-#include "scratch_buffers.hpp"
 #include "release_fetch.hpp"
 
 namespace corvanta::py {
@@ -103,25 +105,34 @@ PyObject* version(PyObject* self, PyObject*) {
   return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
-// Recognizes the text argument of a map_text* call into the thread's hit
-// list; false with an exception set on failure.
+// The calling thread's per-call state. A call hands back what a huge text
+// grew (release_large_buffers) once its result is built.
+RecognitionScratch& thread_scratch() {
+  thread_local RecognitionScratch scratch;
+  return scratch;
+}
+
+// Recognizes the text argument of a map_text* call into `hits`, which view
+// the thread's scratch; false with an exception set on failure.
 bool recognize_argument(PyObject* self, const char* callable, PyObject* const* args,
-                        Py_ssize_t nargs, PyObject* kwnames, bool longest_only, HitList*& hits) {
+                        Py_ssize_t nargs, PyObject* kwnames, RecognitionOptions options,
+                        std::span<const HitRecord>& hits) {
   PyObject* arg = single_argument(callable, "text", args, nargs, kwnames);
   std::string_view text;
   if (arg == nullptr || !utf8_argument(arg, "text", text)) return false;
-  thread_local HitList thread_hits;
-  hits = &thread_hits;
   const MatcherState& state = state_of(self);
-  return without_gil([&] { recognize(state, text, longest_only, thread_hits); });
+  RecognitionScratch& scratch = thread_scratch();
+  if (without_gil([&] { hits = recognize(state, text, options, scratch); })) return true;
+  scratch.release_large_buffers();
+  return false;
 }
 
-PyObject* hit_list(const MatcherState& state, const HitList& hits) {
+PyObject* hit_list(const MatcherState& state, std::span<const HitRecord> hits) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
   if (!list) return nullptr;
   const LabelTable& labels = state.labels();
   for (size_t i = 0; i < hits.size(); ++i) {
-    const LabelEntry& entry = labels[hits[i].row];
+    const LabelEntry& entry = labels[hits[i].row.v];
     PyObject* hit = new_hit(entry.term_id, entry.surface, hits[i]);
     if (hit == nullptr) return nullptr;
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), hit);
@@ -129,36 +140,33 @@ PyObject* hit_list(const MatcherState& state, const HitList& hits) {
   return list.release();
 }
 
-using detail::release_if_large;
-
-PyObject* hit_list_releasing(PyObject* self, HitList& hits) {
-  PyObject* list = hit_list(state_of(self), hits);
-  release_if_large(hits);
-  return list;
-}
-
 // map_text and map_text_longest.
 template <bool kLongestOnly>
 PyObject* map_text_hits(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
   const char* callable = kLongestOnly ? "Corvanta.map_text_longest()" : "Corvanta.map_text()";
-  HitList* hits = nullptr;
-  if (!recognize_argument(self, callable, args, nargs, kwnames, kLongestOnly, hits)) return nullptr;
-  return hit_list_releasing(self, *hits);
+  std::span<const HitRecord> hits;
+  if (!recognize_argument(self, callable, args, nargs, kwnames,
+                          RecognitionOptions{.longest_only = kLongestOnly}, hits))
+    return nullptr;
+  PyObject* list = hit_list(state_of(self), hits);
+  thread_scratch().release_large_buffers();
+  return list;
 }
 
 PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
-  HitList* hits = nullptr;
-  if (!recognize_argument(self, "Corvanta.map_text_json()", args, nargs, kwnames, false, hits))
+  std::span<const HitRecord> hits;
+  if (!recognize_argument(self, "Corvanta.map_text_json()", args, nargs, kwnames, {}, hits))
     return nullptr;
-  thread_local std::string json;
+  RecognitionScratch& scratch = thread_scratch();
   const MatcherState& state = state_of(self);
-  const bool rendered = without_gil([&] { render_hits_json(*hits, state.labels(), json); });
-  release_if_large(*hits);
-  if (!rendered) return nullptr;
-  PyObject* result = PyUnicode_FromStringAndSize(json.data(), static_cast<Py_ssize_t>(json.size()));
-  release_if_large(json);
+  const bool rendered = without_gil([&] { render_hits_json(hits, state.labels(), scratch.json); });
+  PyObject* result =
+      rendered ? PyUnicode_FromStringAndSize(scratch.json.data(),
+                                             static_cast<Py_ssize_t>(scratch.json.size()))
+               : nullptr;
+  scratch.release_large_buffers();
   return result;
 }
 
@@ -194,7 +202,7 @@ PyObject* fetch_latest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   if (!finished) return nullptr;
   if (PyErr_Occurred() != nullptr || PyErr_CheckSignals() != 0) return nullptr;
   if (target.empty()) return raise(error);
-  return build_object(reinterpret_cast<PyTypeObject*>(corvanta_type()), target);
+  return build_object(corvanta_type(), target);
 }
 
 #define CORVANTA_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))

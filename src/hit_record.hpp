@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "ids.hpp"
+
 namespace corvanta {
 
 struct HitRecord {
-  uint32_t row = 0;         // label-table row: term id and label
+  RowId row;                // label-table row: term id and label
   uint64_t byte_begin = 0;  // span in the UTF-8 lower-cased text, half-open
   uint64_t byte_end = 0;
   bool excluded = false;    // set by negation only

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "module.hpp"
 #include "python_boundary.hpp"
 
 namespace corvanta::py {
@@ -22,9 +23,9 @@ struct HitObject {
   char text[1];  // term id, then label
 };
 
-PyObject* g_type = nullptr;
-allocfunc g_alloc = nullptr;  // the type's tp_alloc, looked up once
-freefunc g_free = nullptr;    // the type's tp_free
+// The type's tp_alloc and tp_free, looked up once when it is created.
+allocfunc g_alloc = nullptr;
+freefunc g_free = nullptr;
 
 HitObject* as_hit(PyObject* self) { return reinterpret_cast<HitObject*>(self); }
 
@@ -82,18 +83,18 @@ PyType_Spec hit_spec = {
 }  // namespace
 
 PyObject* create_hit_type() {
-  g_type = PyType_FromSpec(&hit_spec);
-  if (g_type != nullptr) {
-    auto* type = reinterpret_cast<PyTypeObject*>(g_type);
+  PyObject* created = PyType_FromSpec(&hit_spec);
+  if (created != nullptr) {
+    auto* type = reinterpret_cast<PyTypeObject*>(created);
     g_alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
     g_free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   }
-  return g_type;
+  return created;
 }
 
 PyObject* new_hit(std::string_view term_id, std::string_view label, const HitRecord& record) {
   const auto text_len = static_cast<Py_ssize_t>(term_id.size() + label.size());
-  PyObject* self = g_alloc(reinterpret_cast<PyTypeObject*>(g_type), text_len);
+  PyObject* self = g_alloc(hit_type(), text_len);
   if (self == nullptr) return nullptr;
   HitObject* hit = as_hit(self);
   hit->byte_begin = record.byte_begin;

@@ -2,35 +2,17 @@
 #include "hpo.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "clustering.hpp"
-#include "labels.hpp"
+#include "debug_check.hpp"
 #include "negation.hpp"
-#include "ontology/ontology.hpp"
-#include "scratch_buffers.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
 
 namespace {
-
-class StageClock {
- public:
-  explicit StageClock(BuildProfile* profile) : profile_(profile) {}
-  // Adds the time since the previous lap to `field` of the profile.
-  void lap(double BuildProfile::*field) {
-    const auto now = std::chrono::steady_clock::now();
-    if (profile_ != nullptr) profile_->*field += std::chrono::duration<double>(now - last_).count();
-    last_ = now;
-  }
-
- private:
-  BuildProfile* profile_;
-  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
-};
 
 Error ontology_load_error(std::string_view path, Error cause) {
   if (cause.code == Errc::kInvariant) return cause;
@@ -41,49 +23,33 @@ Error ontology_load_error(std::string_view path, Error cause) {
   return std::move(cause).wrapped(Errc::kOntologyLoad, std::move(message));
 }
 
-std::vector<std::string> lower_cased_patterns(const LabelTable& labels) {
-  std::vector<std::string> patterns;
-  patterns.reserve(labels.size());
-  for (const LabelEntry& entry : labels) patterns.push_back(text::lower_cased(entry.surface));
-  return patterns;
-}
-
 }  // namespace
 
-Result<std::unique_ptr<const MatcherState>> build_from_path(std::string_view path,
-                                                            BuildProfile* profile) {
-  StageClock clock(profile);
-  std::string version;
-  LabelTable labels;
+Result<LabeledRelease> label_release(const ontology::Release& release) {
+  CORVANTA_TRY(std::string version, ontology::ontology_version(release.ontology));
+  return LabeledRelease{std::move(version), build_label_table(release.ontology, release.subtree)};
+}
+
+Result<std::unique_ptr<const AhoCorasick>> build_automaton(const LoweredSurfaces& lowered) {
+  auto automaton = AhoCorasick::build(lowered.views());
+  if (automaton.ok()) return automaton;
+  Error cause = std::move(automaton).error();
+  std::string message = "failed to build the concept matcher: " + cause.message;
+  return std::move(cause).wrapped(Errc::kMatcherBuild, std::move(message));
+}
+
+Result<std::unique_ptr<const MatcherState>> build_from_path(std::string_view path) {
+  LabeledRelease labeled;
   {
-    double subtree_seconds = 0;
-    auto release = ontology::load_release(path, &subtree_seconds);
+    auto release = ontology::load_release(path);
     if (!release.ok()) return ontology_load_error(path, std::move(release).error());
-    clock.lap(&BuildProfile::parse);
-    if (profile != nullptr) {
-      profile->parse -= subtree_seconds;
-      profile->subtree += subtree_seconds;
-    }
-    auto found = ontology::ontology_version(release.value().ontology);
-    if (!found.ok()) return std::move(found).error();
-    version = std::move(found).value();
-    labels = build_label_table(release.value().ontology, release.value().subtree);
-  }  // the ontology and the subtree are released here
-  clock.lap(&BuildProfile::label_table);
-
-  auto automaton = AhoCorasick::build(lower_cased_patterns(labels));
-  if (!automaton.ok()) {
-    Error cause = std::move(automaton).error();
-    std::string message = "failed to build the concept matcher: " + cause.message;
-    return std::move(cause).wrapped(Errc::kMatcherBuild, std::move(message));
-  }
-  clock.lap(&BuildProfile::automaton);
-
-  auto index = ConceptIndex::build(labels);
-  clock.lap(&BuildProfile::concept_index);
-
-  return std::make_unique<const MatcherState>(std::move(labels), std::move(version),
-                                              std::move(automaton).value(), std::move(index));
+    CORVANTA_TRY(labeled, label_release(release.value()));
+  }  // the parsed document, the ontology and the subtree are released here
+  const LoweredSurfaces lowered(labeled.labels);
+  CORVANTA_TRY(auto automaton, build_automaton(lowered));
+  auto index = ConceptIndex::build(lowered.views());
+  return std::make_unique<const MatcherState>(std::move(labeled.labels), std::move(labeled.version),
+                                              std::move(automaton), std::move(index));
 }
 
 namespace {
@@ -109,7 +75,7 @@ void find_exact_hits(const AhoCorasick& automaton, std::string_view lowered, Hit
   for (size_t from = 0; automaton.find(lowered, from, match); from = match.byte_end) {
     if (is_word_char_before(lowered, match.byte_begin) || is_word_char_at(lowered, match.byte_end))
       continue;
-    out.push_back(HitRecord{match.pattern, match.byte_begin, match.byte_end, false});
+    out.push_back(HitRecord{row_of_pattern(match.pattern), match.byte_begin, match.byte_end, false});
   }
 }
 
@@ -162,51 +128,79 @@ bool overlaps_exact(const Candidate& c, const HitList& exact, size_t exact_count
   return it != last && it->byte_begin < c.byte_end;
 }
 
-struct RecognitionScratch {
-  std::string lowered;
-  std::vector<Candidate> candidates;
-  std::vector<Candidate> kept;
-  ClusteringScratch clustering;
-
-  void release_large_buffers() {
-    using detail::release_if_large;
-    release_if_large(lowered);
-    release_if_large(candidates);
-    release_if_large(kept);
-    release_if_large(clustering.tokens);
-    release_if_large(clustering.ids);
-    release_if_large(clustering.found);
+// Orders `hits` by start, stably, where hits[0, exact_count) are the exact
+// hits (ordered and disjoint) and the rest the clustering hits in emission
+// order. Emission order is by cluster, clusters follow the text and never
+// overlap, so the clustering hits are out of order only within a cluster (at
+// most the whole cluster and 209 windows): an insertion sort moves each one
+// a short way, then one merge from the back interleaves the two runs. Unlike
+// std::stable_sort, which takes a temporary buffer on every call, this
+// allocates only when `merge` must grow.
+void order_by_start(HitList& hits, size_t exact_count, HitList& merge) {
+  const auto starts_before = [](const HitRecord& a, const HitRecord& b) {
+    return a.byte_begin < b.byte_begin;
+  };
+  merge.assign(hits.begin() + static_cast<ptrdiff_t>(exact_count), hits.end());
+  for (size_t i = 1; i < merge.size(); ++i) {
+    const HitRecord hit = merge[i];
+    size_t j = i;
+    for (; j > 0 && starts_before(hit, merge[j - 1]); --j) merge[j] = merge[j - 1];
+    merge[j] = hit;
   }
-};
+  // On equal starts the exact hit stays first.
+  size_t e = exact_count;
+  size_t c = merge.size();
+  for (size_t out = hits.size(); c > 0; --out) {
+    if (e > 0 && starts_before(merge[c - 1], hits[e - 1])) {
+      hits[out - 1] = hits[--e];
+    } else {
+      hits[out - 1] = merge[--c];
+    }
+  }
+}
 
-RecognitionScratch& thread_scratch() {
-  thread_local RecognitionScratch scratch;
-  return scratch;
+// What the exact stage promises (checked in debug-check builds): its hits
+// are ordered and pairwise disjoint, which overlaps_exact relies on.
+void debug_check_exact_hits(const HitList& exact) {
+  if constexpr (!detail::kDebugChecks) return;
+  for (size_t i = 1; i < exact.size(); ++i)
+    CORVANTA_DCHECK(exact[i - 1].byte_end <= exact[i].byte_begin);
+}
+
+// What recognition promises of its hits (checked in debug-check builds):
+// every span is non-empty and inside the lowered text, and the list is
+// ordered by start.
+void debug_check_hits(const HitList& hits, size_t text_size) {
+  if constexpr (!detail::kDebugChecks) return;
+  for (size_t i = 0; i < hits.size(); ++i) {
+    CORVANTA_DCHECK(hits[i].byte_begin < hits[i].byte_end && hits[i].byte_end <= text_size);
+    if (i > 0) CORVANTA_DCHECK(hits[i - 1].byte_begin <= hits[i].byte_begin);
+  }
 }
 
 }  // namespace
 
-void recognize(const MatcherState& state, std::string_view text, bool longest_only,
-               HitList& out) {
-  RecognitionScratch& scratch = thread_scratch();
+std::span<const HitRecord> recognize(const MatcherState& state, std::string_view text,
+                                     RecognitionOptions options, RecognitionScratch& scratch) {
+  HitList& out = scratch.hits;
   out.clear();
   text::lower_case(text, scratch.lowered);
   const std::string_view lowered = scratch.lowered;
 
   find_exact_hits(state.automaton(), lowered, out);
+  debug_check_exact_hits(out);
   const size_t exact_count = out.size();
 
   find_candidates(state.index(), lowered, scratch.clustering, scratch.candidates);
-  if (longest_only) keep_longest(scratch.candidates, scratch.kept);
+  if (options.longest_only) keep_longest(scratch.candidates, scratch.kept);
   for (const Candidate& c : scratch.candidates)
     if (!overlaps_exact(c, out, exact_count))
       out.push_back(HitRecord{c.row, c.byte_begin, c.byte_end, false});
 
-  std::stable_sort(out.begin(), out.end(), [](const HitRecord& a, const HitRecord& b) {
-    return a.byte_begin < b.byte_begin;
-  });
-  mark_negated(lowered, out);
-  scratch.release_large_buffers();
+  order_by_start(out, exact_count, scratch.merge);
+  debug_check_hits(out, lowered.size());
+  mark_negated(lowered, out, scratch.sentences);
+  return out;
 }
 
 }  // namespace corvanta

@@ -1,8 +1,9 @@
 // The matcher: construction from a release file, and recognition.
 //
 // build_from_path reads a release (ontology and phenotype subtree), takes its
-// version, builds the label table, the exact-stage automaton over the
-// lower-cased surface forms and the concept index, and keeps only those four.
+// version, builds the label table, lower-cases its surface forms once, builds
+// the exact-stage automaton and the concept index over them, and keeps only
+// the label table, the version, the automaton and the index.
 //
 // recognize runs both stages over the lower-cased text, lets exact hits take
 // precedence over overlapping clustering candidates, orders the hits by start
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,9 @@
 #include "concept_index.hpp"
 #include "hit_record.hpp"
 #include "label_table.hpp"
+#include "labels.hpp"
+#include "ontology/ontology.hpp"
+#include "recognition_scratch.hpp"
 #include "result.hpp"
 
 namespace corvanta {
@@ -47,25 +52,33 @@ class MatcherState {
   std::unique_ptr<const ConceptIndex> index_;
 };
 
-// Seconds spent in each construction stage, for benchmarks.
-struct BuildProfile {
-  double parse = 0;    // file read, JSON parse, typed read, ontology model
-  double subtree = 0;  // phenotype subtree from the same parse
-  double label_table = 0;
-  double automaton = 0;
-  double concept_index = 0;
-};
-
 // Errors: Errc::kOntologyLoad ("failed to load HPO ontology from <path>: ..."),
 // Errc::kMatcherBuild ("failed to build the concept matcher: ..."), or
 // Errc::kInvariant with the invariant's own message.
-[[nodiscard]] Result<std::unique_ptr<const MatcherState>> build_from_path(
-    std::string_view path, BuildProfile* profile = nullptr);
+[[nodiscard]] Result<std::unique_ptr<const MatcherState>> build_from_path(std::string_view path);
 
-// Replaces `out` with the hits of `text`. With `longest_only`, clustering
-// candidates nested inside a longer candidate are dropped. Never fails.
-// Uses per-thread scratch memory.
-void recognize(const MatcherState& state, std::string_view text, bool longest_only,
-               HitList& out);
+// The steps of build_from_path after ontology::load_release, public so that
+// a benchmark can time each one.
+struct LabeledRelease {
+  std::string version;
+  LabelTable labels;
+};
+// The version and the label table of a loaded release; fails with the
+// invariant "Ontology should have a version".
+[[nodiscard]] Result<LabeledRelease> label_release(const ontology::Release& release);
+// The automaton over the lowered surfaces; fails with Errc::kMatcherBuild.
+[[nodiscard]] Result<std::unique_ptr<const AhoCorasick>> build_automaton(
+    const LoweredSurfaces& lowered);
+
+struct RecognitionOptions {
+  // Drop clustering candidates nested inside a longer candidate.
+  bool longest_only = false;
+};
+
+// The hits of `text`, ordered by start. Never fails. All working memory is
+// `scratch`'s; the hits are its `hits`, and the view lives until the next use
+// of `scratch`.
+std::span<const HitRecord> recognize(const MatcherState& state, std::string_view text,
+                                     RecognitionOptions options, RecognitionScratch& scratch);
 
 }  // namespace corvanta

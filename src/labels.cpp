@@ -40,8 +40,20 @@ const std::array<std::string_view, 19> kModifierWords = {
 
 namespace {
 
+// Bit n is set when some word of `words` is n bytes long.
 template <size_t N>
-bool is_listed(const std::array<std::string_view, N>& words, std::string_view word) noexcept {
+constexpr uint64_t length_mask(const std::array<std::string_view, N>& words) {
+  uint64_t mask = 0;
+  for (std::string_view w : words) mask |= uint64_t{1} << w.size();
+  return mask;
+}
+
+// Most words have a length no listed word has; they cost one test. The
+// tests run for every label token and every text word.
+template <size_t N>
+bool is_listed(const std::array<std::string_view, N>& words, uint64_t lengths,
+               std::string_view word) noexcept {
+  if (word.size() >= 64 || !(lengths >> word.size() & 1)) return false;
   for (std::string_view w : words)
     if (w == word) return true;
   return false;
@@ -146,8 +158,8 @@ struct Collection {
 };
 
 std::string_view collect_label(const ontology::Term& term, Collection& out) {
-  if (term.label.find('(') == std::string::npos) return term.label;
-  std::string label = term.label;
+  if (term.label.find('(') == std::string_view::npos) return term.label;
+  std::string label(term.label);
   strip_in_place(label, false);
   if (label == term.label) return term.label;
   out.stripped.push_back(std::move(label));
@@ -225,14 +237,39 @@ LabelTable build_label_table(const ontology::Ontology& ontology,
     rows += 1 + (t.syn_end - t.syn_begin);
     remaining.push_back(t);
   }
-  LabelTable table;
-  table.reserve(rows);
+  size_t text_bytes = 0;
   for (const CollectedTerm& t : remaining) {
-    table.push_back({std::string(t.id), std::string(t.label)});
-    for (uint32_t i = t.syn_begin; i < t.syn_end; ++i)
-      table.push_back({std::string(t.id), std::string(collection.synonyms[i])});
+    text_bytes += t.id.size() + t.label.size();
+    for (uint32_t i = t.syn_begin; i < t.syn_end; ++i) text_bytes += collection.synonyms[i].size();
+  }
+  LabelTable table;
+  table.reserve(rows, text_bytes);
+  for (const CollectedTerm& t : remaining) {
+    table.add(t.id, t.label);
+    for (uint32_t i = t.syn_begin; i < t.syn_end; ++i) table.add(t.id, collection.synonyms[i]);
   }
   return table;
+}
+
+LoweredSurfaces::LoweredSurfaces(const LabelTable& labels) {
+  // Lower-casing keeps the length of ASCII text, which nearly every label is.
+  size_t bytes = 0;
+  for (size_t row = 0; row < labels.size(); ++row) bytes += labels[row].surface.size();
+  arena_.reserve(bytes + bytes / 16);
+  std::vector<size_t> ends;
+  ends.reserve(labels.size());
+  std::string lowered;
+  for (size_t row = 0; row < labels.size(); ++row) {
+    text::lower_case(labels[row].surface, lowered);
+    arena_ += lowered;
+    ends.push_back(arena_.size());
+  }
+  views_.reserve(labels.size());
+  size_t begin = 0;
+  for (const size_t end : ends) {
+    views_.emplace_back(arena_.data() + begin, end - begin);
+    begin = end;
+  }
 }
 
 std::optional<std::string> strip_parentheses(std::string_view text, bool strict) {
@@ -257,30 +294,33 @@ constexpr std::string_view kRightSingleQuote = "\u2019";
 
 }  // namespace
 
+// The output is never longer than the input: written through a pointer into
+// a buffer of the input's size, then cut to what was written.
 void normalize_punctuation_into(std::string_view text, std::string& out) {
-  out.clear();
-  out.reserve(text.size());
+  out.resize(text.size());
+  char* to = out.data();
   for (size_t i = 0; i < text.size(); ++i) {
     const auto b = static_cast<unsigned char>(text[i]);
     if (b >= 0x80) {
       if (text.substr(i, kRightSingleQuote.size()) == kRightSingleQuote) {
         i += kRightSingleQuote.size() - 1;
       } else {
-        out.push_back(text[i]);
+        *to++ = text[i];
       }
       continue;
     }
     switch (kPunct[b]) {
       case Punct::kCopy:
-        out.push_back(text[i]);
+        *to++ = text[i];
         break;
       case Punct::kSpace:
-        out.push_back(' ');
+        *to++ = ' ';
         break;
       case Punct::kDelete:
         break;
     }
   }
+  out.resize(static_cast<size_t>(to - out.data()));
 }
 
 std::string normalize_punctuation(std::string_view text) {
@@ -297,8 +337,14 @@ std::vector<std::string> tokenize_label(std::string_view surface, text::Stemmer&
   return stems;
 }
 
-bool is_label_stop_word(std::string_view word) noexcept { return is_listed(kLabelStopWords, word); }
+bool is_label_stop_word(std::string_view word) noexcept {
+  static constexpr uint64_t kLengths = length_mask(kLabelStopWords);
+  return is_listed(kLabelStopWords, kLengths, word);
+}
 
-bool is_text_skip_word(std::string_view word) noexcept { return is_listed(kTextSkipWords, word); }
+bool is_text_skip_word(std::string_view word) noexcept {
+  static constexpr uint64_t kLengths = length_mask(kTextSkipWords);
+  return is_listed(kTextSkipWords, kLengths, word);
+}
 
 }  // namespace corvanta

@@ -1,6 +1,7 @@
 // The label table and the rules that turn labels into words.
 //
 //   build_label_table     phenotype terms -> rows (term id, surface form)
+//   LoweredSurfaces       every row's surface lower-cased, once per construction
 //   strip_parentheses     the parenthesis rule for labels and synonyms
 //   normalize_punctuation punctuation deleted or turned into spaces
 //   tokenize_label        surface form -> ordered stems for the concept index
@@ -11,6 +12,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,20 @@ namespace corvanta {
 
 [[nodiscard]] LabelTable build_label_table(const ontology::Ontology& ontology,
                                            const ontology::PhenotypeSubtree& subtree);
+
+// The surfaces of a label table, lower-cased: the automaton's patterns and
+// what the concept index tokenizes. Built once per construction, in one
+// arena, and released with the construction's other intermediate data.
+class LoweredSurfaces {
+ public:
+  explicit LoweredSurfaces(const LabelTable& labels);
+  // One view per row, in row order; they live as long as this object.
+  [[nodiscard]] std::span<const std::string_view> views() const noexcept { return views_; }
+
+ private:
+  std::string arena_;
+  std::vector<std::string_view> views_;
+};
 
 // Lenient mode always returns a text; strict mode returns nullopt (rejected)
 // when a parenthesised part is not an abbreviation.
@@ -45,14 +61,13 @@ struct LabelScratch {
   std::string normalized;
 };
 
-// Calls f(token) for each token of a surface form that tokenize_label stems,
-// in order, without allocating per token: the surface lower-cased, its
+// Calls f(token) for each token of an already lower-cased surface form that
+// tokenize_label stems, in order, without allocating per token: its
 // punctuation normalized, split on White_Space, label stop words left out.
 // A token view lives until the next use of `scratch`.
 template <class F>
-void for_each_label_token(std::string_view surface, LabelScratch& scratch, F&& f) {
-  text::lower_case(surface, scratch.lowered);
-  normalize_punctuation_into(scratch.lowered, scratch.normalized);
+void for_each_lowered_label_token(std::string_view lowered, LabelScratch& scratch, F&& f) {
+  normalize_punctuation_into(lowered, scratch.normalized);
   const std::string_view s = scratch.normalized;
   size_t token_begin = 0;
   auto token_ends = [&](size_t end) {
@@ -69,6 +84,13 @@ void for_each_label_token(std::string_view surface, LabelScratch& scratch, F&& f
     token_begin = i;
   }
   token_ends(s.size());
+}
+
+// The same for a surface form in its own letter case: lower-cased first.
+template <class F>
+void for_each_label_token(std::string_view surface, LabelScratch& scratch, F&& f) {
+  text::lower_case(surface, scratch.lowered);
+  for_each_lowered_label_token(scratch.lowered, scratch, f);
 }
 
 [[nodiscard]] bool is_text_skip_word(std::string_view word) noexcept;

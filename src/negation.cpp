@@ -57,18 +57,9 @@ constexpr std::array kNegationTerminators = {
 
 constexpr uint64_t kNoEnd = std::numeric_limits<uint64_t>::max();
 
-// The thread's sentence list keeps its capacity between calls up to this
-// many sentences (1 MiB); more is handed back once the call is done.
-constexpr size_t kKeptSentences = 65536;
-
 constexpr bool is_sentence_delimiter(char c) noexcept {
   return c == '\n' || c == '!' || c == '.' || c == ';';
 }
-
-struct Sentence {
-  uint64_t begin;  // byte offsets into the lower-cased text, half-open
-  uint64_t end;
-};
 
 // The negated stretch of one sentence: [begin, end). A sentence without a
 // trigger has an empty stretch.
@@ -111,9 +102,9 @@ Scope scope_of(std::string_view text, Sentence s) noexcept {
 
 }  // namespace
 
-void mark_negated(std::string_view lowered_text, std::span<HitRecord> hits) {
+void mark_negated(std::string_view lowered_text, std::span<HitRecord> hits,
+                  std::vector<Sentence>& sentences) {
   if (hits.empty()) return;
-  thread_local std::vector<Sentence> sentences;
   split_sentences(lowered_text, sentences);
 
   size_t cursor = 0;
@@ -134,8 +125,6 @@ void mark_negated(std::string_view lowered_text, std::span<HitRecord> hits) {
     }
     if (scope.covers(pos)) hit.excluded = true;
   }
-  // One huge text must not leave its sentence list with the thread for good.
-  if (sentences.capacity() > kKeptSentences) std::vector<Sentence>().swap(sentences);
 }
 
 }  // namespace corvanta

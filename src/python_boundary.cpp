@@ -3,16 +3,11 @@
 #include <new>
 #include <string>
 
-#include "corvanta_type.hpp"
-#include "hit_type.hpp"
+#include "module.hpp"
 
 namespace corvanta::py {
 
 namespace {
-
-PyObject* g_corvanta_type = nullptr;
-PyObject* g_hit_type = nullptr;
-PyObject* g_invariant_error = nullptr;
 
 PyObject* too_many_positional(const char* callable, Py_ssize_t given) {
   PyErr_Format(PyExc_TypeError, "%s takes 1 positional arguments but %zd %s given", callable,
@@ -124,7 +119,7 @@ PyObject* raise(const Error& error) {
   PyRef message(PyUnicode_DecodeUTF8(error.message.data(),
                                      static_cast<Py_ssize_t>(error.message.size()), "replace"));
   if (!message) return nullptr;
-  PyObject* type = error.code == Errc::kInvariant ? g_invariant_error : PyExc_OSError;
+  PyObject* type = error.code == Errc::kInvariant ? invariant_error() : PyExc_OSError;
   PyErr_SetObject(type, message.get());
   return nullptr;
 }
@@ -141,22 +136,5 @@ PyObject* raise_current_exception() noexcept {
   }
   return nullptr;
 }
-
-bool ensure_types_ready() {
-  if (g_invariant_error == nullptr) {
-    g_invariant_error = PyErr_NewExceptionWithDoc(
-        "corvanta.InvariantError",
-        "A release file broke an invariant that no real release breaks.", PyExc_BaseException,
-        nullptr);
-    if (g_invariant_error == nullptr) return false;
-  }
-  if (g_corvanta_type == nullptr && (g_corvanta_type = create_corvanta_type()) == nullptr)
-    return false;
-  if (g_hit_type == nullptr && (g_hit_type = create_hit_type()) == nullptr) return false;
-  return true;
-}
-
-PyObject* corvanta_type() { return g_corvanta_type; }
-PyObject* hit_type() { return g_hit_type; }
 
 }  // namespace corvanta::py

@@ -2,8 +2,9 @@
 // conversion with the module's exact messages, and the one mapping from a
 // core Error to a Python exception.
 //
-// Only this layer and the two type files include Python.h; everything below
-// them is plain C++ that never sees a PyObject.
+// Only this layer, the module and the two type files include Python.h;
+// everything below them is plain C++ that never sees a PyObject. The types
+// themselves belong to the module (module.hpp).
 #pragma once
 
 #include <Python.h>
@@ -66,12 +67,5 @@ PyObject* raise(const Error& error);
 // Raises MemoryError or RuntimeError for an exception escaping the core's
 // containers (allocation failure) and returns nullptr.
 PyObject* raise_current_exception() noexcept;
-
-// Creates the module's types and exception once per process. False with an
-// exception set on failure.
-bool ensure_types_ready();
-
-PyObject* corvanta_type();  // borrowed; valid after ensure_types_ready()
-PyObject* hit_type();       // borrowed; valid after ensure_types_ready()
 
 }  // namespace corvanta::py

@@ -34,8 +34,6 @@ enum class Errc : uint8_t {
   kMatcherBuild,
   // Fetching or caching the release failed.
   kReleaseFetch,
-  // Rendering hits as JSON failed.
-  kSerialize,
 };
 
 struct Error {

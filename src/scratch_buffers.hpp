@@ -1,6 +1,6 @@
-// Per-thread scratch buffers keep their capacity between calls, so ordinary
-// texts never reallocate. What one huge text grew a buffer to is handed back
-// after the call instead: a pool thread that once saw a gigabyte text would
+// The rule for handing back scratch memory: a buffer that keeps its capacity
+// between calls is freed once it holds more than kKeptScratchBytes. Ordinary
+// texts never reach it; a pool thread that once saw a gigabyte text would
 // otherwise hold gigabytes until it ends.
 #pragma once
 

@@ -127,46 +127,50 @@ std::string os_error_text(int error_number) {
 }
 
 // Tracks the listed keys of one object: which occurred (a second occurrence
-// is a duplicate) and whether the required ones all did.
-template <size_t N>
+// is a duplicate) and whether the required ones all did. `Field` is the
+// record's enum of listed keys, numbered as `keys` lists them.
+template <class Field, size_t N>
 class FieldSet {
  public:
   explicit constexpr FieldSet(const std::array<std::string_view, N>& keys) : keys_(keys) {}
 
-  // The index of `key` among the listed keys, or N for an unknown key.
-  [[nodiscard]] size_t index(std::string_view key) const noexcept {
-    size_t at = 0;
-    while (at < N && keys_[at] != key) ++at;
-    return at;
+  // The listed key `key`, or nullopt for an unknown key.
+  [[nodiscard]] std::optional<Field> find(std::string_view key) const noexcept {
+    for (size_t at = 0; at < N; ++at)
+      if (keys_[at] == key) return static_cast<Field>(at);
+    return std::nullopt;
   }
-  // Marks key `at` as seen; fails if it was seen before.
-  [[nodiscard]] Status see(size_t at) {
-    const uint32_t bit = uint32_t{1} << at;
-    if (seen_ & bit) return duplicate_field(keys_[at]);
+  // Marks `field` as seen; fails if it was seen before.
+  [[nodiscard]] Status see(Field field) {
+    const uint32_t bit = bit_of(field);
+    if (seen_ & bit) return duplicate_field(key_of(field));
     seen_ |= bit;
     return {};
   }
-  [[nodiscard]] Status require(size_t at) const {
-    if (!(seen_ & (uint32_t{1} << at))) return missing_field(keys_[at]);
+  [[nodiscard]] Status require(Field field) const {
+    if (!(seen_ & bit_of(field))) return missing_field(key_of(field));
     return {};
   }
   // Reads `value` as the record `what`: it must be an object; each listed key
-  // may occur once and its value goes to on_field(index, value); unknown keys
+  // may occur once and its value goes to on_field(field, value); unknown keys
   // are skipped.
   template <class F>
   [[nodiscard]] Status read(dom::element value, std::string_view what, F&& on_field) {
     dom::object object;
     if (value.get_object().get(object) != simdjson::SUCCESS) return type_error(value, what);
-    for (dom::key_value_pair field : object) {
-      const size_t at = index(field.key);
-      if (at == N) continue;
-      CORVANTA_TRY_STATUS(see(at));
-      CORVANTA_TRY_STATUS(on_field(at, field.value));
+    for (dom::key_value_pair entry : object) {
+      const std::optional<Field> field = find(entry.key);
+      if (!field) continue;
+      CORVANTA_TRY_STATUS(see(*field));
+      CORVANTA_TRY_STATUS(on_field(*field, entry.value));
     }
     return {};
   }
 
  private:
+  static uint32_t bit_of(Field field) noexcept { return uint32_t{1} << static_cast<size_t>(field); }
+  std::string_view key_of(Field field) const noexcept { return keys_[static_cast<size_t>(field)]; }
+
   const std::array<std::string_view, N>& keys_;
   uint32_t seen_ = 0;
 };
@@ -220,12 +224,33 @@ class DocumentReader {
   std::optional<Error> sink_error_;
 };
 
+// The listed keys of each record, in the order of its `k...Keys` array.
+enum class DocumentField : uint8_t { kGraphs, kMeta };
+enum class GraphField : uint8_t { kId, kLbl, kMeta, kNodes, kEdges };
+enum class NodeField : uint8_t { kId, kLbl, kType, kMeta };
+enum class EdgeField : uint8_t { kSub, kPred, kObj, kMeta };
+enum class MetaField : uint8_t {
+  kDefinition, kComments, kSubsets, kSynonyms, kXrefs, kBasicPropertyValues, kVersion, kDeprecated
+};
+// The union of the four property-value records' keys; a kind that does not
+// list a key treats it as unknown.
+enum class PropertyValueField : uint8_t { kPred, kVal, kXrefs, kMeta, kSynonymType, kLbl };
+
+constexpr std::array<std::string_view, 2> kDocumentKeys = {"graphs", "meta"};
+constexpr std::array<std::string_view, 5> kGraphKeys = {"id", "lbl", "meta", "nodes", "edges"};
+constexpr std::array<std::string_view, 4> kNodeKeys = {"id", "lbl", "type", "meta"};
+constexpr std::array<std::string_view, 4> kEdgeKeys = {"sub", "pred", "obj", "meta"};
+constexpr std::array<std::string_view, 8> kMetaKeys = {
+    "definition", "comments", "subsets", "synonyms", "xrefs", "basicPropertyValues",
+    "version",    "deprecated"};
+constexpr std::array<std::string_view, 6> kPropertyValueKeys = {"pred", "val",         "xrefs",
+                                                                "meta", "synonymType", "lbl"};
+
 Result<GraphsRecord> DocumentReader::read_document(dom::element root) {
-  static constexpr std::array<std::string_view, 2> kKeys = {"graphs", "meta"};
   GraphsRecord record;
-  FieldSet fields(kKeys);
-  const auto on_field = [&](size_t at, dom::element field) -> Status {
-    if (at == 0) {
+  FieldSet<DocumentField, kDocumentKeys.size()> fields(kDocumentKeys);
+  const auto on_field = [&](DocumentField key, dom::element field) -> Status {
+    if (key == DocumentField::kGraphs) {
       dom::array graphs;
       if (field.get_array().get(graphs) != simdjson::SUCCESS) {
         return type_error(field, "a sequence");
@@ -244,35 +269,33 @@ Result<GraphsRecord> DocumentReader::read_document(dom::element root) {
     return {};
   };
   CORVANTA_TRY_STATUS(fields.read(root, "struct GraphDocument", on_field));
-  CORVANTA_TRY_STATUS(fields.require(0));
+  CORVANTA_TRY_STATUS(fields.require(DocumentField::kGraphs));
   if (sink_error_) return std::move(*sink_error_);
   return record;
 }
 
 Status DocumentReader::read_graph(dom::element value, bool first, bool last,
                                   GraphsRecord& out) {
-  static constexpr std::array<std::string_view, 5> kKeys = {"id", "lbl", "meta", "nodes",
-                                                            "edges"};
-  FieldSet fields(kKeys);
-  const auto on_field = [&](size_t at, dom::element field) -> Status {
-    switch (at) {
-      case 0: {
+  FieldSet<GraphField, kGraphKeys.size()> fields(kGraphKeys);
+  const auto on_field = [&](GraphField key, dom::element field) -> Status {
+    switch (key) {
+      case GraphField::kId: {
         std::string_view id;
         CORVANTA_TRY_STATUS(read_string(field, id));
         break;
       }
-      case 1: {
+      case GraphField::kLbl: {
         std::optional<std::string_view> lbl;
         CORVANTA_TRY_STATUS(read_optional_string(field, lbl));
         break;
       }
-      case 2: {
+      case GraphField::kMeta: {
         std::optional<MetaRecord> meta;
         CORVANTA_TRY_STATUS(read_optional_meta(field, meta));
         if (last) out.last_graph_meta = meta;
         break;
       }
-      case 3: {
+      case GraphField::kNodes: {
         dom::array nodes;
         if (field.get_array().get(nodes) != simdjson::SUCCESS) {
           return type_error(field, "a sequence");
@@ -286,7 +309,7 @@ Status DocumentReader::read_graph(dom::element value, bool first, bool last,
         }
         break;
       }
-      default: {
+      case GraphField::kEdges: {
         dom::array edges;
         if (field.get_array().get(edges) != simdjson::SUCCESS) {
           return type_error(field, "a sequence");
@@ -299,23 +322,22 @@ Status DocumentReader::read_graph(dom::element value, bool first, bool last,
     return {};
   };
   CORVANTA_TRY_STATUS(fields.read(value, "struct Graph", on_field));
-  CORVANTA_TRY_STATUS(fields.require(0));
-  CORVANTA_TRY_STATUS(fields.require(3));
-  return fields.require(4);
+  CORVANTA_TRY_STATUS(fields.require(GraphField::kId));
+  CORVANTA_TRY_STATUS(fields.require(GraphField::kNodes));
+  return fields.require(GraphField::kEdges);
 }
 
 Status DocumentReader::read_node(dom::element value, NodeRecord& out) {
-  static constexpr std::array<std::string_view, 4> kKeys = {"id", "lbl", "type", "meta"};
-  FieldSet fields(kKeys);
-  const auto on_field = [&](size_t at, dom::element field) -> Status {
-    switch (at) {
-      case 0:
+  FieldSet<NodeField, kNodeKeys.size()> fields(kNodeKeys);
+  const auto on_field = [&](NodeField key, dom::element field) -> Status {
+    switch (key) {
+      case NodeField::kId:
         CORVANTA_TRY_STATUS(read_string(field, out.id));
         break;
-      case 1:
+      case NodeField::kLbl:
         CORVANTA_TRY_STATUS(read_optional_string(field, out.lbl));
         break;
-      case 2: {
+      case NodeField::kType: {
         std::optional<std::string_view> type;
         CORVANTA_TRY_STATUS(read_optional_string(field, type));
         if (type && *type != "CLASS" && *type != "INDIVIDUAL" && *type != "PROPERTY") {
@@ -324,21 +346,20 @@ Status DocumentReader::read_node(dom::element value, NodeRecord& out) {
         }
         break;
       }
-      default:
+      case NodeField::kMeta:
         CORVANTA_TRY_STATUS(read_optional_meta(field, out.meta));
         break;
     }
     return {};
   };
   CORVANTA_TRY_STATUS(fields.read(value, "struct Node", on_field));
-  return fields.require(0);
+  return fields.require(NodeField::kId);
 }
 
 Status DocumentReader::read_edge(dom::element value) {
-  static constexpr std::array<std::string_view, 4> kKeys = {"sub", "pred", "obj", "meta"};
-  FieldSet fields(kKeys);
-  const auto on_field = [&](size_t at, dom::element field) -> Status {
-    if (at == 3) {
+  FieldSet<EdgeField, kEdgeKeys.size()> fields(kEdgeKeys);
+  const auto on_field = [&](EdgeField key, dom::element field) -> Status {
+    if (key == EdgeField::kMeta) {
       std::optional<MetaRecord> meta;
       CORVANTA_TRY_STATUS(read_optional_meta(field, meta));
     } else {
@@ -348,43 +369,40 @@ Status DocumentReader::read_edge(dom::element value) {
     return {};
   };
   CORVANTA_TRY_STATUS(fields.read(value, "struct Edge", on_field));
-  CORVANTA_TRY_STATUS(fields.require(0));
-  CORVANTA_TRY_STATUS(fields.require(1));
-  return fields.require(2);
+  CORVANTA_TRY_STATUS(fields.require(EdgeField::kSub));
+  CORVANTA_TRY_STATUS(fields.require(EdgeField::kPred));
+  return fields.require(EdgeField::kObj);
 }
 
 Status DocumentReader::read_meta(dom::element value, MetaRecord& out) {
-  static constexpr std::array<std::string_view, 8> kKeys = {
-      "definition", "comments", "subsets", "synonyms", "xrefs", "basicPropertyValues",
-      "version",    "deprecated"};
-  FieldSet fields(kKeys);
-  const auto on_field = [&](size_t at, dom::element field) -> Status {
-    switch (at) {
-      case 0:
+  FieldSet<MetaField, kMetaKeys.size()> fields(kMetaKeys);
+  const auto on_field = [&](MetaField key, dom::element field) -> Status {
+    switch (key) {
+      case MetaField::kDefinition:
         if (!field.is_null()) {
           CORVANTA_TRY_STATUS(read_property_value(field, PropertyValueKind::kDefinition));
         }
         break;
-      case 1:
-      case 2:
+      case MetaField::kComments:
+      case MetaField::kSubsets:
         CORVANTA_TRY_STATUS(read_string_list(field, nullptr));
         break;
-      case 3:
+      case MetaField::kSynonyms:
         CORVANTA_TRY_STATUS(
             read_property_value_list(field, PropertyValueKind::kSynonym, out.synonyms));
         break;
-      case 4:
+      case MetaField::kXrefs:
         CORVANTA_TRY_STATUS(
             read_property_value_list(field, PropertyValueKind::kXref, out.xrefs));
         break;
-      case 5:
+      case MetaField::kBasicPropertyValues:
         CORVANTA_TRY_STATUS(read_property_value_list(field, PropertyValueKind::kBasic,
                                                      out.basic_property_values));
         break;
-      case 6:
+      case MetaField::kVersion:
         CORVANTA_TRY_STATUS(read_optional_string(field, out.version));
         break;
-      default:
+      case MetaField::kDeprecated:
         if (!field.is_null() &&
             field.get_bool().get(out.deprecated) != simdjson::SUCCESS) {
           return type_error(field, "a boolean");
@@ -408,10 +426,6 @@ Status DocumentReader::read_property_value_list(dom::element value, PropertyValu
 }
 
 Status DocumentReader::read_property_value(dom::element value, PropertyValueKind kind) {
-  // The union of the four records' keys; a kind that does not list a key
-  // treats it as unknown.
-  static constexpr std::array<std::string_view, 6> kKeys = {"pred", "val",         "xrefs",
-                                                            "meta", "synonymType", "lbl"};
   static constexpr std::array<std::string_view, 4> kNames = {
       "struct BasicPropertyValue", "struct DefinitionPropertyValue",
       "struct SynonymPropertyValue", "struct XrefPropertyValue"};
@@ -421,40 +435,41 @@ Status DocumentReader::read_property_value(dom::element value, PropertyValueKind
   }
   const bool pred_required =
       kind == PropertyValueKind::kBasic || kind == PropertyValueKind::kSynonym;
-  FieldSet fields(kKeys);
+  FieldSet<PropertyValueField, kPropertyValueKeys.size()> fields(kPropertyValueKeys);
   for (dom::key_value_pair field : object) {
-    size_t at = fields.index(field.key);
-    if ((at == 4 && kind != PropertyValueKind::kSynonym) ||
-        (at == 5 && kind != PropertyValueKind::kXref)) {
-      at = kKeys.size();
+    const std::optional<PropertyValueField> key = fields.find(field.key);
+    if (!key) continue;
+    if ((*key == PropertyValueField::kSynonymType && kind != PropertyValueKind::kSynonym) ||
+        (*key == PropertyValueField::kLbl && kind != PropertyValueKind::kXref)) {
+      continue;
     }
-    if (at == kKeys.size()) continue;
-    CORVANTA_TRY_STATUS(fields.see(at));
+    CORVANTA_TRY_STATUS(fields.see(*key));
     std::string_view text;
     std::optional<std::string_view> optional_text;
-    switch (at) {
-      case 0:
+    switch (*key) {
+      case PropertyValueField::kPred:
         CORVANTA_TRY_STATUS(pred_required ? read_string(field.value, text)
                                           : read_optional_string(field.value, optional_text));
         break;
-      case 1:
+      case PropertyValueField::kVal:
         CORVANTA_TRY_STATUS(read_string(field.value, text));
         break;
-      case 2:
+      case PropertyValueField::kXrefs:
         CORVANTA_TRY_STATUS(read_string_list(field.value, nullptr));
         break;
-      case 3: {
+      case PropertyValueField::kMeta: {
         std::optional<MetaRecord> meta;
         CORVANTA_TRY_STATUS(read_optional_meta(field.value, meta));
         break;
       }
-      default:
+      case PropertyValueField::kSynonymType:
+      case PropertyValueField::kLbl:
         CORVANTA_TRY_STATUS(read_optional_string(field.value, optional_text));
         break;
     }
   }
-  if (pred_required) CORVANTA_TRY_STATUS(fields.require(0));
-  return fields.require(1);
+  if (pred_required) CORVANTA_TRY_STATUS(fields.require(PropertyValueField::kPred));
+  return fields.require(PropertyValueField::kVal);
 }
 
 bool is_number_char(char c) noexcept {

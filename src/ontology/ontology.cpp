@@ -10,12 +10,10 @@
 #include "ontology/ontology.hpp"
 
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <utility>
 
 #include "ontology/namespaces.hpp"
-#include "ontology/obographs_reader.hpp"
 
 namespace corvanta::ontology {
 namespace {
@@ -72,11 +70,9 @@ class TermBuilder final : public NodeSink {
       CORVANTA_TRY_STATUS(read_meta(*node.meta));
       if (node.meta->deprecated) return {};
     }
-    std::string id_text = id.to_string();
-    Term& term =
-        terms_.emplace_back(Term{std::move(id), std::move(id_text), std::string(*node.lbl), {}});
-    term.synonyms.reserve(synonyms_.size());
-    for (std::string_view text : synonyms_) term.synonyms.push_back(Synonym{std::string(text)});
+    Term& term = terms_.emplace_back(Term{std::string(), *node.lbl, {}});
+    id.append_to(term.id_text);
+    term.synonyms.assign(synonyms_.begin(), synonyms_.end());
     return {};
   }
 
@@ -92,7 +88,7 @@ class TermBuilder final : public NodeSink {
     }
     for (PropertyValueRecord synonym : meta.synonyms) {
       CORVANTA_TRY(bool accepted, accept_synonym(synonym));
-      if (accepted) synonyms_.push_back(synonym.val);
+      if (accepted) synonyms_.push_back(Synonym{synonym.val});
     }
     for (PropertyValueRecord xref : meta.xrefs) {
       if (std::optional<CurieParts> parts = split_curie(xref.val)) {
@@ -104,7 +100,7 @@ class TermBuilder final : public NodeSink {
 
   std::vector<Term>& terms_;
   IriCompressor compressor_;
-  std::vector<std::string_view> synonyms_;  // reused from node to node
+  std::vector<Synonym> synonyms_;  // reused from node to node
 };
 
 // The version of the graph with `meta`: the first "#versionInfo" property
@@ -137,23 +133,28 @@ Result<std::string> ontology_version(const Ontology& ontology) {
   return *ontology.version;
 }
 
-Result<Release> load_release(std::string_view path, double* subtree_seconds) {
+Result<Release> read_release(std::string_view path) {
   Release release;
-  ObographsReader reader;
+  release.document = std::make_unique<ObographsReader>();
   TermBuilder builder(release.ontology.terms);
-  CORVANTA_TRY(GraphsRecord graphs, reader.read(path, builder));
+  CORVANTA_TRY(GraphsRecord graphs, release.document->read(path, builder));
   if (graphs.graph_count == 0) {
     return Error{Errc::kInvariant, "Obographs document should include at least one graph", {}};
   }
   if (graphs.last_graph_meta) release.ontology.version = graph_version(*graphs.last_graph_meta);
-  const auto subtree_start = std::chrono::steady_clock::now();
+  release.first_graph_edges = graphs.first_graph_edges;
+  return release;
+}
+
+PhenotypeSubtree phenotype_subtree(const EdgeList& edges) {
   PhenotypeSubtreeBuilder subtree;
-  for (EdgeRecord edge : graphs.first_graph_edges) subtree.add_edge(edge.sub, edge.pred, edge.obj);
-  release.subtree = subtree.build();
-  if (subtree_seconds != nullptr) {
-    *subtree_seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - subtree_start).count();
-  }
+  for (EdgeRecord edge : edges) subtree.add_edge(edge.sub, edge.pred, edge.obj);
+  return subtree.build();
+}
+
+Result<Release> load_release(std::string_view path) {
+  CORVANTA_TRY(Release release, read_release(path));
+  release.subtree = phenotype_subtree(release.first_graph_edges);
   return release;
 }
 

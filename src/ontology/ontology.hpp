@@ -2,14 +2,18 @@
 // their labels and synonyms, and the release version.
 //
 // Built once per construction from the release file and released before the
-// constructor returns; recognition never reads it.
+// constructor returns; recognition never reads it. Labels and synonyms are
+// views into the parsed document, which the Release owns: the label table
+// copies the texts it keeps, and nothing else copies them.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "ontology/obographs_reader.hpp"
 #include "ontology/phenotype_subtree.hpp"
 #include "ontology/term_id.hpp"
 #include "result.hpp"
@@ -17,15 +21,14 @@
 namespace corvanta::ontology {
 
 struct Synonym {
-  std::string text;
+  std::string_view text;
   // Fields that nothing downstream reads (scope, type, xrefs) are decided
   // during conversion, since they decide which synonyms exist, and dropped.
 };
 
 struct Term {
-  TermId id;
-  std::string id_text;  // id printed, e.g. "HP:0000118"
-  std::string label;
+  std::string id_text;  // the TermId printed, e.g. "HP:0000118"
+  std::string_view label;
   std::vector<Synonym> synonyms;
 };
 
@@ -39,8 +42,10 @@ struct Ontology {
 
 // What one read of a release file yields.
 struct Release {
-  Ontology ontology;         // from the last graph
-  PhenotypeSubtree subtree;  // from the is-a edges of the first graph
+  std::unique_ptr<ObographsReader> document;  // owns the texts the views point into
+  Ontology ontology;                          // from the last graph
+  EdgeList first_graph_edges;                 // views into `document`
+  PhenotypeSubtree subtree;                   // from the is-a edges of the first graph
 };
 
 // Reads and checks the release file at `path` once, builds the ontology from
@@ -58,9 +63,11 @@ struct Release {
 //                    "Curie prefix should not be longer than 255 chars!"
 // Writes "Could not parse ontology version" to stderr when the last graph has
 // a meta from which no version can be taken.
-// When `subtree_seconds` is given, the time spent on the subtree is stored
-// there (for benchmarks).
-[[nodiscard]] Result<Release> load_release(std::string_view path,
-                                           double* subtree_seconds = nullptr);
+[[nodiscard]] Result<Release> load_release(std::string_view path);
+
+// The two steps of load_release, apart for a benchmark that times them:
+// everything but the subtree, then the subtree from the edges.
+[[nodiscard]] Result<Release> read_release(std::string_view path);
+[[nodiscard]] PhenotypeSubtree phenotype_subtree(const EdgeList& edges);
 
 }  // namespace corvanta::ontology

@@ -10,12 +10,11 @@
 #include <climits>
 #include <new>
 
+#include "scratch_buffers.hpp"
+
 namespace corvanta::text {
 
 namespace {
-
-// What libstemmer may keep for the longest word it has stemmed.
-constexpr size_t kKeptBufferBytes = size_t{1} << 20;
 
 sb_stemmer* new_english_stemmer() {
   sb_stemmer* impl = sb_stemmer_new("english", "UTF_8");
@@ -30,7 +29,7 @@ Stemmer::Stemmer() : impl_(new_english_stemmer()) {}
 Stemmer::~Stemmer() { sb_stemmer_delete(impl_); }
 
 void Stemmer::release_large_buffers() {
-  if (longest_word_ <= kKeptBufferBytes) return;
+  if (longest_word_ <= detail::kKeptScratchBytes) return;
   // libstemmer has no call to shrink its buffer; a fresh instance has none.
   sb_stemmer* fresh = new_english_stemmer();
   sb_stemmer_delete(impl_);
@@ -39,24 +38,6 @@ void Stemmer::release_large_buffers() {
 }
 
 std::string_view Stemmer::stem(std::string_view word) {
-  if (word.size() > kMemoWordBytes) return run_algorithm(word);
-  const uint32_t known = memo_words_.find(word);
-  if (known != detail::StringMap::kMissing) return remembered(known);
-  if (memo_words_.size() >= kMemoWords) {
-    memo_words_.clear();
-    memo_spans_.clear();
-    memo_stems_.clear();
-  }
-  const std::string_view stem = run_algorithm(word);
-  const auto index = static_cast<uint32_t>(memo_spans_.size());
-  memo_spans_.emplace_back(static_cast<uint32_t>(memo_stems_.size()),
-                           static_cast<uint32_t>(stem.size()));
-  memo_stems_.append(stem);
-  memo_words_.insert(word, index);
-  return remembered(index);
-}
-
-std::string_view Stemmer::run_algorithm(std::string_view word) {
   // No word of a text or label comes near INT_MAX bytes; stemming only the
   // prefix that libstemmer can address keeps the call well-defined.
   const int size = word.size() > INT_MAX ? INT_MAX : static_cast<int>(word.size());

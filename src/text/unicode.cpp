@@ -218,21 +218,6 @@ bool is_lowercase(char32_t c) noexcept {
   return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_LOWERCASE);
 }
 
-size_t count_code_points(std::string_view s) noexcept {
-  const char* p = s.data();
-  const size_t n = s.size();
-  size_t count = 0;
-  size_t i = 0;
-  // Lead bytes are the bytes that are not 10xxxxxx; per byte, bit 7 of
-  // (b | ~b << 1) is clear exactly for a continuation byte.
-  for (; i + 8 <= n; i += 8) {
-    const uint64_t v = load8(p + i);
-    count += static_cast<size_t>(__builtin_popcountll((~v | (v << 1)) & kHighBits));
-  }
-  for (; i < n; ++i) count += !is_continuation(static_cast<unsigned char>(p[i]));
-  return count;
-}
-
 std::string_view trim_white_space(std::string_view s) noexcept {
   size_t begin = 0;
   while (begin < s.size()) {

@@ -39,9 +39,6 @@ bool is_white_space(char32_t c) noexcept;
 bool is_uppercase(char32_t c) noexcept;
 bool is_lowercase(char32_t c) noexcept;
 
-// Number of Unicode scalar values in well-formed UTF-8 `s`.
-size_t count_code_points(std::string_view s) noexcept;
-
 // `s` without leading and trailing White_Space characters.
 std::string_view trim_white_space(std::string_view s) noexcept;
 

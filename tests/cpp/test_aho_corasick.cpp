@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "aho_corasick.hpp"
+#include "debug_check.hpp"
 
 namespace corvanta {
 namespace {
@@ -47,13 +48,14 @@ std::vector<Span> automaton_all(const AhoCorasick& ac, std::string_view text) {
   std::vector<Span> spans;
   AcMatch m;
   for (size_t from = 0; ac.find(text, from, m); from = m.byte_end) {
-    spans.push_back({m.pattern, m.byte_begin, m.byte_end});
+    spans.push_back({m.pattern.v, m.byte_begin, m.byte_end});
   }
   return spans;
 }
 
 std::unique_ptr<const AhoCorasick> build_ok(const Patterns& patterns) {
-  auto built = AhoCorasick::build(patterns);
+  const std::vector<std::string_view> views(patterns.begin(), patterns.end());
+  auto built = AhoCorasick::build(views);
   REQUIRE(built.ok());
   return std::move(built).value();
 }
@@ -167,11 +169,11 @@ TEST_CASE("find from a later position") {
   AcMatch m;
   SUBCASE("inside a match") {
     REQUIRE(ac->find("abcabc", 1, m));
-    CHECK(Span{m.pattern, m.byte_begin, m.byte_end} == Span{1, 1, 3});
+    CHECK(Span{m.pattern.v, m.byte_begin, m.byte_end} == Span{1, 1, 3});
   }
   SUBCASE("at the last byte") {
     REQUIRE(ac->find("abc", 2, m));
-    CHECK(Span{m.pattern, m.byte_begin, m.byte_end} == Span{2, 2, 3});
+    CHECK(Span{m.pattern.v, m.byte_begin, m.byte_end} == Span{2, 2, 3});
   }
   SUBCASE("at and past the end") {
     CHECK_FALSE(ac->find("abc", 3, m));
@@ -210,7 +212,7 @@ TEST_CASE("automaton agrees with the naive matcher on random sets") {
           AcMatch got;
           const bool found = naive_find(patterns, text, from, want);
           REQUIRE(ac->find(text, from, got) == found);
-          if (found) REQUIRE(Span{got.pattern, got.byte_begin, got.byte_end} == want);
+          if (found) REQUIRE(Span{got.pattern.v, got.byte_begin, got.byte_end} == want);
         }
       }
     }
@@ -257,5 +259,9 @@ TEST_CASE("a larger vocabulary agrees with the naive matcher") {
     REQUIRE(automaton_all(*ac, text) == naive_all(patterns, text));
   }
 }
+
+// The layout checks of the build (debug_check_layout) ran on every automaton
+// above only if this holds.
+TEST_CASE("the unit-test build checks the core's invariants") { CHECK(detail::kDebugChecks); }
 
 }  // namespace corvanta

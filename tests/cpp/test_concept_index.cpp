@@ -6,6 +6,8 @@
 
 #include "concept_index.hpp"
 #include "hpo.hpp"
+#include "labels.hpp"
+#include "stem_cache.hpp"
 
 #ifndef CORVANTA_SHARED_DIR
 #define CORVANTA_SHARED_DIR "../shared"
@@ -16,24 +18,34 @@ namespace {
 
 // The row a window of text words finds, or -1.
 int find(const ConceptIndex& index, const std::vector<std::string>& words) {
-  std::vector<uint32_t> distinct;
+  StemCache stems;
+  std::vector<StemId> distinct;
   uint64_t hash = 0;
   for (const std::string& word : words) {
-    const uint32_t id = index.known_stem(word);
-    if (id == ConceptIndex::kUnknown) return -1;
-    if (std::find(distinct.begin(), distinct.end(), id) != distinct.end()) continue;
-    distinct.push_back(id);
-    hash += index.stem_hash(id);
+    const std::optional<StemId> id = stems.stem_id(word, index);
+    if (!id) return -1;
+    if (std::find(distinct.begin(), distinct.end(), *id) != distinct.end()) continue;
+    distinct.push_back(*id);
+    hash += index.stem_hash(*id);
   }
-  const uint32_t row = index.lookup(hash, static_cast<uint32_t>(words.size()), distinct);
-  return row == ConceptIndex::kNoEntry ? -1 : static_cast<int>(row);
+  const std::optional<RowId> row = index.lookup(hash, static_cast<uint32_t>(words.size()), distinct);
+  return row ? static_cast<int>(row->v) : -1;
+}
+
+bool is_known(const ConceptIndex& index, std::string_view word) {
+  StemCache stems;
+  return stems.stem_id(word, index).has_value();
 }
 
 LabelTable table(std::initializer_list<const char*> surfaces) {
   LabelTable labels;
   int n = 0;
-  for (const char* surface : surfaces) labels.push_back({"HP:" + std::to_string(++n), surface});
+  for (const char* surface : surfaces) labels.add("HP:" + std::to_string(++n), surface);
   return labels;
+}
+
+std::unique_ptr<const ConceptIndex> index_of(const LabelTable& labels) {
+  return ConceptIndex::build(LoweredSurfaces(labels).views());
 }
 
 TEST_CASE("windows find label variants whatever the word order") {
@@ -47,7 +59,7 @@ TEST_CASE("windows find label variants whatever the word order") {
       "of the",                        // 6: only stop words: nothing indexed
       "Tumor tumor growth",            // 7: a group mate replaces every occurrence
   });
-  const auto index = ConceptIndex::build(labels);
+  const auto index = index_of(labels);
 
   struct Case {
     std::vector<std::string> words;
@@ -72,12 +84,29 @@ TEST_CASE("windows find label variants whatever the word order") {
     CAPTURE(c.words.front());
     CHECK(find(*index, c.words) == c.row);
   }
-  CHECK(index->known_stem("the") == ConceptIndex::kUnknown);
+  CHECK_FALSE(is_known(*index, "the"));
+}
+
+// Stem ids are numbered per index, so a cache that served one index must not
+// hand its ids to another.
+TEST_CASE("one stem cache serves indexes in turn") {
+  const auto first = index_of(table({"Kidney cyst", "Ataxia"}));
+  const auto second = index_of(table({"Ataxia"}));
+  StemCache stems;
+  for (int round = 0; round < 2; ++round) {
+    CHECK(stems.stem_id("cyst", *first).has_value());
+    CHECK_FALSE(stems.stem_id("cyst", *second).has_value());
+    const std::optional<StemId> in_first = stems.stem_id("ataxia", *first);
+    const std::optional<StemId> in_second = stems.stem_id("ataxia", *second);
+    REQUIRE((in_first && in_second));
+    CHECK(first->stem_text(*in_first) == "ataxia");
+    CHECK(second->stem_text(*in_second) == "ataxia");
+  }
 }
 
 TEST_CASE("group mates join the vocabulary without any label holding them") {
-  const auto index = ConceptIndex::build(table({"Kidney cyst"}));
-  CHECK(index->known_stem("renal") != ConceptIndex::kUnknown);
+  const auto index = index_of(table({"Kidney cyst"}));
+  CHECK(is_known(*index, "renal"));
   CHECK(find(*index, {"renal", "cyst"}) == 0);
   CHECK(find(*index, {"kidney", "keratocyst"}) == 0);
 }
@@ -88,18 +117,18 @@ TEST_CASE("group mates join the vocabulary without any label holding them") {
 // "delta shaps teeth" produce.
 TEST_CASE("a key with a hyphenated group stem is found by its pieces") {
   SUBCASE("the only entry") {
-    const auto index = ConceptIndex::build(table({"Delta", "Shaps", "Triangular triangular teeth"}));
+    const auto index = index_of(table({"Delta", "Shaps", "Triangular triangular teeth"}));
     CHECK(find(*index, {"delta", "shaps", "teeth"}) == 2);
     CHECK(find(*index, {"teeth", "delta", "shaps"}) == 2);
     CHECK(find(*index, {"delta", "shaps"}) == -1);
   }
   SUBCASE("a base entry with the same joined text wins, wherever it stands") {
-    const auto index = ConceptIndex::build(
+    const auto index = index_of(
         table({"Delta", "Shaps", "Triangular triangular teeth", "Delta shaps teeth"}));
     CHECK(find(*index, {"delta", "shaps", "teeth"}) == 3);
   }
   SUBCASE("pieces out of order reach nothing, but the key still counts") {
-    const auto index = ConceptIndex::build(table({"Delta", "Shaps", "Triangular face"}));
+    const auto index = index_of(table({"Delta", "Shaps", "Triangular face"}));
     CHECK(find(*index, {"delta", "shaps", "face"}) == -1);
     CHECK(index->stats().keys > index->stats().reachable_keys);
   }
@@ -114,10 +143,10 @@ TEST_CASE("the real release builds the expected tables") {
   CHECK(state.automaton().pattern_count() == 40751);
   CHECK(state.index().stats().keys == 215148);
   CHECK(state.index().stats().vocabulary == 10220);
-  const auto row = std::find_if(state.labels().begin(), state.labels().end(),
-                                [](const LabelEntry& e) { return e.term_id == "HP:6000863"; });
-  REQUIRE(row != state.labels().end());
-  CHECK(row->surface == "Elevated serum-ascites albumin gradient ");
+  size_t row = 0;
+  while (row < state.labels().size() && state.labels()[row].term_id != "HP:6000863") ++row;
+  REQUIRE(row < state.labels().size());
+  CHECK(state.labels()[row].surface == "Elevated serum-ascites albumin gradient ");
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ std::vector<HitRecord> hits_on(std::string_view lowered, const std::vector<std::
   for (std::string_view word : words) {
     const size_t at = lowered.find(word, from);
     REQUIRE_MESSAGE(at != std::string_view::npos, word);
-    hits.push_back({0, at, at + word.size(), false});
+    hits.push_back({RowId{0}, at, at + word.size(), false});
     from = at;
   }
   return hits;
@@ -75,17 +75,18 @@ TEST_CASE("negation scope") {
       {"denies fever", {"fever", "fever"}, {true, true}},
       {"ruled out sepsis, however is noted fever", {"sepsis", "fever"}, {true, false}},
   };
+  std::vector<Sentence> sentences;
   for (const Case& c : cases) {
     CAPTURE(c.text);
     const std::string lowered = ascii_lower(c.text);
     std::vector<HitRecord> hits = hits_on(lowered, c.words);
-    mark_negated(lowered, hits);
+    mark_negated(lowered, hits, sentences);
     CHECK(flags_of(hits) == c.excluded);
 
     // Judged hit by hit: the order of the list changes nothing.
     std::vector<HitRecord> reversed = hits_on(lowered, c.words);
     std::reverse(reversed.begin(), reversed.end());
-    mark_negated(lowered, reversed);
+    mark_negated(lowered, reversed, sentences);
     std::vector<bool> expected_reversed(c.excluded.rbegin(), c.excluded.rend());
     CHECK(flags_of(reversed) == expected_reversed);
   }
@@ -93,8 +94,9 @@ TEST_CASE("negation scope") {
 
 TEST_CASE("negation boundaries") {
   auto excluded_at = [](std::string_view lowered, uint64_t start, bool already = false) {
-    HitRecord hit{0, start, start + 1, already};
-    mark_negated(lowered, {&hit, 1});
+    HitRecord hit{RowId{0}, start, start + 1, already};
+    std::vector<Sentence> sentences;
+    mark_negated(lowered, {&hit, 1}, sentences);
     return hit.excluded;
   };
   SUBCASE("scope start is inclusive") {
@@ -128,7 +130,8 @@ TEST_CASE("negation in a text that lower-casing lengthened") {
   lowered += " cough. denies fever";
   std::vector<HitRecord> hits = hits_on(lowered, {"cough", "fever"});
   CHECK(hits[0].byte_begin == 43);
-  mark_negated(lowered, hits);
+  std::vector<Sentence> sentences;
+  mark_negated(lowered, hits, sentences);
   CHECK(flags_of(hits) == std::vector<bool>{false, true});
 }
 
