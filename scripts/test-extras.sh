@@ -26,8 +26,8 @@ command -v java >/dev/null 2>&1 || bash scripts/install-packages.sh default-jre-
 
 # The service's tests: the [serve] extra, the test client's httpx, and
 # Selenium to drive the browser.
-if ! .venv/bin/python -c 'import fastapi, uvicorn, swagger_ui_bundle, httpx, selenium' 2>/dev/null; then
-  .venv/bin/python -m pip install -q "fastapi>=0.110" "uvicorn>=0.55" "swagger-ui-bundle-v2>=5" httpx selenium
+if ! .venv/bin/python -c 'import fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium' 2>/dev/null; then
+  .venv/bin/python -m pip install -q "fastapi>=0.110" "uvicorn[standard]>=0.55" "swagger-ui-bundle-v2>=5" httpx selenium
 fi
 
 # Wheels of the package's dependencies and of its build backend, for the tests
