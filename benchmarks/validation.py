@@ -212,20 +212,24 @@ def clinphen_thesaurus(hpo: pathlib.Path, version: str) -> pathlib.Path:
     if (data / "hpo_term_names.txt").exists():
         return data
     data.mkdir(parents=True, exist_ok=True)
+    # pronto and these scripts write sets in iteration order: a fixed hash
+    # seed makes the files the same on every build.
+    oak_env, clinphen_env = (dict(peer_env(name), PYTHONHASHSEED="0")
+                             for name in ("oaklib", "clinphen"))
     subprocess.run([str(PEERS / "oaklib" / "bin" / "python"), "-c",
                     "import pronto, sys\n"
                     "with open(sys.argv[2], 'wb') as file:\n"
                     "    pronto.Ontology(sys.argv[1]).dump(file, format='obo')",
-                    str(hpo), str(data / "hp.obo")], check=True, env=peer_env("oaklib"))
+                    str(hpo), str(data / "hp.obo")], check=True, env=oak_env)
     python = str(PEERS / "clinphen" / "bin" / "python")
     scripts = pathlib.Path(subprocess.run(
         [python, "-c", "from clinphen_src import src_dir; print(src_dir.get_src_dir())"],
-        check=True, capture_output=True, text=True, env=peer_env("clinphen")).stdout.strip())
+        check=True, capture_output=True, text=True, env=clinphen_env).stdout.strip())
 
     def script(name: str, argument: pathlib.Path, output: str) -> None:
         with open(data / output, "w") as file:
             subprocess.run([python, str(scripts / name), str(argument)], check=True,
-                           stdout=file, env=peer_env("clinphen"))
+                           stdout=file, env=clinphen_env)
 
     script("hpo_syns.py", data / "hp.obo", "synonyms.raw")
     script("standardize_syn_map.py", data / "synonyms.raw", "hpo_synonyms.txt")
