@@ -263,3 +263,16 @@ def test_splitters_write_nothing_to_standard_error(sentences, capfd):
     docs = list(nlp.pipe(["No ataxia. Seizures.\nPossible tremor; no fever!"] * 3))
     assert [s.text for s in docs[0].sents][:2] == ["No ataxia.", "Seizures."]
     assert capfd.readouterr().err == ""
+
+
+def test_tsv_gets_assertion_columns_only_with_context(tmp_path, capsys):
+    note = tmp_path / "note.txt"
+    note.write_text("His mother has short stature.", encoding="utf-8")
+    for assertion, extra in (("library", []), ("context", ["false"] * 4 + ["true"])):
+        assert main(["annotate", "--hpo", HPO, "--assertion", assertion, str(note)]) == 0
+        header, row = [line.split("\t") for line in capsys.readouterr().out.splitlines()]
+        assert len(header) == len(row) == 10 + (6 if extra else 0)
+        if extra:
+            assert header[10:15] == list(FLAGS) and row[10:15] == extra
+            assert json.loads(row[15]) == [
+                {"category": "FAMILY", "text": "mother", "char_span": [4, 10]}]

@@ -3,6 +3,7 @@ an aligned table for people)."""
 from __future__ import annotations
 
 import functools
+import itertools
 import json
 from collections.abc import Iterable, Sequence
 from dataclasses import dataclass, replace
@@ -139,6 +140,8 @@ class _TermLabelCache(dict[str, "str | None"]):
 
 TSV_COLUMNS = ("document", "term_id", "label", "term_label", "char_start", "char_end",
                "byte_start", "byte_end", "excluded", "text")
+ASSERTION_COLUMNS = ("is_negated", "is_uncertain", "is_historical", "is_hypothetical", "is_family",
+                     "modifiers")
 
 # Besides tab and the line breaks, every character that str.splitlines and
 # other line-oriented readers take as a line end is escaped.
@@ -174,10 +177,30 @@ def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
     """A header line, then one line per hit. Tabs, line ends and backslashes
     inside fields are written as escapes (\\t, \\n, \\r, \\v, \\f, \\x1c to
     \\x1e, \\x85, \\u2028, \\u2029, \\\\); a span
-    that cannot be mapped to characters leaves char_start and char_end empty."""
-    out.write("\t".join(TSV_COLUMNS) + "\n")
-    for document in documents:
-        out.writelines(_tsv_row(record) + "\n" for record in document.records)
+    that cannot be mapped to characters leaves char_start and char_end empty.
+    Records with ConText's assertions (`annotate --assertion context`) get six
+    more columns: the five flags and the modifiers as a JSON array (empty
+    cells for a record without one)."""
+    documents = iter(documents)
+    held: list[Document] = []
+    for document in documents:  # up to the first document with records
+        held.append(document)
+        if document.records:
+            break
+    assessed = any(r.assertion is not None for d in held for r in d.records)
+    out.write("\t".join(TSV_COLUMNS + (ASSERTION_COLUMNS if assessed else ())) + "\n")
+    row = _assessed_tsv_row if assessed else _tsv_row
+    for document in itertools.chain(held, documents):
+        out.writelines(row(record) + "\n" for record in document.records)
+
+
+def _assessed_tsv_row(record: Record) -> str:
+    assertion = record.assertion
+    if assertion is None:
+        return _tsv_row(record) + "\t" * len(ASSERTION_COLUMNS)
+    fields = assertion.as_json()
+    flags = ["true" if fields[column] else "false" for column in ASSERTION_COLUMNS[:-1]]
+    return "\t".join([_tsv_row(record), *flags, json_line(fields["modifiers"])])
 
 
 def write_jsonl(out: TextIO, release: str, documents: Iterable[Document]) -> None:
