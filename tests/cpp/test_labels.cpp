@@ -10,6 +10,7 @@
 #include "labels.hpp"
 #include "ontology/ontology.hpp"
 #include "text/stemmer.hpp"
+#include "shared_data.hpp"
 
 using namespace corvanta;
 
@@ -220,7 +221,7 @@ TEST_CASE("word lists") {
   }
 }
 
-TEST_CASE("label table of the real release") {
+TEST_CASE("label table of the real release" * doctest::skip(!shared_data_available())) {
   Result<ontology::Release> release = ontology::load_release(CORVANTA_SHARED_DIR "/hpo/hp.json");
   REQUIRE(release.ok());
   const LabelTable table = build_label_table(release.value().ontology, release.value().subtree);

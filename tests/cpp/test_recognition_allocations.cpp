@@ -11,10 +11,8 @@
 
 #include "hits_json.hpp"
 #include "hpo.hpp"
+#include "shared_data.hpp"
 
-#ifndef CORVANTA_SHARED_DIR
-#define CORVANTA_SHARED_DIR "../shared"
-#endif
 
 namespace {
 
@@ -38,7 +36,7 @@ void operator delete[](void* p, size_t) noexcept { std::free(p); }
 namespace corvanta {
 namespace {
 
-TEST_CASE("recognition with a warm scratch allocates nothing") {
+TEST_CASE("recognition with a warm scratch allocates nothing" * doctest::skip(!shared_data_available())) {
   auto built = build_from_path(CORVANTA_SHARED_DIR "/hpo/hp.json");
   REQUIRE(built.ok());
   const MatcherState& state = *built.value();
