@@ -56,6 +56,18 @@ class Assertion:
                 "modifiers": [{"category": m.category, "text": m.text,
                                "char_span": list(m.char_span)} for m in self.modifiers]}
 
+    @property
+    def flags(self) -> tuple[str, ...]:
+        """The names of the attributes that are true ("negated", "uncertain",
+        "historical", "hypothetical", "family"), in that order."""
+        return tuple(field[3:] for field in CATEGORIES.values() if getattr(self, field))
+
+    @property
+    def triggers(self) -> str:
+        """The modifiers for people: `category "text" start-end`, joined by "; "."""
+        return "; ".join(f'{m.category} "{m.text}" {m.char_span[0]}-{m.char_span[1]}'
+                         for m in self.modifiers)
+
 
 UNMODIFIED = Assertion()
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 import functools
 import itertools
 import json
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from json.encoder import encode_basestring
 from typing import TYPE_CHECKING, Protocol, TextIO
@@ -17,8 +17,8 @@ from corvanta_tools.offsets import CharOffsets
 if TYPE_CHECKING:
     from corvanta_tools.assertion import Assertion
 
-__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "json_line", "write_jsonl",
-           "write_table", "write_tsv"]
+__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "json_line", "with_assessed",
+           "write_jsonl", "write_table", "write_tsv"]
 
 
 class TermLabels(Protocol):
@@ -41,6 +41,12 @@ class Record:
     excluded: bool  # Hit.excluded: the mention lies in the scope of a negation
     text: str  # the covered text (from the lower-cased document when char_span is None)
     assertion: Assertion | None = None  # ConText's attributes, when asked for
+
+    @property
+    def negated(self) -> bool:
+        """Whether the mention counts as negated: ConText's negation when the
+        record carries ConText's attributes, otherwise `excluded`."""
+        return self.excluded if self.assertion is None else self.assertion.is_negated
 
     def as_json(self) -> dict[str, object]:
         return {
@@ -95,7 +101,17 @@ def _moved(record: Record, chars: int, lowered_bytes: int) -> Record:
     span = record.char_span
     start, end = record.byte_span
     return replace(record, char_span=None if span is None else (span[0] + chars, span[1] + chars),
-                   byte_span=(start + lowered_bytes, end + lowered_bytes))
+                   byte_span=(start + lowered_bytes, end + lowered_bytes),
+                   assertion=_moved_assertion(record.assertion, chars))
+
+
+def _moved_assertion(assertion: Assertion | None, chars: int) -> Assertion | None:
+    """The assertion with its triggers' spans moved by `chars` characters."""
+    if assertion is None or not assertion.modifiers:
+        return assertion
+    return replace(assertion, modifiers=tuple(
+        m._replace(char_span=(m.char_span[0] + chars, m.char_span[1] + chars))
+        for m in assertion.modifiers))
 
 
 def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool = False,
@@ -173,6 +189,19 @@ def _tsv_row(record: Record) -> str:
         "true" if record.excluded else "false", record.text.translate(_TSV_ESCAPES)))
 
 
+def with_assessed(documents: Iterable[Document]) -> tuple[bool, Iterator[Document]]:
+    """Whether the records carry ConText's attributes (judged by the first
+    document with records), and the documents, all of them still to read."""
+    documents = iter(documents)
+    held: list[Document] = []
+    for document in documents:  # up to the first document with records
+        held.append(document)
+        if document.records:
+            break
+    assessed = any(r.assertion is not None for d in held for r in d.records)
+    return assessed, itertools.chain(held, documents)
+
+
 def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
     """A header line, then one line per hit. Tabs, line ends and backslashes
     inside fields are written as escapes (\\t, \\n, \\r, \\v, \\f, \\x1c to
@@ -181,16 +210,10 @@ def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
     Records with ConText's assertions (`annotate --assertion context`) get six
     more columns: the five flags and the modifiers as a JSON array (empty
     cells for a record without one)."""
-    documents = iter(documents)
-    held: list[Document] = []
-    for document in documents:  # up to the first document with records
-        held.append(document)
-        if document.records:
-            break
-    assessed = any(r.assertion is not None for d in held for r in d.records)
+    assessed, documents = with_assessed(documents)
     out.write("\t".join(TSV_COLUMNS + (ASSERTION_COLUMNS if assessed else ())) + "\n")
     row = _assessed_tsv_row if assessed else _tsv_row
-    for document in itertools.chain(held, documents):
+    for document in documents:
         out.writelines(row(record) + "\n" for record in document.records)
 
 
@@ -241,15 +264,22 @@ def _span_text(span: tuple[int, int] | None) -> str:
 
 
 def write_table(out: TextIO, release: str, documents: Iterable[Document]) -> None:
-    """A readable table per document, excluded (negated) hits marked."""
+    """A readable table per document, excluded (negated) hits marked; a
+    document whose records carry ConText's attributes gets a "context"
+    column naming the true ones (such as "negated,family")."""
     out.write(f"HPO release {release}\n")
     for document in documents:
         excluded = sum(r.excluded for r in document.records)
         out.write(f"\n{document.id}: {len(document.records)} hits, {excluded} excluded\n")
+        assessed = any(r.assertion is not None for r in document.records)
         rows = [(_span_text(r.char_span), _span_text(r.byte_span), r.term_id, r.label,
-                 "EXCLUDED" if r.excluded else "", " ".join(r.text.split()))
+                 "EXCLUDED" if r.excluded else "",
+                 *((",".join(r.assertion.flags) if r.assertion is not None else "-",)
+                   if assessed else ()),
+                 " ".join(r.text.split()))
                 for r in document.records]
-        header = ("chars", "bytes", "term", "label", "excluded", "text")
+        header = ("chars", "bytes", "term", "label", "excluded",
+                  *(("context",) if assessed else ()), "text")
         widths = [max(len(row[i]) for row in [header, *rows]) for i in range(len(header) - 1)]
         for row in [header, *rows]:
             cells = [cell.ljust(width) for cell, width in zip(row, widths)]

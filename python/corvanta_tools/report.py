@@ -1,11 +1,18 @@
 """The visual report: one self-contained HTML page (no scripts, no external
 resources) with every document's text, its hits highlighted, and a summary
-table of the terms found in it."""
+table of the terms found in it.
+
+With ConText's attributes (`corvanta annotate --assertion context`) a hit
+counts as excluded when ConText negates it (as a Phenopacket's `excluded`),
+its hover title names the attributes ConText set and the triggers behind
+them, and the summary table gets a "ConText" column: per attribute, its
+mentions and their triggers."""
 from __future__ import annotations
 
 from collections.abc import Iterable, Iterator, Sequence
 from typing import TextIO
 
+from corvanta_tools.assertion import CATEGORIES
 from corvanta_tools.markup import html_attribute, html_text
 from corvanta_tools.records import Document, Record
 
@@ -49,7 +56,32 @@ Placed = tuple[tuple[int, int], Record]
 
 
 def _describe(record: Record) -> str:
-    return f"{record.term_id} {record.label}" + (" (excluded)" if record.excluded else "")
+    described = f"{record.term_id} {record.label}" + (" (excluded)" if record.excluded else "")
+    assertion = record.assertion
+    if assertion is None:
+        return described
+    context = ", ".join(assertion.flags) or "none"
+    return described + f"; ConText: {context}" + (
+        f" ({assertion.triggers})" if assertion.modifiers else "")
+
+
+# The category of ConText's triggers behind each attribute, by its name.
+_TRIGGER_CATEGORIES = {field[3:]: category for category, field in CATEGORIES.items()}
+
+
+def _context_summary(mentions: Sequence[Record]) -> str:
+    """Per attribute ConText set on some mention: how many, and their triggers."""
+    counts: dict[str, int] = {}
+    triggers: dict[str, dict[str, None]] = {}
+    for record in mentions:
+        if record.assertion is None:
+            continue
+        for flag in record.assertion.flags:
+            counts[flag] = counts.get(flag, 0) + 1
+            triggers.setdefault(flag, {}).update(dict.fromkeys(
+                m.text for m in record.assertion.modifiers if m.category == _TRIGGER_CATEGORIES[flag]))
+    return "; ".join(f"{flag} {count}" + (f" ({', '.join(triggers[flag])})" if triggers[flag] else "")
+                     for flag, count in counts.items())
 
 
 def _segments(text: str, records: Sequence[Record]) -> Iterator[tuple[str, list[Placed]]]:
@@ -76,7 +108,7 @@ def _highlight(piece: str, covering: list[Placed]) -> str:
     classes = ["hit"]
     if len(records) > 1:
         classes.append("overlap")
-    if all(r.excluded for r in records):
+    if all(r.negated for r in records):
         classes.append("excluded")
     title = "\n".join(_describe(r) for r in records)
     terms = " ".join(dict.fromkeys(r.term_id for r in records))
@@ -88,24 +120,26 @@ def _summary(records: Sequence[Record]) -> str:
     by_term: dict[str, list[Record]] = {}
     for record in records:
         by_term.setdefault(record.term_id, []).append(record)
+    assessed = any(r.assertion is not None for r in records)
     rows = []
     for term_id, mentions in by_term.items():
-        excluded = sum(r.excluded for r in mentions)
+        excluded = sum(r.negated for r in mentions)
+        context = f"<td>{html_text(_context_summary(mentions))}</td>" if assessed else ""
         labels = ", ".join(dict.fromkeys(r.label for r in mentions))
         texts = "; ".join(dict.fromkeys(" ".join(r.text.split()) for r in mentions))
         css = ' class="excluded"' if excluded == len(mentions) else ""
         rows.append(f'<tr{css}><td><a href="{html_attribute(term_url(term_id))}">{html_text(term_id)}</a></td>'
                     f"<td>{html_text(labels)}</td><td class=\"count\">{len(mentions)}</td>"
-                    f"<td class=\"count\">{excluded}</td><td>{html_text(texts)}</td></tr>")
+                    f"<td class=\"count\">{excluded}</td>{context}<td>{html_text(texts)}</td></tr>")
     return ('<table class="summary"><caption>Terms in this document</caption>'
             "<thead><tr><th>Term</th><th>Label</th><th class=\"count\">Mentions</th>"
-            "<th class=\"count\">Excluded</th>"
+            "<th class=\"count\">Excluded</th>" + ("<th>ConText</th>" if assessed else "") +
             "<th>Text</th></tr></thead><tbody>\n" + "\n".join(rows) + "\n</tbody></table>")
 
 
 def _section(number: int, document: Document) -> str:
     records = document.records
-    excluded = sum(r.excluded for r in records)
+    excluded = sum(r.negated for r in records)
     terms = len({r.term_id for r in records})
     parts = [f'<section class="document" id="doc-{number}">',
              f"<h2>{html_text(document.id)}</h2>",
@@ -135,7 +169,7 @@ def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None
     count = hits = excluded = 0
     for count, document in enumerate(documents, start=1):
         hits += len(document.records)
-        excluded += sum(r.excluded for r in document.records)
+        excluded += sum(r.negated for r in document.records)
         out.write(_section(count, document))
     out.write(f"</main>\n<footer><p>{count} documents, {hits} hits, {excluded} excluded.</p></footer>\n"
               "</body>\n</html>\n")

@@ -3,7 +3,12 @@
 Written: one collection, one BioC document per document, one annotation per
 hit that maps onto characters, with character-offset locations and the
 infons "type" ("Phenotype"), "identifier" (the HPO id), "term_label",
-"label" and "excluded" ("true" or "false"). A document read from BioC is
+"label" and "excluded" ("true" or "false", the library's flag). With
+ConText's attributes (`corvanta annotate --assertion context`) each
+annotation also has the infons "negated", "uncertain", "historical",
+"hypothetical" and "family" ("true" or "false") and "modifiers", the
+triggers behind them as a JSON array of {"category", "text", "char_span"}
+(character offsets, as the locations). A document read from BioC is
 written back as it was read (its infons, passages, sentences, annotations
 and relations kept) with ours added to the passage, or sentence, they are
 found in; the collection's own source, date, key and infons are kept too.
@@ -21,8 +26,9 @@ from bioc import biocjson, biocxml
 from bioc.biocjson import decoder as json_decoder  # type: ignore[import-untyped]
 from lxml import etree  # type: ignore[import-untyped]
 
+from corvanta_tools.assertion import CATEGORIES, Assertion
 from corvanta_tools.formats import FormatError
-from corvanta_tools.records import Document, Record, combined
+from corvanta_tools.records import Document, Record, combined, json_line
 
 __all__ = ["BioCSource", "collection", "read_json", "read_xml", "write_json", "write_xml"]
 
@@ -38,8 +44,16 @@ def _annotation(record: Record, id: str, offset: int) -> bioc.BioCAnnotation:
     annotation.infons = {"type": ANNOTATION_TYPE, "identifier": record.term_id,
                          "term_label": record.term_label or "", "label": record.label,
                          "excluded": "true" if record.excluded else "false"}
+    if record.assertion is not None:
+        annotation.infons.update(_assertion_infons(record.assertion))
     annotation.add_location(bioc.BioCLocation(offset + start, end - start))
     return annotation
+
+
+def _assertion_infons(assertion: Assertion) -> dict[str, str]:
+    fields = assertion.as_json()
+    infons = {name[3:]: "true" if fields[name] else "false" for name in CATEGORIES.values()}
+    return {**infons, "modifiers": json_line(fields["modifiers"])}
 
 
 def _ids(document: bioc.BioCDocument) -> Iterator[str]:

@@ -6,8 +6,12 @@ Per hit that maps onto characters: a `T` line (type "Phenotype", character
 offsets, the covered text; a span crossing a line break or tab is split into
 fragments there, as brat requires), an `N` line normalising it to its HPO id
 with the term's official label, and for an excluded (negated) hit an `A`
-line setting the binary attribute "Negated". Read back: the `.txt` files of
-such a directory.
+line setting the binary attribute "Negated". With ConText's attributes
+(`corvanta annotate --assertion context`) "Negated" follows ConText's
+negation instead of the library's flag (as a Phenopacket's `excluded` does),
+and the binary attributes "Uncertain", "Historical", "Hypothetical" and
+"Family" get an `A` line each where ConText sets them; annotation.conf then
+declares them too. Read back: the `.txt` files of such a directory.
 """
 from __future__ import annotations
 
@@ -17,12 +21,16 @@ from pathlib import Path
 
 from corvanta_tools.formats.names import file_names
 from corvanta_tools.formats.text import TextSource
-from corvanta_tools.records import Document, Record
+from corvanta_tools.records import Document, Record, with_assessed
 
 __all__ = ["ANNOTATION_CONF", "TOOLS_CONF", "ann_file", "files", "read"]
 
 ENTITY = "Phenotype"
 ATTRIBUTE = "Negated"
+
+# ConText's other attributes, by the Assertion field that sets each.
+CONTEXT_ATTRIBUTES = {"is_uncertain": "Uncertain", "is_historical": "Historical",
+                      "is_hypothetical": "Hypothetical", "is_family": "Family"}
 
 ANNOTATION_CONF = f"""[entities]
 {ENTITY}
@@ -34,6 +42,8 @@ ANNOTATION_CONF = f"""[entities]
 [attributes]
 {ATTRIBUTE} Arg:{ENTITY}
 """
+CONTEXT_ANNOTATION_CONF = ANNOTATION_CONF + "".join(
+    f"{name} Arg:{ENTITY}\n" for name in CONTEXT_ATTRIBUTES.values())
 
 # The normalisation database of the N lines, linked to the HPO browser.
 TOOLS_CONF = """[normalization]
@@ -55,9 +65,21 @@ def _fragments(text: str, start: int, end: int) -> list[tuple[int, int]]:
     return pieces
 
 
+def _attributes(record: Record) -> Iterator[str]:
+    if record.negated:
+        yield ATTRIBUTE
+    if record.assertion is not None:
+        yield from (name for field, name in CONTEXT_ATTRIBUTES.items()
+                    if getattr(record.assertion, field))
+
+
 def ann_file(text: str, records: Iterable[Record]) -> str:
-    """The `.ann` file of a document with this text."""
-    lines, number = [], 0
+    """The `.ann` file of a document with this text. An `A` line has the
+    number of its `T` line, unless ConText's attributes allow several per
+    mention: then they are numbered in order."""
+    records = list(records)
+    several = any(r.assertion is not None for r in records)
+    lines, number, attribute = [], 0, 0
     for record in records:
         if record.char_span is None:
             continue
@@ -70,14 +92,16 @@ def ann_file(text: str, records: Iterable[Record]) -> str:
         lines.append(f"T{number}\t{ENTITY} {spans}\t{covered}")
         lines.append(f"N{number}\tReference T{number} {record.term_id}\t"
                      f"{record.term_label or record.label}")
-        if record.excluded:
-            lines.append(f"A{number}\t{ATTRIBUTE} T{number}")
+        for name in _attributes(record):
+            attribute = attribute + 1 if several else number
+            lines.append(f"A{attribute}\t{name} T{number}")
     return "".join(line + "\n" for line in lines)
 
 
 def files(version: str, documents: Iterable[Document]) -> Iterator[tuple[str, str]]:
     """annotation.conf, tools.conf, and `<id>.txt` and `<id>.ann` per document."""
-    yield "annotation.conf", ANNOTATION_CONF
+    assessed, documents = with_assessed(documents)
+    yield "annotation.conf", CONTEXT_ANNOTATION_CONF if assessed else ANNOTATION_CONF
     yield "tools.conf", TOOLS_CONF
     names = file_names()
     for document in documents:

@@ -42,11 +42,7 @@ def _mention(record: Record) -> str:
     else:
         where = f"bytes {record.byte_span[0]}-{record.byte_span[1]} of the lower-cased text"
     return f"{json.dumps(record.text, ensure_ascii=False)} at {where}" + (
-        " (excluded)" if _negated(record) else "")
-
-
-def _negated(record: Record) -> bool:
-    return record.excluded if record.assertion is None else record.assertion.is_negated
+        " (excluded)" if record.negated else "")
 
 
 def _feature(mentions: list[Record]) -> PhenotypicFeature:
@@ -54,7 +50,7 @@ def _feature(mentions: list[Record]) -> PhenotypicFeature:
     count = f"{len(mentions)} mention" + ("s" if len(mentions) > 1 else "")
     return PhenotypicFeature(
         type=OntologyClass(id=first.term_id, label=first.term_label or first.label),
-        excluded=all(map(_negated, mentions)),
+        excluded=all(m.negated for m in mentions),
         description=f"{count} in {first.document}: " + "; ".join(map(_mention, mentions)))
 
 
