@@ -13,7 +13,6 @@
 #include "ontology/obographs_reader.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +27,8 @@
 #include <new>
 #include <string>
 #include <utility>
+
+#include "huge_pages.hpp"
 
 namespace corvanta::ontology {
 namespace dom = simdjson::dom;
@@ -544,16 +545,6 @@ constexpr size_t kMaxNesting = 1024;
   return false;
 }
 
-// Asks for 2 MiB pages over the whole 2 MiB pages inside [data, data + bytes):
-// a fresh buffer of tens of megabytes is otherwise filled through one page
-// fault per 4 KiB. Only a hint: where the kernel declines, nothing changes.
-void advise_huge_pages(void* data, size_t bytes) {
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  const auto begin = (reinterpret_cast<uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-  const auto end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kHuge - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 // Gives the parser its buffers for a document of `size` bytes before the
 // parse, as the parse itself would, so that they can take 2 MiB pages: the
 // tape, the string buffer and the structural indexes of the release touch
@@ -566,12 +557,13 @@ void allocate_with_huge_pages(dom::parser& parser, size_t size) {
   const size_t capacity = std::max(size, simdjson::dom::MINIMAL_DOCUMENT_CAPACITY);
   if (capacity > parser.max_capacity()) return;
   if (parser.doc.capacity() < capacity && parser.doc.allocate(capacity) == simdjson::SUCCESS) {
-    advise_huge_pages(parser.doc.tape.get(), capacity * sizeof(uint64_t));
-    advise_huge_pages(parser.doc.string_buf.get(), 5 * capacity / 3);
+    corvanta::detail::advise_huge_pages(parser.doc.tape.get(), capacity * sizeof(uint64_t));
+    corvanta::detail::advise_huge_pages(parser.doc.string_buf.get(), 5 * capacity / 3);
   }
   if (parser.capacity() < capacity &&
       parser.allocate(capacity, parser.max_depth()) == simdjson::SUCCESS) {
-    advise_huge_pages(parser.implementation->structural_indexes.get(), capacity * sizeof(uint32_t));
+    corvanta::detail::advise_huge_pages(parser.implementation->structural_indexes.get(),
+                                        capacity * sizeof(uint32_t));
   }
 }
 
@@ -643,7 +635,7 @@ Status ObographsReader::read_file(std::string_view path) {
   size_t capacity = regular ? static_cast<size_t>(status.st_size) + 1
                             : std::min(size_t{1} << 16, largest + 1);
   buffer_ = padded_buffer(capacity);
-  advise_huge_pages(buffer_.data(), capacity);
+  corvanta::detail::advise_huge_pages(buffer_.data(), capacity);
   size_ = 0;
   while (true) {
     if (size_ == capacity) {
