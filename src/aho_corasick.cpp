@@ -84,6 +84,7 @@
 #include <utility>
 
 #include "debug_check.hpp"
+#include "huge_pages.hpp"
 
 namespace corvanta {
 namespace {
@@ -298,6 +299,11 @@ std::vector<uint32_t> sorted_patterns(std::span<const std::string_view> patterns
 Trie build_trie(std::span<const std::string_view> patterns, size_t total_bytes) {
   Trie trie;
   trie.nodes.reserve(total_bytes + 2);
+  // The trie takes about 12 MB for a release and lives only through the
+  // build: 2 MiB pages took the automaton step from 32-60 to 32-46 ms
+  // (three interleaved best-of-5 runs, bench_construction) and the minor
+  // faults of two constructions from 25.3k to 19.1k.
+  detail::advise_huge_pages(trie.nodes.data(), trie.nodes.capacity() * sizeof(Node));
   trie.nodes.emplace_back();  // dead
   trie.nodes.emplace_back();  // root
   trie.nodes_at_depth[0] = 1;
