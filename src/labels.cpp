@@ -338,12 +338,12 @@ std::vector<std::string> tokenize_label(std::string_view surface, text::Stemmer&
 }
 
 bool is_label_stop_word(std::string_view word) noexcept {
-  static constexpr uint64_t kLengths = length_mask(kLabelStopWords);
+  static const uint64_t kLengths = length_mask(kLabelStopWords);
   return is_listed(kLabelStopWords, kLengths, word);
 }
 
 bool is_text_skip_word(std::string_view word) noexcept {
-  static constexpr uint64_t kLengths = length_mask(kTextSkipWords);
+  static const uint64_t kLengths = length_mask(kTextSkipWords);
   return is_listed(kTextSkipWords, kLengths, word);
 }
 
