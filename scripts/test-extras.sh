@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# What the tests of the command line, report, typing, wheel and scale-out
-# examples need beyond scripts/setup.sh: a headless browser, mypy, Dask, and
+# What the tests need beyond scripts/setup.sh: a headless browser and its
+# driver, every extra with the test-only tools, a Java runtime for Spark, and
 # the wheels that the install tests of the wheel and the sdist install offline.
 # Installs only what is missing; safe to run again.
 set -euo pipefail
@@ -9,26 +9,25 @@ export PIP_CONSTRAINT="$PWD/scripts/constraints.txt"
 
 bash scripts/install-packages.sh chromium chromium-driver
 
-if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark' 2>/dev/null; then
-  .venv/bin/python -m pip install -q mypy "dask[bag,dataframe,distributed]>=2024.1" "pandas>=2" \
-    "pyarrow>=14" "pyspark>=3.5"
-fi
-# The spaCy integration's tests: the [spacy] extra.
-if ! .venv/bin/python -c 'import spacy, medspacy' 2>/dev/null; then
-  .venv/bin/python -m pip install -q "spacy>=3.7,<4" "medspacy>=1.3.1,<1.4"
-fi
-# The formats' tests: the [formats] extra.
-if ! .venv/bin/python -c 'import phenopackets, bioc' 2>/dev/null; then
-  .venv/bin/python -m pip install -q "phenopackets>=2.0.2" "bioc>=2.1,<3"
+# Every extra's requirements, as pyproject.toml declares them, plus what only
+# the tests use: mypy, the service's test client (httpx) and Selenium to drive
+# the browser. One resolution for all, so that one extra cannot break another.
+if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark, spacy, medspacy
+import phenopackets, bioc, fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium' \
+  2>/dev/null; then
+  mapfile -t extras < <(.venv/bin/python - <<'PY'
+import tomllib
+
+with open("pyproject.toml", "rb") as f:
+    extras = tomllib.load(f)["project"]["optional-dependencies"]
+for name in ("formats", "spacy", "serve", "dask", "spark"):
+    print(*extras[name], sep="\n")
+PY
+  )
+  .venv/bin/python -m pip install -q mypy httpx selenium "${extras[@]}"
 fi
 # Spark's JVM, unless a Java runtime is there already.
 command -v java >/dev/null 2>&1 || bash scripts/install-packages.sh default-jre-headless
-
-# The service's tests: the [serve] extra, the test client's httpx, and
-# Selenium to drive the browser.
-if ! .venv/bin/python -c 'import fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium' 2>/dev/null; then
-  .venv/bin/python -m pip install -q "fastapi>=0.110" "uvicorn[standard]>=0.55" "swagger-ui-bundle-v2>=5" httpx selenium
-fi
 
 # Wheels of the package's dependencies and of its build backend, for the tests
 # that install the wheel and the sdist into fresh environments of Python 3.10
