@@ -88,12 +88,12 @@ def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], job
     """Each source annotated passage by passage (on `jobs` threads), each
     passage passed through `assess` (such as assertion status) when given,
     and given back by the source's `attach`, in order."""
-    pending: collections.deque[Source] = collections.deque()
+    pending: collections.deque[tuple[Source, int]] = collections.deque()  # with its passage count
 
     def notes() -> Iterator[tuple[str, str]]:
         for source in sources:
-            pending.append(source)
             passages = source.passages
+            pending.append((source, len(passages)))
             # A document without text still takes one (empty) note, so that
             # every source gets its turn below.
             for _, text in passages or [(0, "")]:
@@ -103,8 +103,7 @@ def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], job
     annotated: Iterable[Document] = annotate_many(matcher, notes(), jobs, longest, release)
     for part in assess(annotated) if assess is not None else annotated:
         parts.append(part)
-        source = pending[0]
-        wanted = len(source.passages)
+        source, wanted = pending[0]
         if len(parts) >= wanted:
             pending.popleft()
             yield source.attach(parts[:wanted])
