@@ -6,7 +6,6 @@ import json
 import threading
 import time
 from dataclasses import dataclass
-from typing import Protocol, cast
 
 import corvanta
 
@@ -20,12 +19,6 @@ __all__ = ["MEDIA_TYPES", "Service"]
 
 _ASSERTION_LOCK = threading.Lock()
 
-
-class _JsonShaped(Protocol):
-    """What a record's context attributes offer (corvanta_tools.assertion.Assertion)."""
-
-    def as_json(self) -> dict[str, object]: ...
-
 MEDIA_TYPES: dict[str, str] = {
     "json": "application/json",
     "phenopacket": "application/x-ndjson",
@@ -38,8 +31,6 @@ MEDIA_TYPES: dict[str, str] = {
 def _record_json(record: Record) -> dict[str, object]:
     fields = record.as_json()
     del fields["document"]  # the enclosing document says it
-    if record.assertion is not None:
-        fields["assertion"] = cast(_JsonShaped, record.assertion).as_json()
     return fields
 
 
