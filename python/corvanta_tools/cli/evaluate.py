@@ -53,8 +53,8 @@ def gold_documents(path: str, format: str | None) -> list[GoldDocument]:
 
 def run(args: argparse.Namespace) -> int:
     gold = gold_documents(args.gold, args.gold_format)
-    release = release_for(args)
     matcher = matcher_for(args)
+    release = release_for(args)
     for warning in unknown_ids(gold, release.knows):
         print(f"corvanta: warning: {warning}", file=sys.stderr)
     evaluation = score(gold, found_mentions(matcher, gold, args.longest), release,
