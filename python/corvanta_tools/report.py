@@ -137,9 +137,8 @@ def _summary(records: Sequence[Record]) -> str:
             "<th>Text</th></tr></thead><tbody>\n" + "\n".join(rows) + "\n</tbody></table>")
 
 
-def _section(number: int, document: Document) -> str:
+def _section(number: int, document: Document, excluded: int) -> str:
     records = document.records
-    excluded = sum(r.negated for r in records)
     terms = len({r.term_id for r in records})
     parts = [f'<section class="document" id="doc-{number}">',
              f"<h2>{html_text(document.id)}</h2>",
@@ -168,8 +167,9 @@ def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None
               "</header>\n<main>\n")
     count = hits = excluded = 0
     for count, document in enumerate(documents, start=1):
+        negated = sum(r.negated for r in document.records)
         hits += len(document.records)
-        excluded += sum(r.negated for r in document.records)
-        out.write(_section(count, document))
+        excluded += negated
+        out.write(_section(count, document, negated))
     out.write(f"</main>\n<footer><p>{count} documents, {hits} hits, {excluded} excluded.</p></footer>\n"
               "</body>\n</html>\n")
