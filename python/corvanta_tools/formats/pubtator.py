@@ -35,11 +35,11 @@ PRESENT, EXCLUDED = "Phenotype", "ExcludedPhenotype"
 # What PubTator lines cannot hold: every character str.splitlines breaks at, and tab.
 _UNFLAT = re.compile(r"[\t\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029]")
 _BREAK = re.compile(r"[\n\r\v\f\x1c\x1d\x1e\x85\u2028\u2029]")
+_ID_UNSAFE = re.compile(r"[\s|]+")
 
 
 def _flat(text: str) -> str:
     return _UNFLAT.sub(" ", text)
-_ID_UNSAFE = re.compile(r"[\s|]+")
 
 
 @dataclass(frozen=True)
