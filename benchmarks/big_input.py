@@ -51,9 +51,10 @@ def texts(corpus: str) -> list[str]:
 
 def big_note(path: pathlib.Path, size: int, corpus: str) -> int:
     written = 0
+    sources = texts(corpus)
     with open(path, "w", encoding="utf-8") as f:
         while written < size:
-            for number, text in enumerate(texts(corpus)):
+            for number, text in enumerate(sources):
                 copy = f"Note {number} (Zo\u00eb from \u0130zmir, 300 \u212a)\n{text}\n\n"
                 f.write(copy)
                 written += len(copy.encode("utf-8"))
