@@ -20,8 +20,8 @@ from corvanta_tools.embedded import EMBEDDED_VERSION
 from corvanta_tools.release_cache import check_version, latest_path, pinned_path, user_cache_dir
 from corvanta_tools.releases import Release, ReleaseError, resolve_release_path
 
-__all__ = ["add_release_options", "matcher_for", "release_for", "release_path_for",
-           "release_version", "user_cache_dir"]
+__all__ = ["add_cache_dir_option", "add_release_options", "cache_dir_of", "fetch_failed",
+           "matcher_for", "release_for", "release_path_for", "release_version", "user_cache_dir"]
 
 _FETCH_FAILED = "failed to fetch/cache the HPO release: "
 
@@ -46,8 +46,22 @@ def add_release_options(parser: argparse.ArgumentParser) -> None:
                         default=argparse.SUPPRESS,
                         help="HPO release by version (such as 2025-05-06), downloaded once into "
                              "the cache directory, or latest")
+    add_cache_dir_option(parser)
+
+
+def add_cache_dir_option(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--cache-dir", metavar="DIR", type=Path, default=argparse.SUPPRESS,
                         help=f"cache directory for releases (default: {user_cache_dir()})")
+
+
+def cache_dir_of(args: argparse.Namespace) -> Path:
+    """--cache-dir, else the user cache directory."""
+    cache_dir: Path = getattr(args, "cache_dir", None) or user_cache_dir()
+    return cache_dir
+
+
+def fetch_failed(error: DownloadError) -> CliError:
+    return CliError(EXIT_FETCH, _FETCH_FAILED + str(error))
 
 
 def options(args: argparse.Namespace) -> tuple[str | None, str | None, Path]:
@@ -55,7 +69,7 @@ def options(args: argparse.Namespace) -> tuple[str | None, str | None, Path]:
     release: str | None = getattr(args, "release", None)
     if hpo is not None and release is not None:
         raise CliError(EXIT_USAGE, "give --hpo or --release, not both")
-    return hpo, release, getattr(args, "cache_dir", None) or user_cache_dir()
+    return hpo, release, cache_dir_of(args)
 
 
 def release_path_for(args: argparse.Namespace) -> str:
@@ -73,7 +87,7 @@ def resolved(hpo: str | None, release: str | None, cache_dir: Path) -> str:
     try:
         path = resolve_release_path(hpo, release, cache_dir)
     except DownloadError as error:
-        raise CliError(EXIT_FETCH, _FETCH_FAILED + str(error)) from None
+        raise fetch_failed(error) from None
     except OSError as error:
         if str(error).startswith(_FETCH_FAILED):
             raise CliError(EXIT_FETCH, str(error)) from None

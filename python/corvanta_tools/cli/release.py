@@ -8,16 +8,14 @@ import sys
 from collections.abc import Callable, Sequence
 from pathlib import Path
 
-from corvanta_tools.cli.errors import EXIT_FETCH, CliError
-from corvanta_tools.cli.matcher import add_release_options, release_for, user_cache_dir
+from corvanta_tools.cli.matcher import (add_cache_dir_option, add_release_options, cache_dir_of,
+                                        fetch_failed, release_for)
 from corvanta_tools.downloads import DownloadError
 from corvanta_tools.embedded import EMBEDDED_RELEASE, EMBEDDED_VERSION
 from corvanta_tools.release_cache import check_version, latest_path, pinned_releases
 from corvanta_tools.releases import Release, ReleaseError, fetch_release, refresh_latest
 
 __all__ = ["register"]
-
-_FETCH_FAILED = "failed to fetch/cache the HPO release: "
 
 
 def version_argument(text: str) -> str:
@@ -42,22 +40,12 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
         action.set_defaults(run=run)
 
 
-def cache_option(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument("--cache-dir", metavar="DIR", type=Path, default=argparse.SUPPRESS,
-                        help=f"cache directory for releases (default: {user_cache_dir()})")
-
-
-def cache_dir_of(args: argparse.Namespace) -> Path:
-    cache_dir: Path = getattr(args, "cache_dir", None) or user_cache_dir()
-    return cache_dir
-
-
 def run_fetch(args: argparse.Namespace) -> int:
     cache_dir = cache_dir_of(args)
     try:
         path = fetch_release(args.fetched_version, cache_dir)
     except DownloadError as error:
-        raise CliError(EXIT_FETCH, _FETCH_FAILED + str(error)) from None
+        raise fetch_failed(error) from None
     print(path)
     return 0
 
@@ -116,7 +104,7 @@ def run_refresh(args: argparse.Namespace) -> int:
     try:
         old, new = refresh_latest(cache_dir)
     except DownloadError as error:
-        raise CliError(EXIT_FETCH, _FETCH_FAILED + str(error)) from None
+        raise fetch_failed(error) from None
     print(f"latest HPO release: {old or 'none'} -> {new} ({latest_path(cache_dir)})")
     if old == new:
         print("corvanta: the cached latest release was already current", file=sys.stderr)
@@ -125,15 +113,15 @@ def run_refresh(args: argparse.Namespace) -> int:
 
 Options = Callable[[argparse.ArgumentParser], None]
 ACTIONS: tuple[tuple[str, Callable[[argparse.Namespace], int], Options, str, str], ...] = (
-    ("fetch", run_fetch, cache_option, "download a release by version (once)",
+    ("fetch", run_fetch, add_cache_dir_option, "download a release by version (once)",
      "Download release VERSION into <cache>/releases/VERSION/hp.json unless it is there; "
      "print its path."),
-    ("list", run_list, cache_option, "the releases at hand",
+    ("list", run_list, add_cache_dir_option, "the releases at hand",
      "The embedded release and the cached ones: version, kind, size, download date, path."),
     ("info", run_info, add_release_options, "describe the release a run would use",
      "Version, HP terms, obsolete terms, alternative ids and path of the release named by "
      "--hpo or --release (default: the embedded one)."),
-    ("refresh", run_refresh, cache_option, "replace the cached latest release",
+    ("refresh", run_refresh, add_cache_dir_option, "replace the cached latest release",
      "Download the latest release and put it in place of the cached one in one step; the old "
      "file stays when anything fails."),
 )
