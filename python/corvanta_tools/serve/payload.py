@@ -6,7 +6,7 @@ from __future__ import annotations
 import json
 import re
 from collections.abc import Mapping, Sequence
-from typing import Annotated, Any, Literal
+from typing import Annotated, Any, Literal, TypeVar
 
 from pydantic import BaseModel, ConfigDict, Field, ValidationError, model_validator
 
@@ -137,21 +137,21 @@ def _check_count(value: Any, max_documents: int) -> None:
                                     f"{max_documents} are accepted")
 
 
-def read_annotate_request(body: bytes, max_documents: int) -> AnnotateRequest:
+_Request = TypeVar("_Request", bound=BaseModel)
+
+
+def _validated(model: type[_Request], body: bytes, max_documents: int) -> _Request:
     value = parse_json(body)
     _check_count(value, max_documents)
     try:
-        request = AnnotateRequest.model_validate(value)
+        return model.model_validate(value)
     except ValidationError as error:
         raise RequestError(422, one_line(error.errors())) from None
-    return request
+
+
+def read_annotate_request(body: bytes, max_documents: int) -> AnnotateRequest:
+    return _validated(AnnotateRequest, body, max_documents)
 
 
 def read_render_request(body: bytes, max_documents: int) -> RenderRequest:
-    value = parse_json(body)
-    _check_count(value, max_documents)
-    try:
-        return RenderRequest.model_validate(value)
-    except ValidationError as error:
-        raise RequestError(422, one_line(error.errors())) from None
-
+    return _validated(RenderRequest, body, max_documents)
