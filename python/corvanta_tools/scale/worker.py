@@ -1,6 +1,7 @@
-"""The matcher and release of a worker process, built from the release path on
-first use and kept for the life of the process. Dask and Spark ship only the
-path to their workers: a matcher is never pickled."""
+"""The matcher and release of a process, built from the release path on first
+use and kept for the life of the process. Dask and Spark ship only the path to
+their workers, and spaCy components rebuild from theirs in every process: a
+matcher is never pickled."""
 from __future__ import annotations
 
 import functools

@@ -24,6 +24,7 @@ values travel with `Doc.to_bytes` (and so through `nlp.pipe(n_process=...)`).
 # No `from __future__ import annotations`: spaCy validates factory settings
 # against the evaluated annotations.
 
+import os
 from collections.abc import Callable, Iterable, Sequence
 from typing import Any
 
@@ -32,8 +33,9 @@ from spacy.tokens import Doc, Span
 from spacy.util import filter_spans
 
 from corvanta_tools.offsets import CharOffsets
+from corvanta_tools.releases import resolve_release_path
+from corvanta_tools.scale.worker import worker_release
 from corvanta_tools.spacy.serialization import cache_msgpack_lookups
-from corvanta_tools.spacy.shared_matchers import labels_for, matcher_for, release_path
 from corvanta_tools.spacy.tokenizer import text_of
 
 __all__ = ["LABEL", "CorvantaComponent", "make_corvanta"]
@@ -42,6 +44,13 @@ LABEL = "PHENOTYPE"
 _KEY = "corvanta"
 # Positions in a hit's user-data entry.
 _MATCHED_LABEL, _EXCLUDED, _HPO_LABEL = range(3)
+
+
+def _release_path(hpo: str | None, release: str | None) -> str:
+    """The release file a component's `hpo` (a path) or `release` (a version,
+    or "latest") names, fetched into the cache directory when needed; neither:
+    the release the package carries."""
+    return os.path.realpath(resolve_release_path(hpo=hpo, release=release))
 
 
 def _hit_value(position: int) -> Callable[[Span], Any]:
@@ -66,8 +75,9 @@ def _register_extensions() -> None:
 
 class CorvantaComponent:
     """Writes the hits of the release's matcher into each Doc (see the module
-    docstring). The matcher is shared by every component of the process built
-    from the same release; pickling the component keeps only its settings."""
+    docstring). The matcher and the release's labels are those of the process
+    (corvanta_tools.scale.worker), shared by every component built from the
+    same release; pickling the component keeps only its settings."""
 
     def __init__(self, name: str = "corvanta", hpo: str | None = None,
                  release: str | None = None, longest: bool = True, spans_key: str = "hpo",
@@ -79,9 +89,8 @@ class CorvantaComponent:
         self.spans_key = spans_key
         self.set_ents = set_ents
         self.overwrite_ents = overwrite_ents
-        self.path = release_path(hpo, release)
-        matcher = matcher_for(self.path)
-        self._labels = labels_for(self.path)
+        self.path = _release_path(hpo, release)
+        matcher, self._labels = worker_release(self.path)
         self._recognize = matcher.map_text_longest if longest else matcher.map_text
         _register_extensions()
         cache_msgpack_lookups()
