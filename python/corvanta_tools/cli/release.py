@@ -82,12 +82,13 @@ def print_table(rows: Sequence[tuple[str, ...]]) -> None:
 
 def run_info(args: argparse.Namespace) -> int:
     release = release_for(args)
+    kind = release_kind(args)
     print_table([
         ("version", release.version),
-        ("kind", release_kind(args)),
+        ("kind", kind),
         ("HP terms", f"{release.term_count} current, {release.obsolete_count} obsolete"),
         ("alternative ids", str(release.alt_id_count)),
-        ("path", str(EMBEDDED_RELEASE) if release_kind(args) == "embedded" else release.path),
+        ("path", str(EMBEDDED_RELEASE) if kind == "embedded" else release.path),
     ])
     return 0
 
