@@ -131,7 +131,9 @@ def _record_sentences(document: Document) -> list[Piece]:
         after = bisect.bisect_left(bounds, end)
         last = bounds[after] if after < len(bounds) else len(text)
         if pieces and first <= pieces[-1][1]:
-            pieces[-1] = (pieces[-1][0], max(last, pieces[-1][1]), [*pieces[-1][2], i])
+            begin, stop, indices = pieces[-1]
+            indices.append(i)
+            pieces[-1] = (begin, max(last, stop), indices)
         else:
             pieces.append((first, last, [i]))
     return pieces
