@@ -17,6 +17,11 @@ function element(tag, attributes = {}, text = null) {
   return node;
 }
 
+function termLink(termId) {
+  return element("a", { href: HPO_BROWSER + termId, target: "_blank", rel: "noopener noreferrer" },
+                 termId);
+}
+
 function setStatus(message, isError = false) {
   const status = document.getElementById("status");
   status.textContent = message;
@@ -104,9 +109,7 @@ function openMenu(anchor, records, doc) {
   menu.replaceChildren();
   for (const record of records) {
     const entry = element("div", { class: "entry" });
-    const link = element("a", { href: HPO_BROWSER + record.term_id, target: "_blank",
-                                rel: "noopener noreferrer" }, record.term_id);
-    entry.append(link, " ", record.term_label ?? record.label);
+    entry.append(termLink(record.term_id), " ", record.term_label ?? record.label);
     const actions = element("div");
     const toggle = element("button", { type: "button", class: "toggle" },
                            record.excluded ? "Mark present" : "Mark excluded");
@@ -153,8 +156,7 @@ function summary(records) {
   for (const row of rows) {
     const tr = element("tr", row.excluded === row.mentions.length ? { class: "excluded" } : {});
     const term = element("td");
-    term.append(element("a", { href: HPO_BROWSER + row.termId, target: "_blank",
-                               rel: "noopener noreferrer" }, row.termId));
+    term.append(termLink(row.termId));
     const labels = [...new Set(row.mentions.map((r) => r.term_label ?? r.label))].join(", ");
     const texts = [...new Set(row.mentions.map((r) => r.text.split(/\s+/).join(" ")))].join("; ");
     const label = element("td");
