@@ -50,8 +50,7 @@ def read_gold(path: str, format: str | None = None) -> list[GoldDocument]:
         except FormatError as error:
             raise GoldError(str(error)) from None
         except UnicodeDecodeError as error:
-            raise GoldError(f"{path}: not UTF-8 text ({error.reason} at byte "
-                            f"{error.start})") from None
+            raise not_utf8(path, error) from None
     if not documents:
         raise GoldError(f"{path}: no gold documents")
     seen: set[str] = set()
@@ -66,6 +65,10 @@ def gold_error(path: str, line: int, message: str) -> GoldError:
     return GoldError(f"{path}:{line}: {message}")
 
 
+def not_utf8(path: str, error: UnicodeDecodeError) -> GoldError:
+    return GoldError(f"{path}: not UTF-8 text ({error.reason} at byte {error.start})")
+
+
 def read_gold_jsonl(path: str) -> list[GoldDocument]:
     documents = []
     with open(path, encoding="utf-8") as file:
@@ -74,8 +77,7 @@ def read_gold_jsonl(path: str) -> list[GoldDocument]:
                 if line.strip():
                     documents.append(jsonl_document(path, number, line))
         except UnicodeDecodeError as error:
-            raise GoldError(f"{path}: not UTF-8 text ({error.reason} at byte "
-                            f"{error.start})") from None
+            raise not_utf8(path, error) from None
     return documents
 
 
