@@ -31,6 +31,7 @@ class FormatError(ValueError):
     def __init__(self, path: str, position: str, problem: str) -> None:
         super().__init__(f"{path}: {position}: {problem}")
 
+
 Writer = Callable[[TextIO, str, Iterable[Document]], None]
 """Writes documents to a text stream, given the release version."""
 
@@ -109,6 +110,7 @@ READERS: dict[str, Reader] = {
     "pubtator": _Lazy("pubtator", "read"),  # type: ignore[dict-item]
     "brat": _Lazy("brat", "read"),  # type: ignore[dict-item]
 }
+
 
 def check_available(name: str) -> None:
     """Raises ModuleNotFoundError, saying which extra to install, when the
