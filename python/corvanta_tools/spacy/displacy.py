@@ -23,11 +23,6 @@ __all__ = ["DISPLACY_OPTIONS", "displacy_data"]
 DISPLACY_OPTIONS = {"kb_url_template": HPO_BROWSER + "{}"}
 
 
-def _negated(record: Record) -> bool:
-    assertion = record.assertion
-    return record.excluded if assertion is None else bool(getattr(assertion, "is_negated"))
-
-
 def _shown(document: Document) -> list[tuple[int, int, Record]]:
     """The longest non-overlapping mentions with character offsets, in text order."""
     placed = sorted(((*r.char_span, r) for r in document.records if r.char_span is not None),
@@ -41,7 +36,7 @@ def _shown(document: Document) -> list[tuple[int, int, Record]]:
 
 def displacy_data(document: Document) -> dict[str, Any]:
     """`document` in displaCy's manual format (style "ent")."""
-    ents = [{"start": start, "end": end, "label": "NEGATED" if _negated(record) else "PHENOTYPE",
+    ents = [{"start": start, "end": end, "label": "NEGATED" if record.negated else "PHENOTYPE",
              "kb_id": record.term_id, "kb_url": term_url(record.term_id)}
             for start, end, record in _shown(document)]
     return {"text": document.text, "ents": ents, "title": document.id}
