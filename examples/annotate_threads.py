@@ -17,7 +17,7 @@ import sys
 from collections.abc import Iterator
 
 import corvanta
-from corvanta_tools.records import json_line
+from corvanta_tools.records import write_jsonl
 from corvanta_tools.releases import Release
 from corvanta_tools.scale import annotate_many
 
@@ -41,8 +41,8 @@ def main() -> int:
     paths = sorted(args.notes.rglob("*.txt"))
     with contextlib.ExitStack() as stack:
         out = stack.enter_context(args.output.open("w", encoding="utf-8")) if args.output else sys.stdout
-        for document in annotate_many(matcher, read_notes(paths), args.threads, release=release):
-            out.writelines(json_line(record.as_json()) + "\n" for record in document.records)
+        write_jsonl(out, matcher.version(),
+                    annotate_many(matcher, read_notes(paths), args.threads, release=release))
     print(f"{len(paths)} notes annotated on {args.threads} threads", file=sys.stderr)
     return 0
 
