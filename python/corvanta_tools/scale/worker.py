@@ -9,7 +9,7 @@ import threading
 
 import corvanta
 
-from corvanta_tools.embedded import default_release_path
+from corvanta_tools.embedded import default_matcher, default_release_path
 from corvanta_tools.releases import Release
 
 __all__ = ["worker_release"]
@@ -19,8 +19,9 @@ _building = threading.Lock()
 
 @functools.lru_cache(maxsize=4)
 def _built(hpo: str | None) -> tuple[corvanta.Corvanta, Release]:
-    path = hpo if hpo is not None else default_release_path()
-    return corvanta.Corvanta(path), Release(path)
+    if hpo is None:
+        return default_matcher(), Release(default_release_path())
+    return corvanta.Corvanta(hpo), Release(hpo)
 
 
 def worker_release(hpo: str | None) -> tuple[corvanta.Corvanta, Release]:
