@@ -16,11 +16,11 @@ from corvanta_tools.assertion import CATEGORIES
 from corvanta_tools.markup import html_attribute, html_text
 from corvanta_tools.records import Document, Record
 
-__all__ = ["HPO_BROWSER", "term_url", "write_html"]
+__all__ = ["HPO_BROWSER", "STYLE", "term_url", "write_html"]
 
 HPO_BROWSER = "https://hpo.jax.org/browse/term/"
 
-_STYLE = """
+STYLE = """
 body { font: 15px/1.5 system-ui, sans-serif; color: #1f2328; max-width: 64rem;
        margin: 2rem auto; padding: 0 1rem; }
 h1 { font-size: 1.5rem; margin-bottom: .25rem; }
@@ -158,7 +158,7 @@ def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None
     """Writes the page, one document section at a time."""
     out.write('<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
               '<meta name="viewport" content="width=device-width, initial-scale=1">\n'
-              f"<title>HPO concepts found by corvanta</title>\n<style>{_STYLE}</style>\n</head>\n<body>\n"
+              f"<title>HPO concepts found by corvanta</title>\n<style>{STYLE}</style>\n</head>\n<body>\n"
               "<header><h1>HPO concepts found by corvanta</h1>\n"
               f'<p class="meta">HPO release {html_text(release)}</p>\n'
               '<p class="legend"><span class="hit">present</span>'

@@ -12,7 +12,7 @@ from fastapi.openapi.docs import get_swagger_ui_html
 from fastapi.responses import FileResponse, HTMLResponse, Response
 from swagger_ui_bundle import swagger_ui_path  # type: ignore[import-untyped]
 
-from corvanta_tools.report import _STYLE as REPORT_STYLE
+from corvanta_tools.report import STYLE as REPORT_STYLE
 
 __all__ = ["PAGE_POLICY", "add_routes"]
 
