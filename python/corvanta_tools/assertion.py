@@ -21,14 +21,17 @@ from corvanta_tools.records import Document
 if TYPE_CHECKING:
     from spacy.tokens import Span
 
-__all__ = ["CATEGORIES", "Assertion", "Modifier", "assertion_of", "with_assertions"]
+__all__ = ["CATEGORIES", "SENTENCE_DELIMITERS", "Assertion", "Modifier", "assertion_of",
+           "with_assertions"]
 
 # ConText's categories and the attribute each sets.
 CATEGORIES = {"NEGATED_EXISTENCE": "is_negated", "POSSIBLE_EXISTENCE": "is_uncertain",
               "HISTORICAL": "is_historical", "HYPOTHETICAL": "is_hypothetical",
               "FAMILY": "is_family"}
 TARGETS = "corvanta_targets"
-_DELIMITER = re.compile("[\n!.;]")
+# The library's own sentence ends: a line feed, "!", "." and ";".
+SENTENCE_DELIMITERS = "\n!.;"
+_DELIMITER = re.compile(f"[{SENTENCE_DELIMITERS}]")
 
 
 class Modifier(NamedTuple):

@@ -20,9 +20,11 @@ from spacy.attrs import SENT_START  # type: ignore[import-not-found]
 from spacy.language import Language
 from spacy.tokens import Doc
 
+from corvanta_tools.assertion import SENTENCE_DELIMITERS
+
 __all__ = ["DELIMITERS", "SPLITTERS", "LibrarySentences"]
 
-DELIMITERS = "\n!.;"
+DELIMITERS = SENTENCE_DELIMITERS
 SPLITTERS = {"library": "corvanta_sentences", "sentencizer": "sentencizer",
              "pyrush": "medspacy_pyrush"}
 
