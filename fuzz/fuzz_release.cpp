@@ -66,7 +66,7 @@ void check_label_finds_itself(const corvanta::MatcherState& state, size_t row) {
   bool found = false;
   for (const corvanta::HitRecord& h : corvanta::recognize(state, pattern, {}, scratch)) {
     found |= h.byte_begin == 0 && h.byte_end == pattern.size() &&
-             corvanta::text::lower_cased(state.labels()[h.row.v].surface) == pattern;
+             corvanta::text::lower_cased(state.labels()[h.row].surface) == pattern;
   }
   CORVANTA_FUZZ_CHECK(found);
 }

@@ -83,7 +83,7 @@ inline void check_json(const MatcherState& state, const HitList& hits) {
   size_t i = 0;
   for (simdjson::dom::element element : array) {
     const HitRecord& hit = hits[i++];
-    const LabelEntry& row = state.labels()[hit.row.v];
+    const LabelEntry row = state.labels()[hit.row];
     simdjson::dom::object object;
     CORVANTA_FUZZ_CHECK(element.get(object) == simdjson::SUCCESS);
     const char* const keys[] = {"excluded", "label", "span", "termId"};
@@ -137,7 +137,7 @@ inline void check_recognition(const MatcherState& state, std::string_view text) 
     const HitRecord& x = exact[e];
     if (e > 0) CORVANTA_FUZZ_CHECK(exact[e - 1].byte_end <= x.byte_begin);
     CORVANTA_FUZZ_CHECK(lowered.substr(x.byte_begin, x.byte_end - x.byte_begin) ==
-                        text::lower_cased(state.labels()[x.row.v].surface));
+                        text::lower_cased(state.labels()[x.row].surface));
     size_t found = 0;
     for (const HitRecord& h : all) {
       if (same_place(h, x)) {

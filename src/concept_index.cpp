@@ -117,10 +117,11 @@ class ConceptIndexBuilder {
   };
 
   uint32_t intern(std::string_view stem) {
-    const uint32_t id = vocab_.insert(stem, static_cast<uint32_t>(stem_texts_.size()));
+    const uint64_t hash = detail::hash_bytes(stem);
+    const uint32_t id = vocab_.insert(stem, hash, static_cast<uint32_t>(stem_texts_.size()));
     if (id == stem_texts_.size()) {
       stem_texts_.emplace_back(stem);
-      hashes_.push_back(detail::hash_bytes(stem));
+      hashes_.push_back(hash);
       StemInfo info;
       info.is_modifier =
           std::find(modifier_stems_.begin(), modifier_stems_.end(), stem) != modifier_stems_.end();
@@ -134,9 +135,10 @@ class ConceptIndexBuilder {
   // Provisional stem id of a label token; label words repeat, so most
   // tokens cost one probe.
   uint32_t stem_id_of(std::string_view token) {
-    const uint32_t known = token_ids_.find(token);
+    const uint64_t hash = detail::hash_bytes(token);
+    const uint32_t known = token_ids_.find(token, hash);
     if (known != detail::StringMap::kMissing) return known;
-    return token_ids_.insert(token, intern(stemmer_.stem(token)));
+    return token_ids_.insert(token, hash, intern(stemmer_.stem(token)));
   }
 
   const std::vector<uint32_t>& mate_ids(uint32_t id) {
@@ -323,11 +325,12 @@ std::vector<uint32_t> ConceptIndexBuilder::renumber_stems() {
   index.stem_hashes_.reserve(stem_count);
   for (uint32_t i = 0; i < stem_count; ++i) {
     const std::string& text = stem_texts_[by_text[i]];
+    const uint64_t hash = hashes_[by_text[i]];
     final_id[by_text[i]] = i;
     index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
     index.stem_arena_ += text;
-    index.stem_hashes_.push_back(hashes_[by_text[i]]);
-    index.stems_.insert(text, i);
+    index.stem_hashes_.push_back(hash);
+    index.stems_.insert(text, hash, i);
   }
   index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
   index.stems_.debug_check_invariants();

@@ -132,7 +132,7 @@ PyObject* hit_list(const MatcherState& state, std::span<const HitRecord> hits) {
   if (!list) return nullptr;
   const LabelTable& labels = state.labels();
   for (size_t i = 0; i < hits.size(); ++i) {
-    const LabelEntry& entry = labels[hits[i].row.v];
+    const LabelEntry entry = labels[hits[i].row];
     PyObject* hit = new_hit(entry.term_id, entry.surface, hits[i]);
     if (hit == nullptr) return nullptr;
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), hit);

@@ -88,7 +88,7 @@ size_t estimated_size(std::span<const HitRecord> hits, const LabelTable& labels)
   size_t size = 2;
   uint64_t widest = 0;
   for (const HitRecord& hit : hits) {
-    const LabelEntry& row = labels[hit.row.v];
+    const LabelEntry row = labels[hit.row];
     size += kObjectOverhead + row.surface.size() + row.term_id.size();
     widest = std::max({widest, hit.byte_begin, hit.byte_end});
   }
@@ -104,7 +104,7 @@ void render_hits_json(std::span<const HitRecord> hits, const LabelTable& labels,
   out += '[';
   for (size_t i = 0; i < hits.size(); ++i) {
     if (i != 0) out += ',';
-    append_hit(hits[i], labels[hits[i].row.v], out);
+    append_hit(hits[i], labels[hits[i].row], out);
   }
   out += ']';
 }

@@ -51,7 +51,6 @@ class LabelTable {
   }
 
   [[nodiscard]] size_t size() const noexcept { return rows_.size(); }
-  [[nodiscard]] bool empty() const noexcept { return rows_.empty(); }
   [[nodiscard]] LabelEntry operator[](RowId row) const noexcept { return (*this)[row.v]; }
   [[nodiscard]] LabelEntry operator[](size_t row) const noexcept {
     const Row& r = rows_[row];

@@ -572,16 +572,16 @@ void allocate_with_huge_pages(dom::parser& parser, size_t size) {
 // of 1024 it refuses 1024 containers whose innermost holds a value. A
 // document it refuses for depth is therefore parsed again with room for one
 // more level and then refused only if a container really lies beyond the
-// limit; documents of ordinary depth pay nothing for this.
+// limit; documents of ordinary depth pay nothing for this. The parser keeps
+// the extra level for later reads, which are checked the same way.
 simdjson::error_code parse_document(dom::parser& parser, char* text, size_t size,
                                     dom::element& root) {
   allocate_with_huge_pages(parser, size);
-  bool deeper = false;
   for (;;) {
     simdjson::error_code code = parser.parse(text, size, false).get(root);
     if (code == simdjson::NUMBER_ERROR && blank_wide_integers(text, size)) continue;
+    const bool deeper = parser.max_depth() > kMaxNesting;
     if (code == simdjson::DEPTH_ERROR && !deeper) {
-      deeper = true;
       code = parser.allocate(size, kMaxNesting + 1);
       if (code == simdjson::SUCCESS) continue;
     }

@@ -344,6 +344,14 @@ TEST_CASE("nesting: up to 1024 open arrays and objects, the root counted") {
       }
     }
   }
+  // A reader that once needed room for the extra level keeps the limit.
+  TempDir dir;
+  ObographsReader reader;
+  IgnoredNodes sink;
+  CHECK(reader.read(write_file(dir, arrays(1024, "1")), sink).ok());
+  Result<GraphsRecord> deeper = reader.read(write_file(dir, arrays(1025, "")), sink);
+  REQUIRE_FALSE(deeper.ok());
+  CHECK(deeper.error().cause.find("too deep") != std::string::npos);
 }
 
 TEST_CASE("typed checks reject wrong records in every graph and every meta") {
