@@ -13,10 +13,12 @@
 
 namespace corvanta {
 
-// Starts `argv[0]`, found as execvp finds it (a name without a slash is
-// looked up on PATH, "/bin:/usr/bin" when PATH is unset), with `argv` as its
-// arguments (null-terminated), this process's environment and open
-// descriptors that are not close-on-exec, its standard streams included.
+// Starts `argv[0]`, found on the paths execvp searches (a name without a slash
+// is looked up on PATH, "/bin:/usr/bin" when PATH is unset) but run only as an
+// executable: a file without a "#!" line is not handed to /bin/sh, as execvp
+// would, and exits with status 127 like any program that cannot run. The child
+// gets `argv` as its arguments (null-terminated), this process's environment
+// and its descriptors that are not close-on-exec, standard streams included.
 // SIGPIPE and SIGXFSZ are reset to their default actions (a host such as
 // Python ignores SIGPIPE, and an ignored signal would survive exec) and no
 // signal is blocked. Returns the child's pid, or -1 when no child could be
