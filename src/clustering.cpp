@@ -14,10 +14,12 @@
 // recorded and then emitted in the order by length, then position.
 #include "clustering.hpp"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <array>
+#include <span>
 
-#include "labels.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
@@ -48,12 +50,31 @@ CharClass classify(char32_t c) noexcept {
   return CharClass::kHard;
 }
 
-void add_distinct(const ConceptIndex& index, std::vector<StemId>& ids, uint64_t& hash,
-                  StemId id) {
-  if (std::find(ids.begin(), ids.end(), id) != ids.end()) return;
-  ids.push_back(id);
-  hash += index.stem_hash(id);
+// Bit k is set when byte k of `bytes` is an ASCII word character (a letter or
+// a digit, the kWord entries of kAsciiClasses). Each range test shifts its
+// range to the bottom of the signed bytes, so one signed compare decides it.
+unsigned ascii_word_bytes(__m128i bytes) noexcept {
+  const __m128i folded = _mm_or_si128(bytes, _mm_set1_epi8(0x20));  // A-Z onto a-z
+  const __m128i letter = _mm_cmpgt_epi8(_mm_set1_epi8(-128 + 26),
+                                        _mm_add_epi8(folded, _mm_set1_epi8(128 - 'a')));
+  const __m128i digit = _mm_cmpgt_epi8(_mm_set1_epi8(-128 + 10),
+                                       _mm_add_epi8(bytes, _mm_set1_epi8(128 - '0')));
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit)));
 }
+
+// The distinct stems of a window growing from one start, and their set hash.
+struct WindowStems {
+  std::array<StemId, kMaxWindowTokens> ids;
+  uint32_t size = 0;
+  uint64_t hash = 0;
+
+  void add(const ClusteringScratch::Token& token) {
+    if (std::find(ids.begin(), ids.begin() + size, token.stem) != ids.begin() + size) return;
+    ids[size++] = token.stem;
+    hash += token.hash;
+  }
+  [[nodiscard]] std::span<const StemId> distinct() const { return {ids.data(), size}; }
+};
 
 void emit(const ClusteringScratch::Token& first, const ClusteringScratch::Token& last,
           RowId row, uint32_t cluster, std::vector<Candidate>& out) {
@@ -64,11 +85,16 @@ void look_up_whole_cluster(const ConceptIndex& index, ClusteringScratch& scratch
                            uint32_t cluster, std::vector<Candidate>& out) {
   const auto& tokens = scratch.tokens;
   const auto n = static_cast<uint32_t>(tokens.size());
+  if (n == 1) {
+    if (tokens[0].single_row != ConceptIndex::kNoRow)
+      emit(tokens[0], tokens[0], RowId{tokens[0].single_row}, cluster, out);
+    return;
+  }
   if (n > index.max_count()) return;
   auto& ids = scratch.ids;
   ids.clear();
   for (const auto& token : tokens) {
-    if (n > index.max_count_with(token.stem)) return;
+    if (n > token.max_count_with) return;
     ids.push_back(token.stem);
   }
   std::sort(ids.begin(), ids.end());
@@ -85,18 +111,20 @@ void look_up_windows(const ConceptIndex& index, ClusteringScratch& scratch, uint
   const uint32_t m = std::min<uint32_t>(static_cast<uint32_t>(tokens.size()), kMaxWindowTokens);
   const uint32_t max_length = std::min(m - 1, index.max_count());
   auto& found = scratch.found;
-  auto& ids = scratch.ids;
   found.clear();
   for (uint32_t first = 0; first + 1 <= m; ++first) {
-    ids.clear();
-    uint64_t hash = 0;
-    uint32_t limit = max_length;
-    for (uint32_t length = 1; first + length <= m; ++length) {
-      const StemId stem = tokens[first + length - 1].stem;
-      limit = std::min(limit, index.max_count_with(stem));
+    const auto& head = tokens[first];
+    if (max_length == 0 || head.max_count_with == 0) continue;
+    if (head.single_row != ConceptIndex::kNoRow) found.push_back({1, first, RowId{head.single_row}});
+    WindowStems window;
+    window.add(head);
+    uint32_t limit = std::min(max_length, head.max_count_with);
+    for (uint32_t length = 2; first + length <= m; ++length) {
+      const auto& token = tokens[first + length - 1];
+      limit = std::min(limit, token.max_count_with);
       if (length > limit) break;
-      add_distinct(index, ids, hash, stem);
-      if (const std::optional<RowId> row = index.lookup(hash, length, ids))
+      window.add(token);
+      if (const std::optional<RowId> row = index.lookup(window.hash, length, window.distinct()))
         found.push_back({length, first, *row});
     }
   }
@@ -107,53 +135,102 @@ void look_up_windows(const ConceptIndex& index, ClusteringScratch& scratch, uint
     emit(tokens[f.first], tokens[f.first + f.length - 1], f.row, cluster, out);
 }
 
+// The scan of one text: words, their verdicts, and the clusters they form.
+class Scan {
+ public:
+  Scan(const ConceptIndex& index, std::string_view lowered, ClusteringScratch& scratch,
+       std::vector<Candidate>& out)
+      : index_(index), lowered_(lowered), scratch_(scratch), out_(out) {}
+
+  void run() {
+    const size_t n = lowered_.size();
+    size_t word_begin = 0;
+    size_t i = 0;
+    while (i < n) {
+      if (i == word_begin && i + 16 <= n) {
+        // Most words are ASCII letters and digits ended by an ASCII
+        // separator within 16 bytes: found, keyed and ended in one step.
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lowered_.data() + i));
+        const auto run = static_cast<size_t>(__builtin_ctz(~ascii_word_bytes(bytes)));
+        if (run < 16 && static_cast<unsigned char>(lowered_[i + run]) < 128) {
+          const auto stop = static_cast<unsigned char>(lowered_[i + run]);
+          bool out_of_vocabulary = false;
+          if (run > 0)
+            out_of_vocabulary =
+                end_word(detail::map_key_padded(lowered_.substr(i, run), bytes), i);
+          if (kAsciiClasses[stop] == CharClass::kHard || out_of_vocabulary) end_cluster();
+          i += run + 1;
+          word_begin = i;
+          continue;
+        }
+        // A long word, or one that goes on past ASCII: the byte loop goes on
+        // from its first byte that is not an ASCII word character.
+        i += run;
+        if (i == n) break;
+      }
+      const size_t at = i;
+      const auto byte = static_cast<unsigned char>(lowered_[i]);
+      CharClass cls;
+      if (byte < 128) {
+        cls = kAsciiClasses[byte];
+        ++i;
+      } else {
+        cls = classify(text::next_code_point(lowered_, i));
+      }
+      if (cls == CharClass::kWord) continue;
+      const bool out_of_vocabulary = end_word(word_begin, at);
+      if (cls == CharClass::kHard || out_of_vocabulary) end_cluster();
+      word_begin = i;
+    }
+    end_word(word_begin, n);
+    end_cluster();
+  }
+
+ private:
+  void end_cluster() {
+    if (scratch_.tokens.empty()) return;
+    look_up_whole_cluster(index_, scratch_, cluster_, out_);
+    look_up_windows(index_, scratch_, cluster_, out_);
+    ++cluster_;
+    scratch_.tokens.clear();
+  }
+
+  // Ends the word [begin, end) found byte by byte; returns whether it was out
+  // of vocabulary.
+  bool end_word(size_t begin, size_t end) {
+    if (begin == end) return false;
+    const std::string_view word = lowered_.substr(begin, end - begin);
+    if (begin + 16 > lowered_.size()) return end_word(detail::map_key(word), begin);
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(word.data()));
+    return end_word(detail::map_key_padded(word, bytes), begin);
+  }
+
+  // Ends the word `key` that starts at byte `begin`.
+  bool end_word(const detail::MapKey& key, size_t begin) {
+    const TextWord word = scratch_.stems.classify(key, index_);
+    if (word.kind == TextWord::Kind::kSkip) return false;
+    if (word.kind == TextWord::Kind::kUnknown) return true;
+    const ConceptIndex::StemFacts& facts = index_.stem_facts(word.stem);
+    scratch_.tokens.push_back(
+        {begin, begin + key.text.size(), facts.hash, word.stem, facts.max_count_with, facts.single_row});
+    return false;
+  }
+
+  const ConceptIndex& index_;
+  std::string_view lowered_;
+  ClusteringScratch& scratch_;
+  std::vector<Candidate>& out_;
+  uint32_t cluster_ = 0;
+};
+
 }  // namespace
 
 void find_candidates(const ConceptIndex& index, std::string_view lowered,
                      ClusteringScratch& scratch, std::vector<Candidate>& out) {
   out.clear();
-  auto& tokens = scratch.tokens;
-  tokens.clear();
-  uint32_t cluster = 0;
-
-  auto end_cluster = [&] {
-    if (tokens.empty()) return;
-    look_up_whole_cluster(index, scratch, cluster, out);
-    look_up_windows(index, scratch, cluster, out);
-    ++cluster;
-    tokens.clear();
-  };
-  // Classifies the word [begin, end); returns whether it was out of vocabulary.
-  auto end_word = [&](size_t begin, size_t end) {
-    if (begin == end) return false;
-    const std::string_view word = lowered.substr(begin, end - begin);
-    if (is_text_skip_word(word)) return false;
-    const std::optional<StemId> stem = scratch.stems.stem_id(word, index);
-    if (!stem) return true;
-    tokens.push_back({*stem, begin, end});
-    return false;
-  };
-
-  size_t word_begin = 0;
-  size_t i = 0;
-  const size_t n = lowered.size();
-  while (i < n) {
-    const size_t at = i;
-    const auto byte = static_cast<unsigned char>(lowered[i]);
-    CharClass cls;
-    if (byte < 128) {
-      cls = kAsciiClasses[byte];
-      ++i;
-    } else {
-      cls = classify(text::next_code_point(lowered, i));
-    }
-    if (cls == CharClass::kWord) continue;
-    const bool out_of_vocabulary = end_word(word_begin, at);
-    if (cls == CharClass::kHard || out_of_vocabulary) end_cluster();
-    word_begin = i;
-  }
-  end_word(word_begin, n);
-  end_cluster();
+  scratch.tokens.clear();
+  scratch.stems.serve(index);
+  Scan(index, lowered, scratch, out).run();
 }
 
 }  // namespace corvanta

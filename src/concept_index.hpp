@@ -78,8 +78,19 @@ class ConceptIndex {
   // by it which index its ids belong to.
   [[nodiscard]] uint64_t serial() const noexcept { return serial_; }
 
+  // What the clustering stage reads of a stem, once per text word: one
+  // array access for all of it.
+  struct StemFacts {
+    uint64_t hash;            // a window's set hash is the sum over its distinct stems
+    uint32_t max_count_with;  // longest variant holding the stem
+    uint32_t single_row;      // row the one-word window of the stem reports, or kNoRow
+  };
+  static constexpr uint32_t kNoRow = UINT32_MAX;
+
+  [[nodiscard]] const StemFacts& stem_facts(StemId id) const noexcept { return stem_facts_[id.v]; }
+
   // Hash of one stem; a window's set hash is the sum over its distinct stems.
-  [[nodiscard]] uint64_t stem_hash(StemId id) const noexcept { return stem_hashes_[id.v]; }
+  [[nodiscard]] uint64_t stem_hash(StemId id) const noexcept { return stem_facts_[id.v].hash; }
 
   // Row reported for the window whose distinct stem ids are `distinct` (any
   // order), whose set hash is `set_hash` and whose length is `count`; or
@@ -93,7 +104,7 @@ class ConceptIndex {
   // Longest variant that holds stem `id`: no window holding that stem and
   // longer than this can match. Lets a growing window stop early.
   [[nodiscard]] uint32_t max_count_with(StemId id) const noexcept {
-    return max_count_with_[id.v];
+    return stem_facts_[id.v].max_count_with;
   }
 
   [[nodiscard]] const Stats& stats() const noexcept { return stats_; }
@@ -136,8 +147,7 @@ class ConceptIndex {
   }
 
   detail::StringMap stems_;  // stem text -> stem id
-  std::vector<uint64_t> stem_hashes_;
-  std::vector<uint32_t> max_count_with_;  // by stem id
+  std::vector<StemFacts> stem_facts_;  // by stem id
   std::vector<uint32_t> stem_offsets_;  // id -> [offsets[id], offsets[id+1]) in stem_arena_
   std::string stem_arena_;
   std::vector<Slot> slots_;
