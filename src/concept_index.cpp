@@ -428,10 +428,8 @@ std::unique_ptr<const ConceptIndex> ConceptIndex::build(
   return ConceptIndexBuilder(lowered_surfaces).build();
 }
 
-std::optional<RowId> ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
-                                          std::span<const StemId> distinct) const noexcept {
-  const uint32_t fp = fingerprint(set_hash, count);
-  if (!may_hold(fp)) return std::nullopt;
+std::optional<RowId> ConceptIndex::probe(uint32_t fp, uint32_t count,
+                                         std::span<const StemId> distinct) const noexcept {
   for (size_t i = fp & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
     if (slot.row == kEmptySlot) return std::nullopt;

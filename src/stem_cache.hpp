@@ -13,9 +13,10 @@
 // stem text to re-derive ids under another index cost a second array access
 // per word: 16% of recognition time was the cache's.)
 //
-// Bounded: at kMaxWords words the cache starts afresh, and words longer than
-// kMaxWordBytes are stemmed every time (no label word comes near that, and a
-// huge word of a text would otherwise stay with the cache).
+// Bounded: at kMaxWords words (the most its table holds in 2 MiB) the cache
+// starts afresh, and words longer than kMaxWordBytes are stemmed every time
+// (no label word comes near that, and a huge word of a text would otherwise
+// stay with the cache).
 //
 // Part of a caller's per-call state (RecognitionScratch): one per thread,
 // never shared.
@@ -41,7 +42,7 @@ struct TextWord {
 
 class StemCache {
  public:
-  static constexpr size_t kMaxWords = size_t{1} << 16;
+  static constexpr size_t kMaxWords = 3 * (size_t{1} << 14);
   static constexpr size_t kMaxWordBytes = 64;
 
   // Makes the cache's ids those of `index`, starting afresh when they were

@@ -103,6 +103,20 @@ TEST_CASE("one stem cache serves indexes in turn") {
   }
 }
 
+TEST_CASE("the stem cache keeps its verdicts when it fills and starts afresh") {
+  const auto index = index_of(table({"Kidney cyst"}));
+  StemCache stems;
+  for (size_t i = 0; i < StemCache::kMaxWords + 5000; ++i) {
+    REQUIRE(stems.classify("w" + std::to_string(i), *index).kind == TextWord::Kind::kUnknown);
+    if (i % 4096 != 0) continue;
+    REQUIRE(stems.classify("cysts", *index).kind == TextWord::Kind::kKnown);
+    REQUIRE(stems.classify("the", *index).kind == TextWord::Kind::kSkip);
+  }
+  CHECK(stems.classify("kidney", *index).kind == TextWord::Kind::kKnown);
+  CHECK(stems.classify(std::string(StemCache::kMaxWordBytes + 1, 'k'), *index).kind ==
+        TextWord::Kind::kUnknown);
+}
+
 TEST_CASE("group mates join the vocabulary without any label holding them") {
   const auto index = index_of(table({"Kidney cyst"}));
   CHECK(is_known(*index, "renal"));
