@@ -14,8 +14,8 @@
 //
 // Measured on the medical abstracts (benchmarks/bench_recognition.cpp,
 // callgrind of one round plus the two-thread rounds): the stage (stem cache,
-// skip-word test, scan, window lookups) went from 729M to 406M instructions,
-// the program from 2,220M to 1,890M; CPU time from 76-79 ms to 62-69 ms
+// skip-word test, scan, window lookups) went from 729M to 391M instructions,
+// the program from 2,220M to 1,871M; CPU time from 76-79 ms to 62-69 ms
 // (noisy, 2-core VM), the same 20,459 hits. Tried and dropped: finding a
 // batch of 128 words first, prefetching each word's cache slot and then its
 // stem facts, then classifying the batch: 72-76 ms against 62-69 ms.
@@ -79,11 +79,18 @@ unsigned ascii_word_bytes(__m128i bytes) noexcept {
 }
 
 // The distinct stems of a window growing from one start, and their set hash.
+// Left uninitialized: zeroing the ids for every start cost more than the
+// window's own work.
 struct WindowStems {
   std::array<StemId, kMaxWindowTokens> ids;
-  uint32_t size = 0;
-  uint64_t hash = 0;
+  uint32_t size;
+  uint64_t hash;
 
+  void start(const ClusteringScratch::Token& token) {
+    ids[0] = token.stem;
+    size = 1;
+    hash = token.hash;
+  }
   void add(const ClusteringScratch::Token& token) {
     if (std::find(ids.begin(), ids.begin() + size, token.stem) != ids.begin() + size) return;
     ids[size++] = token.stem;
@@ -107,16 +114,17 @@ void look_up_whole_cluster(const ConceptIndex& index, ClusteringScratch& scratch
     return;
   }
   if (n > index.max_count()) return;
+  // n is at most the longest variant: a few tokens, so a linear test for
+  // repeats beats sorting.
   auto& ids = scratch.ids;
   ids.clear();
+  uint64_t hash = 0;
   for (const auto& token : tokens) {
     if (n > token.max_count_with) return;
+    if (std::find(ids.begin(), ids.end(), token.stem) != ids.end()) continue;
     ids.push_back(token.stem);
+    hash += token.hash;
   }
-  std::sort(ids.begin(), ids.end());
-  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-  uint64_t hash = 0;
-  for (StemId id : ids) hash += index.stem_hash(id);
   if (const std::optional<RowId> row = index.lookup(hash, n, ids))
     emit(tokens.front(), tokens.back(), *row, cluster, out);
 }
@@ -128,12 +136,12 @@ void look_up_windows(const ConceptIndex& index, ClusteringScratch& scratch, uint
   const uint32_t max_length = std::min(m - 1, index.max_count());
   auto& found = scratch.found;
   found.clear();
+  WindowStems window;
   for (uint32_t first = 0; first + 1 <= m; ++first) {
     const auto& head = tokens[first];
     if (max_length == 0 || head.max_count_with == 0) continue;
     if (head.single_row != ConceptIndex::kNoRow) found.push_back({1, first, RowId{head.single_row}});
-    WindowStems window;
-    window.add(head);
+    window.start(head);
     uint32_t limit = std::min(max_length, head.max_count_with);
     for (uint32_t length = 2; first + length <= m; ++length) {
       const auto& token = tokens[first + length - 1];
