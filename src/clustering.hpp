@@ -32,10 +32,14 @@ struct Candidate {
 
 // The clustering stage's part of the per-call state (RecognitionScratch).
 struct ClusteringScratch {
+  // A known word, with what the window lookups read of its stem.
   struct Token {
-    StemId stem;
     uint64_t byte_begin;
     uint64_t byte_end;
+    uint64_t hash;  // ConceptIndex::StemFacts of `stem`
+    StemId stem;
+    uint32_t max_count_with;
+    uint32_t single_row;
   };
   struct Found {
     uint32_t length;

@@ -117,11 +117,11 @@ class ConceptIndexBuilder {
   };
 
   uint32_t intern(std::string_view stem) {
-    const uint64_t hash = detail::hash_bytes(stem);
-    const uint32_t id = vocab_.insert(stem, hash, static_cast<uint32_t>(stem_texts_.size()));
+    const detail::MapKey key = detail::map_key(stem);
+    const uint32_t id = vocab_.insert(key, static_cast<uint32_t>(stem_texts_.size()));
     if (id == stem_texts_.size()) {
       stem_texts_.emplace_back(stem);
-      hashes_.push_back(hash);
+      hashes_.push_back(key.hash);
       StemInfo info;
       info.is_modifier =
           std::find(modifier_stems_.begin(), modifier_stems_.end(), stem) != modifier_stems_.end();
@@ -135,10 +135,10 @@ class ConceptIndexBuilder {
   // Provisional stem id of a label token; label words repeat, so most
   // tokens cost one probe.
   uint32_t stem_id_of(std::string_view token) {
-    const uint64_t hash = detail::hash_bytes(token);
-    const uint32_t known = token_ids_.find(token, hash);
+    const detail::MapKey key = detail::map_key(token);
+    const uint32_t known = token_ids_.find(key);
     if (known != detail::StringMap::kMissing) return known;
-    return token_ids_.insert(token, hash, intern(stemmer_.stem(token)));
+    return token_ids_.insert(key, intern(stemmer_.stem(token)));
   }
 
   const std::vector<uint32_t>& mate_ids(uint32_t id) {
@@ -322,15 +322,15 @@ std::vector<uint32_t> ConceptIndexBuilder::renumber_stems() {
             [&](uint32_t a, uint32_t b) { return stem_texts_[a] < stem_texts_[b]; });
   std::vector<uint32_t> final_id(stem_count);
   index.stem_offsets_.reserve(stem_count + 1);
-  index.stem_hashes_.reserve(stem_count);
+  index.stem_facts_.reserve(stem_count);
   for (uint32_t i = 0; i < stem_count; ++i) {
     const std::string& text = stem_texts_[by_text[i]];
     const uint64_t hash = hashes_[by_text[i]];
     final_id[by_text[i]] = i;
     index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
     index.stem_arena_ += text;
-    index.stem_hashes_.push_back(hash);
-    index.stems_.insert(text, hash, i);
+    index.stem_facts_.push_back({hash, 0, ConceptIndex::kNoRow});
+    index.stems_.insert(text, i);
   }
   index.stem_offsets_.push_back(static_cast<uint32_t>(index.stem_arena_.size()));
   index.stems_.debug_check_invariants();
@@ -350,15 +350,16 @@ void ConceptIndexBuilder::finalize() {
   merge_aside_keys(final_id);
   // Keys in the order they were made, which is also their order in the pool:
   // both walks stay sequential, only the row stores land at random.
-  index.max_count_with_.assign(stem_texts_.size(), 0);
   size_t at = 0;
   for (const KeyEntries& key : key_entries_) {
     index.slots_[key.slot].row = key.reported_row();
     const uint32_t distinct = index.ids_[at];
     for (uint32_t k = 1; k <= distinct; ++k) {
-      uint32_t& bound = index.max_count_with_[index.ids_[at + k]];
+      uint32_t& bound = index.stem_facts_[index.ids_[at + k]].max_count_with;
       bound = std::max(bound, key.count);
     }
+    if (key.count == 1 && distinct == 1)
+      index.stem_facts_[index.ids_[at + 1]].single_row = key.reported_row();
     at += distinct + 1;
   }
   index.stats_.vocabulary = stem_texts_.size();
@@ -387,7 +388,7 @@ void ConceptIndexBuilder::merge_aside_keys(const std::vector<uint32_t>& final_id
       continue;
     }
     uint64_t hash = 0;
-    for (uint32_t id : ids) hash += index_->stem_hashes_[id];
+    for (uint32_t id : ids) hash += index_->stem_hash(StemId{id});
     key_entries(find_or_insert(hash, key.count, ids)).absorb(key.entries);
   }
   index_->stats_.keys = unreachable.size();
@@ -427,10 +428,8 @@ std::unique_ptr<const ConceptIndex> ConceptIndex::build(
   return ConceptIndexBuilder(lowered_surfaces).build();
 }
 
-std::optional<RowId> ConceptIndex::lookup(uint64_t set_hash, uint32_t count,
-                                          std::span<const StemId> distinct) const noexcept {
-  const uint32_t fp = fingerprint(set_hash, count);
-  if (!may_hold(fp)) return std::nullopt;
+std::optional<RowId> ConceptIndex::probe(uint32_t fp, uint32_t count,
+                                         std::span<const StemId> distinct) const noexcept {
   for (size_t i = fp & mask_;; i = (i + 1) & mask_) {
     const Slot& slot = slots_[i];
     if (slot.row == kEmptySlot) return std::nullopt;
@@ -451,9 +450,8 @@ std::string_view ConceptIndex::stem_text(StemId id) const noexcept {
 }
 
 size_t ConceptIndex::memory_bytes() const noexcept {
-  return stems_.memory_bytes() + stem_hashes_.capacity() * sizeof(uint64_t) +
+  return stems_.memory_bytes() + stem_facts_.capacity() * sizeof(StemFacts) +
          stem_offsets_.capacity() * sizeof(uint32_t) + stem_arena_.capacity() +
-         max_count_with_.capacity() * sizeof(uint32_t) +
          slots_.capacity() * sizeof(Slot) + filter_.capacity() * sizeof(uint64_t) +
          ids_.capacity() * sizeof(uint32_t);
 }

@@ -1,23 +1,20 @@
 #include "stem_cache.hpp"
 
+#include "labels.hpp"
+
 namespace corvanta {
 
-std::optional<StemId> StemCache::stem_id(std::string_view word, const ConceptIndex& index) {
-  if (word.size() > kMaxWordBytes) return index.find_stem(stemmer_.stem(word));
-  if (serial_ != index.serial()) {
-    words_.clear();
-    serial_ = index.serial();
+uint32_t StemCache::value_of_new(const detail::MapKey& key, const ConceptIndex& index) {
+  uint32_t value = kNoStem;
+  if (is_text_skip_word(key.text)) {
+    value = kSkipWord;
+  } else if (const std::optional<StemId> found = index.find_stem(stemmer_.stem(key.text))) {
+    value = found->v;
   }
-  const uint64_t hash = detail::hash_bytes(word);
-  uint32_t id = words_.find(word, hash);
-  if (id == detail::StringMap::kMissing) {
-    if (words_.size() >= kMaxWords) words_.clear();
-    const std::optional<StemId> found = index.find_stem(stemmer_.stem(word));
-    id = found ? found->v : kNoStem;
-    words_.insert(word, hash, id);
-  }
-  if (id == kNoStem) return std::nullopt;
-  return StemId{id};
+  if (key.text.size() > kMaxWordBytes) return value;
+  if (words_.size() >= kMaxWords) words_.clear();
+  words_.insert(key, value);
+  return value;
 }
 
 }  // namespace corvanta

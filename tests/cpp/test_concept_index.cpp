@@ -20,8 +20,9 @@ int find(const ConceptIndex& index, const std::vector<std::string>& words) {
   std::vector<StemId> distinct;
   uint64_t hash = 0;
   for (const std::string& word : words) {
-    const std::optional<StemId> id = stems.stem_id(word, index);
-    if (!id) return -1;
+    const TextWord w = stems.classify(word, index);
+    if (w.kind != TextWord::Kind::kKnown) return -1;
+    const std::optional<StemId> id = w.stem;
     if (std::find(distinct.begin(), distinct.end(), *id) != distinct.end()) continue;
     distinct.push_back(*id);
     hash += index.stem_hash(*id);
@@ -32,7 +33,7 @@ int find(const ConceptIndex& index, const std::vector<std::string>& words) {
 
 bool is_known(const ConceptIndex& index, std::string_view word) {
   StemCache stems;
-  return stems.stem_id(word, index).has_value();
+  return stems.classify(word, index).kind == TextWord::Kind::kKnown;
 }
 
 LabelTable table(std::initializer_list<const char*> surfaces) {
@@ -92,14 +93,28 @@ TEST_CASE("one stem cache serves indexes in turn") {
   const auto second = index_of(table({"Ataxia"}));
   StemCache stems;
   for (int round = 0; round < 2; ++round) {
-    CHECK(stems.stem_id("cyst", *first).has_value());
-    CHECK_FALSE(stems.stem_id("cyst", *second).has_value());
-    const std::optional<StemId> in_first = stems.stem_id("ataxia", *first);
-    const std::optional<StemId> in_second = stems.stem_id("ataxia", *second);
-    REQUIRE((in_first && in_second));
-    CHECK(first->stem_text(*in_first) == "ataxia");
-    CHECK(second->stem_text(*in_second) == "ataxia");
+    CHECK(stems.classify("cyst", *first).kind == TextWord::Kind::kKnown);
+    CHECK(stems.classify("cyst", *second).kind == TextWord::Kind::kUnknown);
+    const TextWord in_first = stems.classify("ataxia", *first);
+    const TextWord in_second = stems.classify("ataxia", *second);
+    REQUIRE((in_first.kind == TextWord::Kind::kKnown && in_second.kind == TextWord::Kind::kKnown));
+    CHECK(first->stem_text(in_first.stem) == "ataxia");
+    CHECK(second->stem_text(in_second.stem) == "ataxia");
   }
+}
+
+TEST_CASE("the stem cache keeps its verdicts when it fills and starts afresh") {
+  const auto index = index_of(table({"Kidney cyst"}));
+  StemCache stems;
+  for (size_t i = 0; i < StemCache::kMaxWords + 5000; ++i) {
+    REQUIRE(stems.classify("w" + std::to_string(i), *index).kind == TextWord::Kind::kUnknown);
+    if (i % 4096 != 0) continue;
+    REQUIRE(stems.classify("cysts", *index).kind == TextWord::Kind::kKnown);
+    REQUIRE(stems.classify("the", *index).kind == TextWord::Kind::kSkip);
+  }
+  CHECK(stems.classify("kidney", *index).kind == TextWord::Kind::kKnown);
+  CHECK(stems.classify(std::string(StemCache::kMaxWordBytes + 1, 'k'), *index).kind ==
+        TextWord::Kind::kUnknown);
 }
 
 TEST_CASE("group mates join the vocabulary without any label holding them") {
