@@ -3,7 +3,7 @@
 // The scan classifies each character once: ASCII through a 128-entry table,
 // anything else by decoding it and asking the Unicode tables. At the start of
 // a word it first loads 16 bytes and finds the run of ASCII letters and
-// digits in them with SSE2 compares; a run ended by an ASCII separator is the
+// digits in them at once (block16.hpp); a run ended by an ASCII separator is the
 // whole word, and the loaded bytes are its stem-cache key (no second pass to
 // hash it). Words that are longer or go on past ASCII take the byte loop. The
 // cache answers "skip word" too, so a word seen before costs one probe.
@@ -30,12 +30,11 @@
 // recorded and then emitted in the order by length, then position.
 #include "clustering.hpp"
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <array>
 #include <span>
 
+#include "block16.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
@@ -64,18 +63,6 @@ CharClass classify(char32_t c) noexcept {
   if (text::is_word_char(c)) return CharClass::kWord;
   if (c == kRightSingleQuote || text::is_white_space(c)) return CharClass::kSoft;
   return CharClass::kHard;
-}
-
-// Bit k is set when byte k of `bytes` is an ASCII word character (a letter or
-// a digit, the kWord entries of kAsciiClasses). Each range test shifts its
-// range to the bottom of the signed bytes, so one signed compare decides it.
-unsigned ascii_word_bytes(__m128i bytes) noexcept {
-  const __m128i folded = _mm_or_si128(bytes, _mm_set1_epi8(0x20));  // A-Z onto a-z
-  const __m128i letter = _mm_cmpgt_epi8(_mm_set1_epi8(-128 + 26),
-                                        _mm_add_epi8(folded, _mm_set1_epi8(128 - 'a')));
-  const __m128i digit = _mm_cmpgt_epi8(_mm_set1_epi8(-128 + 10),
-                                       _mm_add_epi8(bytes, _mm_set1_epi8(128 - '0')));
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit)));
 }
 
 // The distinct stems of a window growing from one start, and their set hash.
@@ -174,8 +161,9 @@ class Scan {
       if (i == word_begin && i + 16 <= n) {
         // Most words are ASCII letters and digits ended by an ASCII
         // separator within 16 bytes: found, keyed and ended in one step.
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lowered_.data() + i));
-        const auto run = static_cast<size_t>(__builtin_ctz(~ascii_word_bytes(bytes)));
+        // The ASCII word characters are the letters and digits (kAsciiClasses).
+        const detail::Block16 bytes = detail::load_block16(lowered_.data() + i);
+        const auto run = static_cast<size_t>(__builtin_ctz(~detail::ascii_alnum_mask(bytes)));
         if (run < 16 && static_cast<unsigned char>(lowered_[i + run]) < 128) {
           const auto stop = static_cast<unsigned char>(lowered_[i + run]);
           bool out_of_vocabulary = false;
@@ -225,8 +213,7 @@ class Scan {
     if (begin == end) return false;
     const std::string_view word = lowered_.substr(begin, end - begin);
     if (begin + 16 > lowered_.size()) return end_word(detail::map_key(word), begin);
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(word.data()));
-    return end_word(detail::map_key_padded(word, bytes), begin);
+    return end_word(detail::map_key_padded(word, detail::load_block16(word.data())), begin);
   }
 
   // Ends the word `key` that starts at byte `begin`.

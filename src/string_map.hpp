@@ -21,8 +21,6 @@
 // size is a power of two above 4/3 of the key count, so probing ends.
 #pragma once
 
-#include <emmintrin.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -30,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "block16.hpp"
 #include "debug_check.hpp"
 
 namespace corvanta::detail {
@@ -82,12 +81,9 @@ inline MapKey map_key(std::string_view s) noexcept {
 
 // The key of `s`, whose first 16 bytes are `bytes`, loaded from s.data()
 // (bytes past the end of `s` must be readable, and are masked off).
-inline MapKey map_key_padded(std::string_view s, __m128i bytes) noexcept {
-  const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  const auto kept = static_cast<char>(std::min<size_t>(s.size(), 16));
-  const __m128i head = _mm_and_si128(bytes, _mm_cmpgt_epi8(_mm_set1_epi8(kept), index));
+inline MapKey map_key_padded(std::string_view s, Block16 bytes) noexcept {
   MapKey key{s, {0, 0}, 0};
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(key.head), head);
+  store_head(bytes, std::min<size_t>(s.size(), 16), key.head);
   key.hash = key_hash(key);
   return key;
 }

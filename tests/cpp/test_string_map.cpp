@@ -1,5 +1,6 @@
 #include <doctest/doctest.h>
 
+#include <array>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -54,13 +55,26 @@ TEST_CASE("a key built from loaded bytes equals the key built from the text") {
   for (size_t begin = 0; begin + 16 <= text.size(); ++begin) {
     for (size_t length = 0; begin + length <= text.size() && length <= 40; ++length) {
       const std::string_view word = std::string_view(text).substr(begin, length);
-      const MapKey loaded = map_key_padded(
-          word, _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + begin)));
+      const MapKey loaded = map_key_padded(word, load_block16(text.data() + begin));
       const MapKey copied = map_key(word);
       CAPTURE(word);
       CHECK(loaded.head[0] == copied.head[0]);
       CHECK(loaded.head[1] == copied.head[1]);
       CHECK(loaded.hash == copied.hash);
+    }
+  }
+}
+
+TEST_CASE("the letter-and-digit mask of a block agrees with the byte loop") {
+  std::array<uint8_t, 16> bytes{};
+  for (unsigned c = 0; c < 256; ++c) {
+    for (unsigned at = 0; at < 16; ++at) {
+      bytes.fill(static_cast<uint8_t>('a' + at));
+      bytes[at] = static_cast<uint8_t>(c);
+      const Block16 block = load_block16(reinterpret_cast<const char*>(bytes.data()));
+      CAPTURE(c);
+      CAPTURE(at);
+      CHECK(ascii_alnum_mask(block) == ascii_alnum_mask_bytewise(bytes.data()));
     }
   }
 }
