@@ -127,14 +127,14 @@ class PhraseSet {
 
  private:
   constexpr void add_head(uint8_t first, uint8_t second) {
-    const Bytes16 first16 = Bytes16{} + first;
-    const Bytes16 second16 = Bytes16{} + second;
+    const uint16_t head = static_cast<uint16_t>(first | second << 8);
     for (size_t k = 0; k < heads_; ++k) {
-      if (first_[k][0] == first && second_[k][0] == second) return;
+      if (distinct_head_[k] == head) return;
     }
     if (heads_ == H) throw "H is the number of distinct two-byte beginnings";
-    first_[heads_] = first16;
-    second_[heads_] = second16;
+    distinct_head_[heads_] = head;
+    first_[heads_] = Bytes16{} + first;
+    second_[heads_] = Bytes16{} + second;
     ++heads_;
   }
 
@@ -169,7 +169,8 @@ class PhraseSet {
   std::array<std::array<uint64_t, N>, 2> word_{};  // phrase bytes, as words_of lays them out
   std::array<std::array<uint64_t, N>, 2> mask_{};  // 0xFF over each phrase byte
   std::array<uint16_t, N> head_{};                 // the first two bytes
-  std::array<Bytes16, H> first_{};                 // the distinct heads' first bytes,
+  std::array<uint16_t, H> distinct_head_{};
+  std::array<Bytes16, H> first_{};                 // their first bytes,
   std::array<Bytes16, H> second_{};                //   and second bytes, broadcast
   size_t heads_ = 0;
 };
