@@ -199,7 +199,7 @@ std::span<const HitRecord> recognize(const MatcherState& state, std::string_view
 
   order_by_start(out, exact_count, scratch.merge);
   debug_check_hits(out, lowered.size());
-  mark_negated(lowered, out, scratch.sentences);
+  mark_negated(lowered, out);
   return out;
 }
 

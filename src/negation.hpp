@@ -10,23 +10,15 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <vector>
 
 #include "hit_record.hpp"
 
 namespace corvanta {
 
-// A sentence: byte offsets into the lower-cased text, half-open.
-struct Sentence {
-  uint64_t begin;
-  uint64_t end;
-};
-
 // Sets `excluded` on every hit whose start lies in a negated stretch of its
 // sentence. Never clears a flag, never adds, removes or reorders hits.
-// `lowered_text` is the lower-cased text the hits were found in;
-// `sentences` is working memory of the caller's (its contents are replaced).
-void mark_negated(std::string_view lowered_text, std::span<HitRecord> hits,
-                  std::vector<Sentence>& sentences);
+// `lowered_text` is the lower-cased text the hits were found in. Allocates
+// nothing.
+void mark_negated(std::string_view lowered_text, std::span<HitRecord> hits);
 
 }  // namespace corvanta

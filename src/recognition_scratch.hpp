@@ -17,7 +17,6 @@
 
 #include "clustering.hpp"
 #include "hit_record.hpp"
-#include "negation.hpp"
 #include "scratch_buffers.hpp"
 
 namespace corvanta {
@@ -29,7 +28,6 @@ struct RecognitionScratch {
   std::vector<Candidate> candidates;
   std::vector<Candidate> kept;
   ClusteringScratch clustering;
-  std::vector<Sentence> sentences;
   std::string json;  // the result of the last render_hits_json into it
 
   void release_large_buffers() {
@@ -43,7 +41,6 @@ struct RecognitionScratch {
     release_if_large(clustering.ids);
     release_if_large(clustering.found);
     clustering.stems.release_large_buffers();
-    release_if_large(sentences);
     release_if_large(json);
   }
 };
