@@ -113,16 +113,23 @@ RecognitionScratch& thread_scratch() {
 }
 
 // Recognizes the text argument of a map_text* call into `hits`, which view
-// the thread's scratch; false with an exception set on failure.
+// the thread's scratch, then runs `then(hits)` in the same stretch without
+// the GIL: one release and one reacquisition per call. False with an
+// exception set on failure.
+template <class Then>
 bool recognize_argument(PyObject* self, const char* callable, PyObject* const* args,
                         Py_ssize_t nargs, PyObject* kwnames, RecognitionOptions options,
-                        std::span<const HitRecord>& hits) {
+                        std::span<const HitRecord>& hits, Then&& then) {
   PyObject* arg = single_argument(callable, "text", args, nargs, kwnames);
   std::string_view text;
   if (arg == nullptr || !utf8_argument(arg, "text", text)) return false;
   const MatcherState& state = state_of(self);
   RecognitionScratch& scratch = thread_scratch();
-  if (without_gil([&] { hits = recognize(state, text, options, scratch); })) return true;
+  if (without_gil([&] {
+        hits = recognize(state, text, options, scratch);
+        then(hits);
+      }))
+    return true;
   scratch.release_large_buffers();
   return false;
 }
@@ -147,7 +154,8 @@ PyObject* map_text_hits(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   const char* callable = kLongestOnly ? "Corvanta.map_text_longest()" : "Corvanta.map_text()";
   std::span<const HitRecord> hits;
   if (!recognize_argument(self, callable, args, nargs, kwnames,
-                          RecognitionOptions{.longest_only = kLongestOnly}, hits))
+                          RecognitionOptions{.longest_only = kLongestOnly}, hits,
+                          [](std::span<const HitRecord>) {}))
     return nullptr;
   PyObject* list = hit_list(state_of(self), hits);
   thread_scratch().release_large_buffers();
@@ -157,15 +165,15 @@ PyObject* map_text_hits(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
   std::span<const HitRecord> hits;
-  if (!recognize_argument(self, "Corvanta.map_text_json()", args, nargs, kwnames, {}, hits))
-    return nullptr;
   RecognitionScratch& scratch = thread_scratch();
-  const MatcherState& state = state_of(self);
-  const bool rendered = without_gil([&] { render_hits_json(hits, state.labels(), scratch.json); });
+  const LabelTable& labels = state_of(self).labels();
+  if (!recognize_argument(self, "Corvanta.map_text_json()", args, nargs, kwnames, {}, hits,
+                          [&](std::span<const HitRecord> found) {
+                            render_hits_json(found, labels, scratch.json);
+                          }))
+    return nullptr;
   PyObject* result =
-      rendered ? PyUnicode_FromStringAndSize(scratch.json.data(),
-                                             static_cast<Py_ssize_t>(scratch.json.size()))
-               : nullptr;
+      PyUnicode_FromStringAndSize(scratch.json.data(), static_cast<Py_ssize_t>(scratch.json.size()));
   scratch.release_large_buffers();
   return result;
 }
