@@ -2,7 +2,9 @@
 # The hardening run, after scripts/setup.sh has built .venv:
 #   1. the libFuzzer targets of fuzz/, built with clang, ASan and UBSan, each
 #      for FUZZ_SECONDS seconds (default 60) from its seed corpus;
-#   2. the whole pytest suite against an ASan+UBSan build of the extension.
+#   2. the C++ unit tests built with ASan and UBSan (their randomized
+#      differential tests drive the core's vector code over many inputs);
+#   3. the whole pytest suite against an ASan+UBSan build of the extension.
 # Any crash, leak, sanitizer report or failing test fails the run.
 # scripts/test.sh calls this in CI (CI=true) or with CORVANTA_HARDENING=1.
 set -euo pipefail
@@ -18,7 +20,15 @@ source scripts/fuzz-targets.sh
 build_fuzzers
 for name in "${fuzz_targets[@]}"; do run_fuzzer "$name" "$fuzz_seconds"; done
 
-# 2. The test suite against the sanitized extension, with the core's
+# 2. The C++ unit tests, sanitized.
+"$cmake_bin" -S . -B build/unit-asan -DCORVANTA_MODULE=OFF -DCORVANTA_TESTS=ON \
+  -DCORVANTA_SANITIZE=address,undefined >/dev/null
+"$cmake_bin" --build build/unit-asan -j2 >/dev/null
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ./build/unit-asan/corvanta_unit_tests
+echo "hardening: C++ unit tests under ASan+UBSan passed"
+
+# 3. The test suite against the sanitized extension, with the core's
 # invariant checks (CORVANTA_DCHECK) on. The interpreter itself is
 # not instrumented, so the ASan runtime is preloaded; leak detection stays off
 # because CPython does not free everything at exit. Reports go to files, so

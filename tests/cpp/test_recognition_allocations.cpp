@@ -13,21 +13,29 @@
 #include "hpo.hpp"
 #include "shared_data.hpp"
 
-
 namespace {
 
 std::atomic<size_t> g_allocations{0};
 
-void* counted_allocation(size_t size) {
+void* counted_malloc(size_t size) noexcept {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  return std::malloc(size == 0 ? 1 : size);
+}
+
+void* counted_allocation(size_t size) {
+  if (void* p = counted_malloc(size)) return p;
   throw std::bad_alloc();
 }
 
 }  // namespace
 
+// The nothrow forms too (simdjson allocates its document with them): every
+// block the deletes below free() must come from malloc, which a sanitizer's
+// own nothrow operator new would not give.
 void* operator new(size_t size) { return counted_allocation(size); }
 void* operator new[](size_t size) { return counted_allocation(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return counted_malloc(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return counted_malloc(size); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
