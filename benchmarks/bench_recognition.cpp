@@ -31,6 +31,32 @@ double thread_seconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// Best wall time of `rounds` passes over `texts` split over `threads` threads
+// sharing the state. The threads live through all rounds, each keeping its
+// scratch (and stem cache) warm.
+double threads_wall(const corvanta::MatcherState& state, const std::vector<std::string>& texts,
+                    size_t threads, int rounds) {
+  double best = 1e9;
+  std::barrier sync(static_cast<std::ptrdiff_t>(threads));
+  auto worker = [&](size_t lane) {
+    corvanta::RecognitionScratch local;
+    for (int r = 0; r <= rounds; ++r) {
+      sync.arrive_and_wait();
+      const auto start = std::chrono::steady_clock::now();
+      for (size_t i = lane; i < texts.size(); i += threads) corvanta::recognize(state, texts[i], {}, local);
+      sync.arrive_and_wait();
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      if (lane == 0 && r > 0) best = std::min(best, seconds);
+    }
+  };
+  std::vector<std::thread> others;
+  for (size_t lane = 1; lane < threads; ++lane) others.emplace_back(worker, lane);
+  worker(0);
+  for (std::thread& t : others) t.join();
+  return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,26 +103,10 @@ int main(int argc, char** argv) {
               texts.size(), bytes / 1e6, hit_count, bytes / best_cpu / 1e6, best_cpu * 1e3,
               best_cpu / texts.size() * 1e6, rounds, bytes / best / 1e6);
 
-  // The same texts split over two threads sharing the state. The threads live
-  // through all rounds, each keeping its scratch (and stem cache) warm.
-  double best_two = 1e9;
-  std::barrier sync(2);
-  auto worker = [&](size_t parity) {
-    corvanta::RecognitionScratch local;
-    for (int r = 0; r <= rounds; ++r) {
-      sync.arrive_and_wait();
-      const auto start = std::chrono::steady_clock::now();
-      for (size_t i = parity; i < texts.size(); i += 2) corvanta::recognize(state, texts[i], {}, local);
-      sync.arrive_and_wait();
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (parity == 0 && r > 0) best_two = std::min(best_two, seconds);
-    }
-  };
-  std::thread other(worker, 1);
-  worker(0);
-  other.join();
-  std::printf("two threads: %.1f ms wall, %.2fx one thread's wall time\n", best_two * 1e3,
-              best / best_two);
+  for (const size_t threads : {2, 4}) {
+    const double wall = threads_wall(state, texts, threads, rounds);
+    std::printf("%zu threads: %.1f ms wall, %.2fx one thread's wall time\n", threads, wall * 1e3,
+                best / wall);
+  }
   return 0;
 }
