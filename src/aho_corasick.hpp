@@ -29,6 +29,12 @@ struct AcMatch {
   size_t byte_end = 0;
 };
 
+// The working memory of AhoCorasick::find_all, owned by the caller.
+struct AcScratch {
+  std::vector<AcMatch> matches;  // the result of the last find_all
+  std::vector<AcMatch> tail;     // the second half's matches, while they are merged
+};
+
 class AhoCorasick {
  public:
   // Builds the automaton; pattern i gets id PatternId{i}. Fails (Errc::kMatcherBuild)
@@ -43,6 +49,12 @@ class AhoCorasick {
   // The leftmost-longest match that starts at or after `from`, or false.
   [[nodiscard]] bool find(std::string_view text, size_t from, AcMatch& out) const noexcept;
 
+  // Every match of the iteration that find makes from 0 (each search
+  // resuming at the end of the previous match), in order, into
+  // scratch.matches. A long text is searched from its start and from its
+  // middle at once, and the two runs are joined where they agree.
+  void find_all(std::string_view text, AcScratch& scratch) const;
+
   [[nodiscard]] size_t pattern_count() const noexcept;
   [[nodiscard]] size_t memory_bytes() const noexcept;
 
@@ -53,6 +65,7 @@ class AhoCorasick {
   std::vector<uint32_t> states_;
   // Byte length of each pattern, indexed by pattern id (start = end - len).
   std::vector<uint32_t> pattern_len_;
+  uint32_t max_pattern_len_ = 0;
   // Input byte -> equivalence class (a column of the dense rows).
   std::array<uint8_t, 256> byte_class_{};
   // Id of the unanchored start state.

@@ -70,9 +70,10 @@ bool is_word_char_at(std::string_view text, size_t at) {
 
 // Whole labels on word boundaries. A match rejected for its boundaries still
 // consumes its stretch: the search resumes at its end.
-void find_exact_hits(const AhoCorasick& automaton, std::string_view lowered, HitList& out) {
-  AcMatch match;
-  for (size_t from = 0; automaton.find(lowered, from, match); from = match.byte_end) {
+void find_exact_hits(const AhoCorasick& automaton, std::string_view lowered, AcScratch& scratch,
+                     HitList& out) {
+  automaton.find_all(lowered, scratch);
+  for (const AcMatch& match : scratch.matches) {
     if (is_word_char_before(lowered, match.byte_begin) || is_word_char_at(lowered, match.byte_end))
       continue;
     out.push_back(HitRecord{row_of_pattern(match.pattern), match.byte_begin, match.byte_end, false});
@@ -187,7 +188,7 @@ std::span<const HitRecord> recognize(const MatcherState& state, std::string_view
   text::lower_case(text, scratch.lowered);
   const std::string_view lowered = scratch.lowered;
 
-  find_exact_hits(state.automaton(), lowered, out);
+  find_exact_hits(state.automaton(), lowered, scratch.exact, out);
   debug_check_exact_hits(out);
   const size_t exact_count = out.size();
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "aho_corasick.hpp"
 #include "clustering.hpp"
 #include "hit_record.hpp"
 #include "scratch_buffers.hpp"
@@ -23,6 +24,7 @@ namespace corvanta {
 
 struct RecognitionScratch {
   std::string lowered;  // the text, lower-cased: the coordinates of every span
+  AcScratch exact;      // the automaton's matches, before the word-boundary test
   HitList hits;         // the result of the last recognize
   HitList merge;        // clustering hits while they are merged into `hits`
   std::vector<Candidate> candidates;
@@ -33,6 +35,8 @@ struct RecognitionScratch {
   void release_large_buffers() {
     using detail::release_if_large;
     release_if_large(lowered);
+    release_if_large(exact.matches);
+    release_if_large(exact.tail);
     release_if_large(hits);
     release_if_large(merge);
     release_if_large(candidates);

@@ -219,6 +219,43 @@ TEST_CASE("automaton agrees with the naive matcher on random sets") {
   }
 }
 
+TEST_CASE("find_all gives find's iteration, long texts searched from both ends of their halves") {
+  struct Family {
+    const char* name;
+    std::vector<std::string> atoms;
+    size_t max_patterns;
+  };
+  const std::vector<Family> families = {
+      {"two letters", {"a", "b"}, 8},
+      {"words and spaces", {"ab", "ba", "c", " ", "abc"}, 30},
+      // Patterns up to about 100 bytes, so matches often straddle the middle.
+      {"long patterns", {"abcdefgh", "abc", " ", "h"}, 20},
+      {"multi-byte UTF-8", {"a", "\xc3\xa9", "\xe2\x80\x99", "\xf0\x9f\x98\x80"}, 20},
+      {"all 256 byte values", all_bytes(), 60},
+  };
+  AcScratch scratch;
+  for (const Family& f : families) {
+    SUBCASE(f.name) {
+      Generator gen(20261208, f.atoms);
+      for (int round = 0; round < 150; ++round) {
+        const Patterns patterns = gen.patterns(f.max_patterns);
+        const auto ac = build_ok(patterns);
+        for (int t = 0; t < 6; ++t) {
+          // Lengths around the two-lane threshold and well above it.
+          const size_t target = 300 + gen.pick(2500);
+          std::string text;
+          while (text.size() < target) text += gen.text(patterns) + (gen.pick(4) == 0 ? gen.word(30) : "");
+          ac->find_all(text, scratch);
+          std::vector<Span> got;
+          for (const AcMatch& m : scratch.matches) got.push_back({m.pattern.v, m.byte_begin, m.byte_end});
+          INFO("round " << round << ", text " << t << ", " << text.size() << " bytes");
+          REQUIRE(got == automaton_all(*ac, text));
+        }
+      }
+    }
+  }
+}
+
 TEST_CASE("every byte value in use, so no byte class is left over for misses") {
   Generator gen(99, all_bytes());
   Patterns patterns;
