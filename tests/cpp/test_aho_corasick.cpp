@@ -181,79 +181,78 @@ TEST_CASE("find from a later position") {
   }
 }
 
-TEST_CASE("automaton agrees with the naive matcher on random sets") {
-  struct Family {
-    const char* name;
-    std::vector<std::string> atoms;
-    size_t max_patterns;
-  };
-  const std::vector<Family> families = {
+// The pattern families of the random tests: alphabets and how many patterns
+// a set draws from them.
+struct Family {
+  const char* name;
+  std::vector<std::string> atoms;
+  size_t max_patterns;
+};
+
+std::vector<Family> random_families() {
+  return {
       {"two letters", {"a", "b"}, 8},
       {"four letters", {"a", "b", "c", "d"}, 20},
       {"words and spaces", {"ab", "ba", "c", " ", "abc"}, 30},
+      // Patterns up to about 100 bytes, so that matches often straddle the
+      // middle of a long text.
+      {"long patterns", {"abcdefgh", "abc", " ", "h"}, 20},
       {"multi-byte UTF-8", {"a", "\xc3\xa9", "\xc3\xa8", "\xe2\x80\x99", "\xf0\x9f\x98\x80"}, 20},
       {"all 256 byte values", all_bytes(), 60},
       // Many distinct bytes after a shared six-byte stem: deep states with
       // up to 16 keys, and with more than a sparse record holds.
       {"wide deep fan-out", wide_fan_out(), 80},
   };
-  for (const Family& f : families) {
+}
+
+// Runs check(gen, patterns, automaton) on `sets` random pattern sets of
+// every family, one subcase per family.
+template <class Check>
+void for_random_sets(uint32_t seed, int sets, Check check) {
+  for (const Family& f : random_families()) {
     SUBCASE(f.name) {
-      Generator gen(20240611, f.atoms);
-      for (int round = 0; round < 300; ++round) {
+      Generator gen(seed, f.atoms);
+      for (int set = 0; set < sets; ++set) {
         const Patterns patterns = gen.patterns(f.max_patterns);
         const auto ac = build_ok(patterns);
-        for (int t = 0; t < 10; ++t) {
-          const std::string text = gen.text(patterns);
-          INFO("round " << round << ", text " << t);
-          REQUIRE(automaton_all(*ac, text) == naive_all(patterns, text));
-          const size_t from = gen.pick(text.size() + 1);
-          Span want{};
-          AcMatch got;
-          const bool found = naive_find(patterns, text, from, want);
-          REQUIRE(ac->find(text, from, got) == found);
-          if (found) REQUIRE(Span{got.pattern.v, got.byte_begin, got.byte_end} == want);
-        }
+        INFO("set " << set);
+        check(gen, patterns, *ac);
       }
     }
   }
 }
 
-TEST_CASE("find_all gives find's iteration, long texts searched from both ends of their halves") {
-  struct Family {
-    const char* name;
-    std::vector<std::string> atoms;
-    size_t max_patterns;
-  };
-  const std::vector<Family> families = {
-      {"two letters", {"a", "b"}, 8},
-      {"words and spaces", {"ab", "ba", "c", " ", "abc"}, 30},
-      // Patterns up to about 100 bytes, so matches often straddle the middle.
-      {"long patterns", {"abcdefgh", "abc", " ", "h"}, 20},
-      {"multi-byte UTF-8", {"a", "\xc3\xa9", "\xe2\x80\x99", "\xf0\x9f\x98\x80"}, 20},
-      {"all 256 byte values", all_bytes(), 60},
-  };
-  AcScratch scratch;
-  for (const Family& f : families) {
-    SUBCASE(f.name) {
-      Generator gen(20261208, f.atoms);
-      for (int round = 0; round < 150; ++round) {
-        const Patterns patterns = gen.patterns(f.max_patterns);
-        const auto ac = build_ok(patterns);
-        for (int t = 0; t < 6; ++t) {
-          // Lengths around the two-lane threshold and well above it.
-          const size_t target = 300 + gen.pick(2500);
-          std::string text;
-          while (text.size() < target) text += gen.text(patterns) + (gen.pick(4) == 0 ? gen.word(30) : "");
-          ac->find_all(text, scratch);
-          std::vector<Span> got;
-          for (const AcMatch& m : scratch.matches) got.push_back({m.pattern.v, m.byte_begin, m.byte_end});
-          INFO("round " << round << ", text " << t << ", " << text.size() << " bytes");
-          REQUIRE(got == automaton_all(*ac, text));
-        }
-      }
+TEST_CASE("automaton agrees with the naive matcher on random sets") {
+  for_random_sets(20240611, 300, [](Generator& gen, const Patterns& patterns, const AhoCorasick& ac) {
+    for (int t = 0; t < 10; ++t) {
+      const std::string text = gen.text(patterns);
+      INFO("text " << t);
+      REQUIRE(automaton_all(ac, text) == naive_all(patterns, text));
+      const size_t from = gen.pick(text.size() + 1);
+      Span want{};
+      AcMatch got;
+      const bool found = naive_find(patterns, text, from, want);
+      REQUIRE(ac.find(text, from, got) == found);
+      if (found) REQUIRE(Span{got.pattern.v, got.byte_begin, got.byte_end} == want);
     }
-  }
+  });
+}
+
+TEST_CASE("find_all gives find's iteration, long texts searched from their start and middle at once") {
+  AcScratch scratch;
+  for_random_sets(20261208, 150, [&](Generator& gen, const Patterns& patterns, const AhoCorasick& ac) {
+    for (int t = 0; t < 6; ++t) {
+      // Lengths around the two-lane threshold and well above it.
+      const size_t target = 300 + gen.pick(2500);
+      std::string text;
+      while (text.size() < target) text += gen.text(patterns) + (gen.pick(4) == 0 ? gen.word(30) : "");
+      ac.find_all(text, scratch);
+      std::vector<Span> got;
+      for (const AcMatch& m : scratch.matches) got.push_back({m.pattern.v, m.byte_begin, m.byte_end});
+      INFO("text " << t << ", " << text.size() << " bytes");
+      REQUIRE(got == automaton_all(ac, text));
+    }
+  });
 }
 
 TEST_CASE("every byte value in use, so no byte class is left over for misses") {
