@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "hit_type.hpp"
 #include "hits_json.hpp"
@@ -134,13 +135,27 @@ bool recognize_argument(PyObject* self, const char* callable, PyObject* const* a
   return false;
 }
 
-PyObject* hit_list(const MatcherState& state, std::span<const HitRecord> hits) {
+// The label rows of `hits` into `out`, looked up while the GIL is free: the
+// rows and their texts lie scattered over the label table, and fetching them
+// here rather than in hit_list keeps those cache misses out of the stretch
+// that holds the GIL.
+void resolve_labels(std::span<const HitRecord> hits, const LabelTable& labels,
+                    std::vector<LabelEntry>& out) {
+  out.clear();
+  for (const HitRecord& hit : hits) {
+    const LabelEntry entry = labels[hit.row];
+    __builtin_prefetch(entry.term_id.data());
+    __builtin_prefetch(entry.surface.data());
+    __builtin_prefetch(entry.surface.data() + (entry.surface.empty() ? 0 : entry.surface.size() - 1));
+    out.push_back(entry);
+  }
+}
+
+PyObject* hit_list(std::span<const HitRecord> hits, std::span<const LabelEntry> labels) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
   if (!list) return nullptr;
-  const LabelTable& labels = state.labels();
   for (size_t i = 0; i < hits.size(); ++i) {
-    const LabelEntry entry = labels[hits[i].row];
-    PyObject* hit = new_hit(entry.term_id, entry.surface, hits[i]);
+    PyObject* hit = new_hit(labels[i].term_id, labels[i].surface, hits[i]);
     if (hit == nullptr) return nullptr;
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), hit);
   }
@@ -153,12 +168,16 @@ PyObject* map_text_hits(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) {
   const char* callable = kLongestOnly ? "Corvanta.map_text_longest()" : "Corvanta.map_text()";
   std::span<const HitRecord> hits;
+  RecognitionScratch& scratch = thread_scratch();
+  const LabelTable& labels = state_of(self).labels();
   if (!recognize_argument(self, callable, args, nargs, kwnames,
                           RecognitionOptions{.longest_only = kLongestOnly}, hits,
-                          [](std::span<const HitRecord>) {}))
+                          [&](std::span<const HitRecord> found) {
+                            resolve_labels(found, labels, scratch.labels);
+                          }))
     return nullptr;
-  PyObject* list = hit_list(state_of(self), hits);
-  thread_scratch().release_large_buffers();
+  PyObject* list = hit_list(hits, scratch.labels);
+  scratch.release_large_buffers();
   return list;
 }
 

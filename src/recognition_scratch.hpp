@@ -18,6 +18,7 @@
 #include "aho_corasick.hpp"
 #include "clustering.hpp"
 #include "hit_record.hpp"
+#include "label_table.hpp"
 #include "scratch_buffers.hpp"
 
 namespace corvanta {
@@ -31,6 +32,7 @@ struct RecognitionScratch {
   std::vector<Candidate> kept;
   ClusteringScratch clustering;
   std::string json;  // the result of the last render_hits_json into it
+  std::vector<LabelEntry> labels;  // the label rows of `hits`, for the binding
 
   void release_large_buffers() {
     using detail::release_if_large;
@@ -46,6 +48,7 @@ struct RecognitionScratch {
     release_if_large(clustering.found);
     clustering.stems.release_large_buffers();
     release_if_large(json);
+    release_if_large(labels);
   }
 };
 
