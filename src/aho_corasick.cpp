@@ -630,28 +630,73 @@ Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
   return std::unique_ptr<const AhoCorasick>(std::move(ac));
 }
 
-bool AhoCorasick::find(std::string_view text, size_t from, AcMatch& out) const noexcept {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const size_t n = text.size();
-  const Layout layout{states_.data(), dense_end_};
-  const uint8_t* cls = byte_class_.data();
-  const uint32_t dead = dead_;
-  const uint32_t special_span = special_span_;
-  uint32_t sid = start_;
-  uint32_t best = kNoPattern;
-  size_t best_end = 0;
-  for (size_t i = from; i < n; ++i) {
-    sid = next_state(layout, sid, cls[bytes[i]]);
-    if (sid - dead <= special_span) [[unlikely]] {
-      if (sid == dead) break;
-      best = layout.st[sid - 1];
-      best_end = i + 1;
-    }
+// ---- Searching -----------------------------------------------------------
+
+namespace {
+
+// One search in progress: find's loop, stepped from outside, so that
+// find_all can run two of them at once.
+struct Walk {
+  size_t from;
+  size_t at;  // the next byte to read
+  uint32_t sid;
+  uint32_t best;  // the pattern of the match so far, or kNoPattern
+  size_t best_end;
+};
+
+}  // namespace
+
+// The automaton over one text: what every step of a search reads.
+struct detail::TextSearch {
+  TextSearch(const AhoCorasick& ac, std::string_view text) noexcept
+      : layout{ac.states_.data(), ac.dense_end_},
+        cls(ac.byte_class_.data()),
+        pattern_len(ac.pattern_len_.data()),
+        bytes(reinterpret_cast<const uint8_t*>(text.data())),
+        n(text.size()),
+        start(ac.start_),
+        dead(ac.dead_),
+        special_span(ac.special_span_) {}
+
+  // A search from `from`, which is before the end of the text.
+  [[nodiscard]] Walk walk_from(size_t from) const noexcept {
+    return Walk{from, from, start, kNoPattern, 0};
   }
-  if (best == kNoPattern) return false;
-  out.pattern = PatternId{best};
-  out.byte_end = best_end;
-  out.byte_begin = best_end - pattern_len_[best];
+
+  // Reads one byte; false when the search is over (dead, or the text ended).
+  [[gnu::always_inline]] bool step(Walk& w) const noexcept {
+    w.sid = next_state(layout, w.sid, cls[bytes[w.at]]);
+    ++w.at;
+    if (w.sid - dead <= special_span) [[unlikely]] {
+      if (w.sid == dead) return false;
+      w.best = layout.st[w.sid - 1];
+      w.best_end = w.at;
+    }
+    return w.at < n;
+  }
+
+  [[nodiscard]] AcMatch match_of(const Walk& w) const noexcept {
+    return AcMatch{PatternId{w.best}, w.best_end - pattern_len[w.best], w.best_end};
+  }
+
+  Layout layout;
+  const uint8_t* cls;
+  const uint32_t* pattern_len;
+  const uint8_t* bytes;
+  size_t n;
+  uint32_t start;
+  uint32_t dead;
+  uint32_t special_span;
+};
+
+bool AhoCorasick::find(std::string_view text, size_t from, AcMatch& out) const noexcept {
+  if (from >= text.size()) return false;
+  const detail::TextSearch search(*this, text);
+  Walk w = search.walk_from(from);
+  while (search.step(w)) {
+  }
+  if (w.best == kNoPattern) return false;
+  out = search.match_of(w);
   return true;
 }
 
@@ -679,72 +724,27 @@ namespace {
 
 // Texts shorter than this are searched in one lane.
 constexpr size_t kTwoLaneMinBytes = 512;
+// The limit of lane B, which takes every match to the end of the text.
+constexpr size_t kNoLimit = std::numeric_limits<size_t>::max();
 
-// One search in progress: find's loop, stepped from outside.
-struct Walk {
-  size_t from;
-  size_t at;  // the next byte to read
-  uint32_t sid;
-  uint32_t best;  // the pattern of the match so far, or kNoPattern
-  size_t best_end;
-};
-
-struct Searcher {
-  Layout layout;
-  const uint8_t* cls;
-  const uint32_t* pattern_len;
-  const uint8_t* bytes;
-  size_t n;
-  uint32_t start;
-  uint32_t dead;
-  uint32_t special_span;
-
-  // A search from `from`, which is before the end of the text.
-  [[nodiscard]] Walk walk_from(size_t from) const noexcept {
-    return Walk{from, from, start, kNoPattern, 0};
-  }
-
-  // Reads one byte; false when the search is over (dead, or the text ended).
-  [[gnu::always_inline]] bool step(Walk& w) const noexcept {
-    w.sid = next_state(layout, w.sid, cls[bytes[w.at]]);
-    ++w.at;
-    if (w.sid - dead <= special_span) [[unlikely]] {
-      if (w.sid == dead) return false;
-      w.best = layout.st[w.sid - 1];
-      w.best_end = w.at;
-    }
-    return w.at < n;
-  }
-
-  [[nodiscard]] AcMatch match_of(const Walk& w) const noexcept {
-    return AcMatch{PatternId{w.best}, w.best_end - pattern_len[w.best], w.best_end};
-  }
-};
-
-// Lane B after its search `w` ended: records the match and starts the next
-// search, or returns false when the iteration is over.
-bool next_search(const Searcher& s, Walk& w, std::vector<AcMatch>& out) {
-  if (w.best == kNoPattern) return false;
-  out.push_back(s.match_of(w));
-  if (w.best_end >= s.n) return false;
-  w = s.walk_from(w.best_end);
-  return true;
-}
-
-// Lane A after its search `w` ended or passed `cutoff` without a match:
-// records a match that starts before `h` and starts the next search, or
-// stops, leaving in `stop` the position the rest of the iteration is
-// searched from.
-bool next_search_before(const Searcher& s, Walk& w, size_t h, std::vector<AcMatch>& out,
-                        size_t& stop) {
-  if (w.best == kNoPattern || s.match_of(w).byte_begin >= h) {
-    stop = w.from;
+// After the search `w` of a lane ended: records its match when it starts
+// before `limit` and starts the next search from the match's end. Returns
+// false when the lane is over (no match, one at or past `limit`, or the end
+// of the text), leaving in `resume` where the iteration goes on from: the
+// end of the last match recorded, or the start of the search that found none
+// before `limit`. Inlined: called out of line, it made find_all 5-8% slower
+// (bench_aho_corasick).
+[[gnu::always_inline]] inline bool next_search(const detail::TextSearch& search, Walk& w,
+                                               size_t limit, std::vector<AcMatch>& out,
+                                               size_t& resume) {
+  if (w.best == kNoPattern || search.match_of(w).byte_begin >= limit) {
+    resume = w.from;
     return false;
   }
-  out.push_back(s.match_of(w));
-  stop = w.best_end;
-  if (w.best_end >= s.n) return false;
-  w = s.walk_from(w.best_end);
+  out.push_back(search.match_of(w));
+  resume = w.best_end;
+  if (w.best_end >= search.n) return false;
+  w = search.walk_from(w.best_end);
   return true;
 }
 
@@ -758,33 +758,31 @@ void AhoCorasick::find_all(std::string_view text, AcScratch& scratch) const {
     for (size_t from = 0; find(text, from, m); from = m.byte_end) out.push_back(m);
     return;
   }
-  const Searcher s{Layout{states_.data(), dense_end_}, byte_class_.data(), pattern_len_.data(),
-                   reinterpret_cast<const uint8_t*>(text.data()), text.size(), start_, dead_,
-                   special_span_};
+  const detail::TextSearch search(*this, text);
   const size_t h = text.size() / 2;
   const size_t cutoff = h + max_pattern_len_;
   std::vector<AcMatch>& tail = scratch.tail;
   tail.clear();
-  Walk a = s.walk_from(0);
-  Walk b = s.walk_from(h);
-  size_t stop = 0;
+  Walk a = search.walk_from(0);
+  Walk b = search.walk_from(h);
+  size_t p = 0;  // where lane A leaves the iteration to lane B
+  size_t b_resume = 0;
   bool a_on = true;
   bool b_on = true;
   const auto a_done = [&](bool stepped) {
     return !stepped || (a.best == kNoPattern && a.at >= cutoff);
   };
   while (a_on && b_on) {
-    const bool a_stepped = s.step(a);
-    const bool b_stepped = s.step(b);
-    if (a_done(a_stepped)) [[unlikely]] a_on = next_search_before(s, a, h, out, stop);
-    if (!b_stepped) [[unlikely]] b_on = next_search(s, b, tail);
+    const bool a_stepped = search.step(a);
+    const bool b_stepped = search.step(b);
+    if (a_done(a_stepped)) [[unlikely]] a_on = next_search(search, a, h, out, p);
+    if (!b_stepped) [[unlikely]] b_on = next_search(search, b, kNoLimit, tail, b_resume);
   }
   while (a_on)
-    if (a_done(s.step(a))) a_on = next_search_before(s, a, h, out, stop);
+    if (a_done(search.step(a))) a_on = next_search(search, a, h, out, p);
   while (b_on)
-    if (!s.step(b)) b_on = next_search(s, b, tail);
+    if (!search.step(b)) b_on = next_search(search, b, kNoLimit, tail, b_resume);
 
-  size_t p = stop;
   if (p <= h) {
     out.insert(out.end(), tail.begin(), tail.end());
     return;

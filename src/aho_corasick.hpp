@@ -29,6 +29,10 @@ struct AcMatch {
   size_t byte_end = 0;
 };
 
+namespace detail {
+struct TextSearch;  // the automaton over one text (aho_corasick.cpp)
+}  // namespace detail
+
 // The working memory of AhoCorasick::find_all, owned by the caller.
 struct AcScratch {
   std::vector<AcMatch> matches;  // the result of the last find_all
@@ -60,6 +64,7 @@ class AhoCorasick {
 
  private:
   AhoCorasick() = default;
+  friend struct detail::TextSearch;
 
   // The compiled automaton; its layout is described in aho_corasick.cpp.
   std::vector<uint32_t> states_;
