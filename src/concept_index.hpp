@@ -112,12 +112,6 @@ class ConceptIndex {
   // Longest variant, in tokens: no longer window can match.
   [[nodiscard]] uint32_t max_count() const noexcept { return max_count_; }
 
-  // Longest variant that holds stem `id`: no window holding that stem and
-  // longer than this can match. Lets a growing window stop early.
-  [[nodiscard]] uint32_t max_count_with(StemId id) const noexcept {
-    return stem_facts_[id.v].max_count_with;
-  }
-
   [[nodiscard]] const Stats& stats() const noexcept { return stats_; }
   [[nodiscard]] std::string_view stem_text(StemId id) const noexcept;
   [[nodiscard]] size_t memory_bytes() const noexcept;

@@ -88,9 +88,6 @@ inline MapKey map_key_padded(std::string_view s, Block16 bytes) noexcept {
   return key;
 }
 
-// 64-bit hash of a byte string, the one StringMap uses.
-inline uint64_t hash_bytes(std::string_view s) noexcept { return map_key(s).hash; }
-
 class StringMap {
  public:
   static constexpr uint32_t kMissing = UINT32_MAX;
