@@ -3,7 +3,7 @@
 // The scan classifies each character once: ASCII through a 128-entry table,
 // anything else by decoding it and asking the Unicode tables. At the start of
 // a word it first loads 16 bytes and finds the run of ASCII letters and
-// digits in them at once (block16.hpp); a run ended by an ASCII separator is the
+// digits in them at once (bytes16.hpp); a run ended by an ASCII separator is the
 // whole word, and the loaded bytes are its stem-cache key (no second pass to
 // hash it). Words that are longer or go on past ASCII take the byte loop. The
 // cache answers "skip word" too, so a word seen before costs one probe.
@@ -34,7 +34,7 @@
 #include <array>
 #include <span>
 
-#include "block16.hpp"
+#include "bytes16.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
@@ -162,7 +162,7 @@ class Scan {
         // Most words are ASCII letters and digits ended by an ASCII
         // separator within 16 bytes: found, keyed and ended in one step.
         // The ASCII word characters are the letters and digits (kAsciiClasses).
-        const detail::Block16 bytes = detail::load_block16(lowered_.data() + i);
+        const detail::Bytes16 bytes = detail::bytes16_at(lowered_, i);
         const auto run = static_cast<size_t>(__builtin_ctz(~detail::ascii_alnum_mask(bytes)));
         if (run < 16 && static_cast<unsigned char>(lowered_[i + run]) < 128) {
           const auto stop = static_cast<unsigned char>(lowered_[i + run]);
@@ -212,8 +212,7 @@ class Scan {
   bool end_word(size_t begin, size_t end) {
     if (begin == end) return false;
     const std::string_view word = lowered_.substr(begin, end - begin);
-    if (begin + 16 > lowered_.size()) return end_word(detail::map_key(word), begin);
-    return end_word(detail::map_key_padded(word, detail::load_block16(word.data())), begin);
+    return end_word(detail::map_key_padded(word, detail::bytes16_at(lowered_, begin)), begin);
   }
 
   // Ends the word `key` that starts at byte `begin`.

@@ -20,39 +20,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "bytes16.hpp"
+
 namespace corvanta::detail {
-
-// Sixteen bytes, one vector register.
-using Bytes16 = uint8_t __attribute__((vector_size(16)));
-
-// The bytes of `text` from `pos` on, fewer than sixteen, then zeros.
-[[gnu::cold, gnu::noinline]] inline Bytes16 tail_bytes16_at(std::string_view text,
-                                                             uint64_t pos) noexcept {
-  Bytes16 v{};
-  if (pos < text.size()) std::memcpy(&v, text.data() + pos, text.size() - pos);
-  return v;
-}
-
-// The sixteen bytes of `text` from `pos` on, zero past its end. No phrase
-// holds a zero byte, so the padding never completes a match.
-[[gnu::always_inline]] inline Bytes16 bytes16_at(std::string_view text, uint64_t pos) noexcept {
-  if (pos + 16 > text.size()) [[unlikely]] return tail_bytes16_at(text, pos);
-  Bytes16 v;
-  std::memcpy(&v, text.data() + pos, 16);
-  return v;
-}
-
-// The two halves of `v` with byte i of v in bits 8i..8i+7 (i < 8 in
-// words[0]), whatever the machine's byte order.
-[[gnu::always_inline]] inline std::array<uint64_t, 2> words_of(Bytes16 v) noexcept {
-  std::array<uint64_t, 2> words;
-  std::memcpy(words.data(), &v, 16);
-  if constexpr (std::endian::native == std::endian::big) {
-    words[0] = __builtin_bswap64(words[0]);
-    words[1] = __builtin_bswap64(words[1]);
-  }
-  return words;
-}
 
 // The number of distinct two-byte beginnings among `phrases`.
 template <size_t N>
@@ -94,7 +64,8 @@ class PhraseSet {
   uint64_t length(unsigned i) const noexcept { return length_[i]; }
 
   // Bit i is set when phrase i starts at byte `pos` of `text` and ends
-  // within it.
+  // within it: past the text's end bytes16_at reads zeros, which no phrase
+  // holds.
   [[gnu::always_inline]] uint32_t matches_at(std::string_view text, uint64_t pos) const noexcept {
     const auto [lo, hi] = words_of(bytes16_at(text, pos));
     const uint64_t head = lo & 0xFFFF;

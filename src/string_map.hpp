@@ -28,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-#include "block16.hpp"
+#include "bytes16.hpp"
 #include "debug_check.hpp"
 
 namespace corvanta::detail {
@@ -80,8 +80,8 @@ inline MapKey map_key(std::string_view s) noexcept {
 }
 
 // The key of `s`, whose first 16 bytes are `bytes`, loaded from s.data()
-// (bytes past the end of `s` must be readable, and are masked off).
-inline MapKey map_key_padded(std::string_view s, Block16 bytes) noexcept {
+// (what follows the end of `s` among them is masked off).
+inline MapKey map_key_padded(std::string_view s, Bytes16 bytes) noexcept {
   MapKey key{s, {0, 0}, 0};
   store_head(bytes, std::min<size_t>(s.size(), 16), key.head);
   key.hash = key_hash(key);
