@@ -1,5 +1,7 @@
-"""The clinical pipeline: medspaCy's tokenizer, a sentence splitter, the
-"corvanta" component and medspaCy's ConText (optionally its sectionizer).
+"""The clinical pipeline ([medspacy] extra): medspaCy's tokenizer, a sentence
+splitter, the "corvanta" component and medspaCy's ConText (optionally its
+sectionizer). The "corvanta" component alone gives the toolkit's own ConText
+(`span._.assertion`) on current spaCy.
 
     nlp = clinical_pipeline(hpo="hp.json")
     for ent in nlp("Mother has short stature. No ataxia.").ents:
@@ -68,7 +70,7 @@ def clinical_pipeline(hpo: str | None = None, release: str | None = None, *,
     family and those under "Past medical history:" as historical."""
     nlp = _tokenized(sentences)
     nlp.add_pipe("corvanta", config={"hpo": hpo, "release": release, "longest": longest,
-                                     "spans_key": spans_key})
+                                     "spans_key": spans_key, "assertion": "library"})
     _add_assertion_pipes(nlp, spans_key, sectionizer)
     return nlp
 

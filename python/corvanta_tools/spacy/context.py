@@ -15,17 +15,23 @@ attributes, `Span._.modifiers`) is medspaCy's, untouched:
 every abstract of two corpora.
 
 `"corvanta_context"` takes the configuration of `"medspacy_context"`.
+
+medspaCy writes a `Span._.modifiers` entry as a plain mapping that its own
+decoder does not recognize, so modifiers came back from worker processes as
+dicts; `_modifier` turns them back into ConText modifiers.
 """
 # No `from __future__ import annotations`: spaCy validates factory settings
 # against the evaluated annotations.
 
 import itertools
-from collections.abc import Iterable
-from typing import Any
+from collections.abc import Callable, Iterable
+from typing import Any, Optional
 
+import srsly  # type: ignore[import-untyped]
 from medspacy.common.medspacy_matcher import MedspacyMatcher  # type: ignore[import-untyped]
 from medspacy.common.util import prune_overlapping_matches  # type: ignore[import-untyped]
-from medspacy.context import ConText, ConTextRule  # type: ignore[import-untyped]
+from medspacy.context import (ConText, ConTextModifier,  # type: ignore[import-untyped]
+                              ConTextRule)
 from spacy.language import Language
 from spacy.matcher import PhraseMatcher
 from spacy.tokens import Doc
@@ -34,6 +40,15 @@ __all__ = ["ExpandedRuleMatcher", "FastConText", "word_sequences"]
 
 # Above this many word sequences a rule stays with the token matcher.
 MAX_SEQUENCES = 4096
+_MODIFIER_KEYS = frozenset({"context_rule", "start", "end", "max_scope", "scope_start",
+                            "scope_end"})
+
+
+@srsly.msgpack_decoders("corvanta_context_modifier")  # type: ignore[untyped-decorator]
+def _modifier(obj: Any, chain: Optional[Callable[[Any], Any]] = None) -> Any:
+    if isinstance(obj, dict) and obj.keys() == _MODIFIER_KEYS:
+        return ConTextModifier.from_serialized_representation(obj)
+    return obj if chain is None else chain(obj)
 
 
 def _token_choices(token: dict[str, Any]) -> list[tuple[str, ...]] | None:
