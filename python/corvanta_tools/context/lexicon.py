@@ -1,0 +1,138 @@
+"""The trigger lexicon: the rules of rules.tsv, and one compiled pattern that
+finds every phrase of them in a text at once."""
+from __future__ import annotations
+
+import functools
+import re
+from collections.abc import Iterable
+from dataclasses import dataclass
+from importlib import resources
+
+from corvanta_tools.assertion import CATEGORIES
+
+__all__ = ["DIRECTIONS", "PSEUDO", "TERMINATE", "Lexicon", "Rule", "default_lexicon", "read_rules"]
+
+PSEUDO = "PSEUDO"
+TERMINATE = "TERMINATE"
+DIRECTIONS = ("forward", "backward", "both")
+_HEADER = ("phrase", "category", "direction", "window", "comment")
+_HEADER_LINE = "\t".join(_HEADER)
+
+
+@dataclass(frozen=True, slots=True)
+class Rule:
+    """One line of the table. A trigger has a ConText category and a
+    direction; a terminator lists the categories whose scopes it ends; a
+    pseudo-trigger has neither (it only hides the triggers inside it).
+    `window` is the most words a trigger's scope reaches (None: the sentence)."""
+
+    phrase: str
+    category: str
+    direction: str = "-"
+    window: int | None = None
+    ends: frozenset[str] = frozenset()
+
+    @property
+    def forward(self) -> bool:
+        return self.direction in ("forward", "both")
+
+    @property
+    def backward(self) -> bool:
+        return self.direction in ("backward", "both")
+
+
+def _rule(fields: list[str], where: str) -> Rule:
+    if len(fields) < 4:
+        raise ValueError(f"{where}: expected phrase, category, direction, window[, comment]")
+    phrase, category, direction, window = (field.strip() for field in fields[:4])
+    if not phrase or phrase != " ".join(phrase.lower().split()):
+        raise ValueError(f"{where}: the phrase {phrase!r} must be lower case, single-spaced")
+    window_words = None if window == "-" else int(window)
+    if window_words is not None and window_words < 1:
+        raise ValueError(f"{where}: a window counts at least one word")
+    if category in CATEGORIES:
+        if direction not in DIRECTIONS:
+            raise ValueError(f"{where}: a trigger's direction is one of {', '.join(DIRECTIONS)}")
+        return Rule(phrase, category, direction, window_words)
+    if direction != "-" or window_words is not None:
+        raise ValueError(f"{where}: only a trigger has a direction and a window")
+    if category == PSEUDO:
+        return Rule(phrase, PSEUDO)
+    kind, _, ended = category.partition(":")
+    if kind == TERMINATE and (not ended or ended in CATEGORIES):
+        return Rule(phrase, TERMINATE, ends=frozenset([ended] if ended else CATEGORIES))
+    raise ValueError(f"{where}: unknown category {category!r}")
+
+
+def read_rules(lines: Iterable[str], source: str = "rules") -> list[Rule]:
+    """The rules of a table: tab-separated lines, a header line, lines
+    starting with "#" and blank lines skipped. A phrase may appear once."""
+    rules: list[Rule] = []
+    seen: set[str] = set()
+    header = False
+    for number, line in enumerate(lines, 1):
+        if not line.strip() or line.startswith("#"):
+            continue
+        fields = line.rstrip("\n").split("\t")
+        if not header:
+            if tuple(fields) != _HEADER:
+                raise ValueError(f"{source}:{number}: expected the header line {_HEADER_LINE!r}")
+            header = True
+            continue
+        rule = _rule(fields, f"{source}:{number}")
+        if rule.phrase in seen:
+            raise ValueError(f"{source}:{number}: {rule.phrase!r} has a rule already")
+        seen.add(rule.phrase)
+        rules.append(rule)
+    return rules
+
+
+def _trie_pattern(phrases: Iterable[str]) -> str:
+    """One regular expression for all phrases, shaped as their prefix tree so
+    that a position is tried against one branch per character instead of
+    every phrase; a space stands for any run of white space. At each
+    position the longest phrase wins (optional tails are greedy)."""
+    trie: dict[str, dict] = {}  # type: ignore[type-arg]
+    for phrase in phrases:
+        node = trie
+        for char in phrase:
+            node = node.setdefault(char, {})
+        node[""] = {}
+    return _node_pattern(trie)
+
+
+def _node_pattern(node: dict[str, dict]) -> str:  # type: ignore[type-arg]
+    branches = [(r"\s+" if char == " " else re.escape(char)) + _node_pattern(child)
+                for char, child in sorted(node.items()) if char]
+    if not branches:
+        return ""
+    body = branches[0] if len(branches) == 1 else "(?:" + "|".join(branches) + ")"
+    if "" in node:
+        return f"(?:{body})?"
+    return body
+
+
+class Lexicon:
+    """The rules by phrase, and the pattern that finds them: `lowered`
+    searches a lower-cased text, `folding` the text itself (for the rare text
+    whose lower-casing changes its length, so that indices stay the text's)."""
+
+    __slots__ = ("rules", "lowered", "folding")
+
+    def __init__(self, rules: Iterable[Rule]) -> None:
+        self.rules = {rule.phrase: rule for rule in rules}
+        body = _trie_pattern(self.rules)
+        self.lowered = re.compile(rf"\b{body}(?!\w)")
+        self.folding = re.compile(rf"\b{body}(?!\w)", re.IGNORECASE)
+
+    def rule(self, matched: str) -> Rule:
+        """The rule of a phrase as matched (any case, any white space)."""
+        return self.rules[" ".join(matched.lower().split())]
+
+
+@functools.lru_cache(maxsize=1)
+def default_lexicon() -> Lexicon:
+    """The lexicon of the table that ships with the package."""
+    table = resources.files(__package__).joinpath("rules.tsv")
+    with table.open(encoding="utf-8") as lines:
+        return Lexicon(read_rules(lines, "rules.tsv"))
