@@ -32,7 +32,8 @@ from spacy.attrs import IS_SPACE, LOWER, NORM  # type: ignore[import-not-found]
 from spacy.language import Language
 
 import corvanta_tools.spacy.component  # noqa: F401  (registers "corvanta")
-import corvanta_tools.spacy.context  # noqa: F401  (registers "corvanta_context")
+import corvanta_tools.spacy.context  # noqa: F401  (medspaCy, its serialization)
+import corvanta_tools.spacy.context_factory  # noqa: F401  (registers "corvanta_context")
 from corvanta_tools.spacy.sentences import SPLITTERS
 from corvanta_tools.spacy.tokenizer import NAME as TOKENIZER
 

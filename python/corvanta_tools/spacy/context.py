@@ -14,7 +14,8 @@ attributes, `Span._.modifiers`) is medspaCy's, untouched:
 `benchmarks/assertion_speed.py` checks that both give the same modifiers on
 every abstract of two corpora.
 
-`"corvanta_context"` takes the configuration of `"medspacy_context"`.
+Its factory `"corvanta_context"` (corvanta_tools.spacy.context_factory)
+takes the configuration of `"medspacy_context"`.
 
 medspaCy writes a `Span._.modifiers` entry as a plain mapping that its own
 decoder does not recognize, so modifiers came back from worker processes as
@@ -136,12 +137,6 @@ class ExpandedRuleMatcher(MedspacyMatcher):  # type: ignore[misc]
         return prune_overlapping_matches(matches) if self._prune_matches else matches
 
 
-@Language.factory("corvanta_context", default_config={
-    "rules": "default", "language_code": "en", "phrase_matcher_attr": "LOWER",
-    "allowed_types": None, "excluded_types": None, "terminating_types": None, "max_scope": None,
-    "max_targets": None, "prune_on_modifier_overlap": True, "prune_on_target_overlap": False,
-    "span_attrs": "default", "input_span_type": "ents", "span_group_name": "medspacy_spans",
-    "keep_graph": True})
 class FastConText(ConText):  # type: ignore[misc]
     """medspaCy's ConText over an `ExpandedRuleMatcher`; same configuration,
     and `keep_graph`: False leaves `Doc._.context_graph` None. The graph holds
