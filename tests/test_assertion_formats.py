@@ -145,3 +145,25 @@ def test_bioc_triggers_move_with_their_passage(capsys, tmp_path):
     ataxia = next(r for r in records if r["term_id"] == "HP:0001251")
     (modifier,) = ataxia["assertion"]["modifiers"]
     assert ataxia["char_span"] == [23, 29] and modifier["char_span"] == [20, 22]
+
+
+def test_default_jsonl_carries_a_negation(capsys, tmp_path):
+    note = tmp_path / "note.txt"
+    note.write_text("No ataxia.", encoding="utf-8")
+    assert main(["annotate", "--format", "jsonl", str(note)]) == 0
+    (record,) = [json.loads(line) for line in capsys.readouterr().out.splitlines()]
+    assert record["assertion"]["is_negated"] is True and record["excluded"] is False
+
+
+def test_phenopacket_holds_the_patients_findings(capsys, tmp_path):
+    note = tmp_path / "note.txt"
+    note.write_text("No ataxia. His mother has short stature. He has scoliosis. Possible tremor. "
+                    "Seizures; his father had seizures.", encoding="utf-8")
+    assert main(["annotate", "--format", "phenopacket", str(note)]) == 0
+    features = {f["type"]["label"]: f for f in json.loads(capsys.readouterr().out)["phenotypicFeatures"]}
+    assert {label: f.get("excluded", False) for label, f in features.items()} == {
+        "Scoliosis": False, "Tremor": False, "Seizure": False, "Ataxia": True}
+    assert features["Ataxia"]["description"].endswith('"ataxia" at characters 3-9 (excluded)')
+    assert features["Tremor"]["description"].endswith("(uncertain)")
+    assert features["Seizure"]["description"].startswith("1 mention")
+    assert "also said of a family member: \"seizures\"" in features["Seizure"]["description"]
