@@ -45,7 +45,8 @@ fi
 medspacy_venv=build/medspacy-venv
 if ! "$medspacy_venv/bin/python" -c 'import medspacy, bioc, phenopackets, pytest' 2>/dev/null; then
   rm -rf "$medspacy_venv"
-  .venv/bin/python -c 'import sys; print(sys._base_executable)' | xargs -I{} {} -m venv "$medspacy_venv"
+  base=$(.venv/bin/python -c 'import sys; print(sys._base_executable)')
+  "$base" -m venv "$medspacy_venv"
   mapfile -t extras < <(extra_requirements medspacy formats)
   "$medspacy_venv/bin/python" -m pip install -q pytest "${extras[@]}"
 fi
