@@ -27,7 +27,7 @@ from __future__ import annotations
 import functools
 
 import spacy
-from loguru import logger
+from loguru import logger  # type: ignore[import-not-found, unused-ignore]
 from spacy.attrs import IS_SPACE, LOWER, NORM  # type: ignore[import-not-found]
 from spacy.language import Language
 

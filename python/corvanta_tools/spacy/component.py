@@ -73,9 +73,9 @@ def _assertion(span: Span) -> Assertion | None:
     stored = _hit_value(_ASSERTION)(span)
     if stored is None:
         return None
-    *flags, modifiers = stored
-    return Assertion(*flags, tuple(Modifier(category, text, (start, end))
-                                   for category, text, start, end in modifiers))
+    negated, uncertain, historical, hypothetical, family, modifiers = stored
+    return Assertion(negated, uncertain, historical, hypothetical, family, tuple(
+        Modifier(category, text, (start, end)) for category, text, start, end in modifiers))
 
 
 def _stored(assertion: Assertion | None) -> tuple[Any, ...] | None:

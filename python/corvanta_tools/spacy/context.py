@@ -29,9 +29,9 @@ from collections.abc import Callable, Iterable
 from typing import Any, Optional
 
 import srsly  # type: ignore[import-untyped]
-from medspacy.common.medspacy_matcher import MedspacyMatcher  # type: ignore[import-untyped]
-from medspacy.common.util import prune_overlapping_matches  # type: ignore[import-untyped]
-from medspacy.context import (ConText, ConTextModifier,  # type: ignore[import-untyped]
+from medspacy.common.medspacy_matcher import MedspacyMatcher  # type: ignore[import-untyped, import-not-found, unused-ignore]
+from medspacy.common.util import prune_overlapping_matches  # type: ignore[import-untyped, import-not-found, unused-ignore]
+from medspacy.context import (ConText, ConTextModifier,  # type: ignore[import-untyped, import-not-found, unused-ignore]
                               ConTextRule)
 from spacy.language import Language
 from spacy.matcher import PhraseMatcher

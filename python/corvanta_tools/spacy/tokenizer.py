@@ -45,7 +45,7 @@ class TextKeepingTokenizer:
 def text_keeping_tokenizer() -> Callable[[Language], TextKeepingTokenizer]:
     """medspaCy's tokenizer over the pipeline's vocabulary, keeping texts."""
     def create(nlp: Language) -> TextKeepingTokenizer:
-        from medspacy.custom_tokenizer import (  # type: ignore[import-untyped]
+        from medspacy.custom_tokenizer import (  # type: ignore[import-untyped, import-not-found, unused-ignore]
             create_medspacy_tokenizer)
 
         # medspaCy's rules start from the language's default tokenizer.
