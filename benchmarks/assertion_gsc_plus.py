@@ -91,7 +91,7 @@ def main():
     matcher = corvanta.Corvanta(RELEASE)
     gold = read_gold_jsonl(CORPUS)
     # JSON-lines gold: one passage, the whole text, at offset 0.
-    documents = [annotate(matcher, g.id, g.passages[0][1]) for g in gold]
+    documents = [annotate(matcher, g.id, g.passages[0][1], assertion="library") for g in gold]
     assessed = {}
     for splitter in SPLITTERS:
         start = time.perf_counter()
@@ -113,7 +113,7 @@ def main():
     print_disagreements("GSC+", assessed)
 
     table = json.loads(TABLE.read_text(encoding="utf-8"))
-    sentences = [annotate(matcher, f"s{i + 1}", case["text"]) for i, case in enumerate(table)]
+    sentences = [annotate(matcher, f"s{i + 1}", case["text"], assertion="library") for i, case in enumerate(table)]
     table_assessed = {s: list(with_assertions(sentences, s)) for s in SPLITTERS}
     print("\nassertion table (sentences='library')")
     print(f"  {'sentence':<42} {'term':<11} {'excluded':<9} ConText")
@@ -123,7 +123,7 @@ def main():
               f"{str(record.excluded).lower():<9} {describe(record) or '-'}")
     print_disagreements("assertion table", table_assessed)
 
-    notes = [annotate(matcher, f"note{i + 1}", text) for i, text in enumerate(NOTES)]
+    notes = [annotate(matcher, f"note{i + 1}", text, assertion="library") for i, text in enumerate(NOTES)]
     print_disagreements("notes", {s: list(with_assertions(notes, s)) for s in SPLITTERS}, 10)
 
 
