@@ -43,16 +43,16 @@ fi
 # the same interpreter, with this package's wheel (built from the same build
 # directory as .venv's, so only what changed is compiled again).
 medspacy_venv=build/medspacy-venv
+rm -rf build/medspacy-wheel
+.venv/bin/python -m pip wheel -q --no-deps --no-build-isolation -w build/medspacy-wheel .
+wheel=$(echo build/medspacy-wheel/corvanta-*.whl)
 if ! "$medspacy_venv/bin/python" -c 'import medspacy, bioc, phenopackets, pytest' 2>/dev/null; then
   rm -rf "$medspacy_venv"
   base=$(.venv/bin/python -c 'import sys; print(sys._base_executable)')
   "$base" -m venv "$medspacy_venv"
-  mapfile -t extras < <(extra_requirements medspacy formats)
-  "$medspacy_venv/bin/python" -m pip install -q pytest "${extras[@]}"
+  "$medspacy_venv/bin/python" -m pip install -q pytest "$wheel[medspacy,formats]"
 fi
-rm -rf build/medspacy-wheel
-.venv/bin/python -m pip wheel -q --no-deps --no-build-isolation -w build/medspacy-wheel .
-"$medspacy_venv/bin/python" -m pip install -q --no-deps --force-reinstall build/medspacy-wheel/corvanta-*.whl
+"$medspacy_venv/bin/python" -m pip install -q --no-deps --force-reinstall "$wheel"
 # Spark's JVM, unless a Java runtime is there already.
 command -v java >/dev/null 2>&1 || bash scripts/install-packages.sh default-jre-headless
 
