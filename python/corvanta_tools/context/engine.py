@@ -89,10 +89,14 @@ def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str, first: i
     inside it as terminators; pseudo-triggers and phrases inside a mention
     dropped."""
     found = []
+    rules = lexicon.rules
     for match in pattern.finditer(searched, first, last):
-        rule = lexicon.rule(match.group())
+        matched = match.group()
+        rule = rules.get(matched) or lexicon.rule(matched)
+        if rule.category == PSEUDO:
+            continue
         start, end = match.span()
-        if rule.category != PSEUDO and not any(s < end and start < e for s, e in spans):
+        if not any(s < end and start < e for s, e in spans):
             found.append(_Phrase(start, end, rule))
     inner = ends[bisect.bisect_right(ends, first):bisect.bisect_left(ends, last)]
     if inner:
