@@ -54,14 +54,14 @@ def _rule(fields: list[str], where: str) -> Rule:
         if direction not in DIRECTIONS:
             raise ValueError(f"{where}: a trigger's direction is one of {', '.join(DIRECTIONS)}")
         return Rule(phrase, category, direction, window_words)
+    kind, _, ended = category.partition(":")
+    if category != PSEUDO and not (kind == TERMINATE and (not ended or ended in CATEGORIES)):
+        raise ValueError(f"{where}: unknown category {category!r}")
     if direction != "-" or window_words is not None:
         raise ValueError(f"{where}: only a trigger has a direction and a window")
     if category == PSEUDO:
         return Rule(phrase, PSEUDO)
-    kind, _, ended = category.partition(":")
-    if kind == TERMINATE and (not ended or ended in CATEGORIES):
-        return Rule(phrase, TERMINATE, ends=frozenset([ended] if ended else CATEGORIES))
-    raise ValueError(f"{where}: unknown category {category!r}")
+    return Rule(phrase, TERMINATE, ends=frozenset([ended] if ended else CATEGORIES))
 
 
 def read_rules(lines: Iterable[str], source: str = "rules") -> list[Rule]:
