@@ -59,6 +59,8 @@ def check(marked, flags, triggers):
     case("[Seizure]-free for a year.", "negated", ["free"]),
     case("[Fever]: none.", "negated", ["none"]),
     case("He does not have [ataxia].", "negated", ["not"]),
+    case("He doesn\u2019t have [ataxia].", "negated", ["doesn\u2019t"]),
+    case("Neither [ataxia] nor tremor.", "negated", ["Neither"]),
     case("No history of [seizures].", "negated", ["No history of"]),
 ])
 def test_negated(marked, flags, triggers):

@@ -17,6 +17,10 @@ TERMINATE = "TERMINATE"
 DIRECTIONS = ("forward", "backward", "both")
 _HEADER = ("phrase", "category", "direction", "window", "comment")
 _HEADER_LINE = "\t".join(_HEADER)
+# How a character of a phrase may be written in a text: a space as any white
+# space, an apostrophe also typographic.
+_SPELLINGS = {" ": r"\s+", "'": "['\u2019]"}
+_TYPOGRAPHIC = str.maketrans("\u2019", "'")
 
 
 @dataclass(frozen=True, slots=True)
@@ -102,7 +106,7 @@ def _trie_pattern(phrases: Iterable[str]) -> str:
 
 
 def _node_pattern(node: dict[str, dict]) -> str:  # type: ignore[type-arg]
-    branches = [(r"\s+" if char == " " else re.escape(char)) + _node_pattern(child)
+    branches = [_SPELLINGS.get(char, re.escape(char)) + _node_pattern(child)
                 for char, child in sorted(node.items()) if char]
     if not branches:
         return ""
@@ -127,7 +131,7 @@ class Lexicon:
 
     def rule(self, matched: str) -> Rule:
         """The rule of a phrase as matched (any case, any white space)."""
-        return self.rules[" ".join(matched.lower().split())]
+        return self.rules[" ".join(matched.lower().translate(_TYPOGRAPHIC).split())]
 
 
 @functools.lru_cache(maxsize=1)
