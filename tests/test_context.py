@@ -52,6 +52,7 @@ def check(marked, flags, triggers):
     case("Free of [seizures] since March.", "negated", ["Free of"]),
     case("The patient denied [headache].", "negated", ["denied"]),
     case("[Headache]: denies.", "negated", ["denies"]),
+    case("No cough or [tremor] since the last visit, and denies headache.", "negated", ["No"]),
     case("[Tremor] was not seen.", "negated", ["not seen"]),
     case("[Seizures] were ruled out.", "negated", ["ruled out"]),
     case("We ruled out [sepsis].", "negated", ["ruled out"]),
@@ -184,6 +185,7 @@ def test_assess_places_records_without_str_offsets_by_their_bytes():
     ("fever\tTERMINATE:SOMETHING\t-\t-\t", "unknown category"),
     ("fever\tHISTORICAL\tforward\t0\t", "at least one word"),
     ("no\tPSEUDO\t-\t-\t", "has a rule already"),
+    ("no\tNEGATED_EXISTENCE\tboth\t3\t", "has a rule already"),
 ])
 def test_rule_table_faults_are_reported_with_their_line(line, message):
     lines = ["# comment", "phrase\tcategory\tdirection\twindow\tcomment",

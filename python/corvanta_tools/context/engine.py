@@ -92,12 +92,12 @@ def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str, first: i
     rules = lexicon.rules
     for match in pattern.finditer(searched, first, last):
         matched = match.group()
-        rule = rules.get(matched) or lexicon.rule(matched)
-        if rule.category == PSEUDO:
+        found_rules = rules.get(matched) or lexicon.rules_of(matched)
+        if found_rules[0].category == PSEUDO:
             continue
         start, end = match.span()
         if not any(s < end and start < e for s, e in spans):
-            found.append(_Phrase(start, end, rule))
+            found.extend(_Phrase(start, end, rule) for rule in found_rules)
     inner = ends[bisect.bisect_right(ends, first):bisect.bisect_left(ends, last)]
     if inner:
         found.extend(_Phrase(at, at + 1, _SENTENCE_END) for at in inner)

@@ -70,9 +70,11 @@ def _rule(fields: list[str], where: str) -> Rule:
 
 def read_rules(lines: Iterable[str], source: str = "rules") -> list[Rule]:
     """The rules of a table: tab-separated lines, a header line, lines
-    starting with "#" and blank lines skipped. A phrase may appear once."""
+    starting with "#" and blank lines skipped. A phrase has one rule, or two
+    when one trigger reaches forward and another backward (each with its own
+    window)."""
     rules: list[Rule] = []
-    seen: set[str] = set()
+    seen: dict[str, Rule] = {}
     header = False
     for number, line in enumerate(lines, 1):
         if not line.strip() or line.startswith("#"):
@@ -84,9 +86,10 @@ def read_rules(lines: Iterable[str], source: str = "rules") -> list[Rule]:
             header = True
             continue
         rule = _rule(fields, f"{source}:{number}")
-        if rule.phrase in seen:
+        before = seen.get(rule.phrase)
+        if before is not None and {before.direction, rule.direction} != {"forward", "backward"}:
             raise ValueError(f"{source}:{number}: {rule.phrase!r} has a rule already")
-        seen.add(rule.phrase)
+        seen[rule.phrase] = rule
         rules.append(rule)
     return rules
 
@@ -117,20 +120,22 @@ def _node_pattern(node: dict[str, dict]) -> str:  # type: ignore[type-arg]
 
 
 class Lexicon:
-    """The rules by phrase, and the pattern that finds them: `lowered`
+    """The rules of each phrase, and the pattern that finds them: `lowered`
     searches a lower-cased text, `folding` the text itself (for the rare text
     whose lower-casing changes its length, so that indices stay the text's)."""
 
     __slots__ = ("rules", "lowered", "folding")
 
     def __init__(self, rules: Iterable[Rule]) -> None:
-        self.rules = {rule.phrase: rule for rule in rules}
+        self.rules: dict[str, tuple[Rule, ...]] = {}
+        for rule in rules:
+            self.rules[rule.phrase] = (*self.rules.get(rule.phrase, ()), rule)
         body = _trie_pattern(self.rules)
         self.lowered = re.compile(rf"\b{body}(?!\w)")
         self.folding = re.compile(rf"\b{body}(?!\w)", re.IGNORECASE)
 
-    def rule(self, matched: str) -> Rule:
-        """The rule of a phrase as matched (any case, any white space)."""
+    def rules_of(self, matched: str) -> tuple[Rule, ...]:
+        """The rules of a phrase as matched (any case, any white space)."""
         return self.rules[" ".join(matched.lower().translate(_TYPOGRAPHIC).split())]
 
 
