@@ -10,14 +10,13 @@ fills `Record.assertion` of an annotated document, `assess_all` of many.
 """
 from __future__ import annotations
 
-import dataclasses
 import itertools
 from bisect import bisect_right
 from collections.abc import Iterable, Iterator, Sequence
 
 from corvanta_tools.context.engine import assertions
 from corvanta_tools.context.lexicon import Lexicon, Rule, default_lexicon, read_rules
-from corvanta_tools.records import Document
+from corvanta_tools.records import Document, Record
 
 __all__ = ["Lexicon", "Rule", "assertions", "assess", "assess_all", "default_lexicon",
            "read_rules"]
@@ -39,9 +38,9 @@ def assess(document: Document, lexicon: Lexicon | None = None) -> Document:
             span = located.char_span(record.byte_span)
         spans.append(span)
     found = assertions(document.text, spans, lexicon)
-    return dataclasses.replace(document, records=[
-        dataclasses.replace(record, assertion=assertion)
-        for record, assertion in zip(records, found)])
+    return Document(document.id, document.text, [
+        Record(r.document, r.term_id, r.label, r.term_label, r.char_span, r.byte_span, r.excluded,
+               r.text, assertion) for r, assertion in zip(records, found)], document.source)
 
 
 def assess_all(documents: Iterable[Document], lexicon: Lexicon | None = None) -> Iterator[Document]:

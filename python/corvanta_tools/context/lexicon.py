@@ -17,6 +17,10 @@ TERMINATE = "TERMINATE"
 DIRECTIONS = ("forward", "backward", "both")
 _HEADER = ("phrase", "category", "direction", "window", "comment")
 _HEADER_LINE = "\t".join(_HEADER)
+# How a character of a phrase may be written in a text: a space as any white
+# space, an apostrophe also typographic.
+_SPELLINGS = {" ": r"\s+", "'": "['\u2019]"}
+_TYPOGRAPHIC = str.maketrans("\u2019", "'")
 
 
 @dataclass(frozen=True, slots=True)
@@ -54,21 +58,23 @@ def _rule(fields: list[str], where: str) -> Rule:
         if direction not in DIRECTIONS:
             raise ValueError(f"{where}: a trigger's direction is one of {', '.join(DIRECTIONS)}")
         return Rule(phrase, category, direction, window_words)
+    kind, _, ended = category.partition(":")
+    if category != PSEUDO and not (kind == TERMINATE and (not ended or ended in CATEGORIES)):
+        raise ValueError(f"{where}: unknown category {category!r}")
     if direction != "-" or window_words is not None:
         raise ValueError(f"{where}: only a trigger has a direction and a window")
     if category == PSEUDO:
         return Rule(phrase, PSEUDO)
-    kind, _, ended = category.partition(":")
-    if kind == TERMINATE and (not ended or ended in CATEGORIES):
-        return Rule(phrase, TERMINATE, ends=frozenset([ended] if ended else CATEGORIES))
-    raise ValueError(f"{where}: unknown category {category!r}")
+    return Rule(phrase, TERMINATE, ends=frozenset([ended] if ended else CATEGORIES))
 
 
 def read_rules(lines: Iterable[str], source: str = "rules") -> list[Rule]:
     """The rules of a table: tab-separated lines, a header line, lines
-    starting with "#" and blank lines skipped. A phrase may appear once."""
+    starting with "#" and blank lines skipped. A phrase has one rule, or two
+    when one trigger reaches forward and another backward (each with its own
+    window)."""
     rules: list[Rule] = []
-    seen: set[str] = set()
+    seen: dict[str, Rule] = {}
     header = False
     for number, line in enumerate(lines, 1):
         if not line.strip() or line.startswith("#"):
@@ -80,9 +86,10 @@ def read_rules(lines: Iterable[str], source: str = "rules") -> list[Rule]:
             header = True
             continue
         rule = _rule(fields, f"{source}:{number}")
-        if rule.phrase in seen:
+        before = seen.get(rule.phrase)
+        if before is not None and {before.direction, rule.direction} != {"forward", "backward"}:
             raise ValueError(f"{source}:{number}: {rule.phrase!r} has a rule already")
-        seen.add(rule.phrase)
+        seen[rule.phrase] = rule
         rules.append(rule)
     return rules
 
@@ -102,7 +109,7 @@ def _trie_pattern(phrases: Iterable[str]) -> str:
 
 
 def _node_pattern(node: dict[str, dict]) -> str:  # type: ignore[type-arg]
-    branches = [(r"\s+" if char == " " else re.escape(char)) + _node_pattern(child)
+    branches = [_SPELLINGS.get(char, re.escape(char)) + _node_pattern(child)
                 for char, child in sorted(node.items()) if char]
     if not branches:
         return ""
@@ -113,21 +120,23 @@ def _node_pattern(node: dict[str, dict]) -> str:  # type: ignore[type-arg]
 
 
 class Lexicon:
-    """The rules by phrase, and the pattern that finds them: `lowered`
+    """The rules of each phrase, and the pattern that finds them: `lowered`
     searches a lower-cased text, `folding` the text itself (for the rare text
     whose lower-casing changes its length, so that indices stay the text's)."""
 
     __slots__ = ("rules", "lowered", "folding")
 
     def __init__(self, rules: Iterable[Rule]) -> None:
-        self.rules = {rule.phrase: rule for rule in rules}
+        self.rules: dict[str, tuple[Rule, ...]] = {}
+        for rule in rules:
+            self.rules[rule.phrase] = (*self.rules.get(rule.phrase, ()), rule)
         body = _trie_pattern(self.rules)
         self.lowered = re.compile(rf"\b{body}(?!\w)")
         self.folding = re.compile(rf"\b{body}(?!\w)", re.IGNORECASE)
 
-    def rule(self, matched: str) -> Rule:
-        """The rule of a phrase as matched (any case, any white space)."""
-        return self.rules[" ".join(matched.lower().split())]
+    def rules_of(self, matched: str) -> tuple[Rule, ...]:
+        """The rules of a phrase as matched (any case, any white space)."""
+        return self.rules[" ".join(matched.lower().translate(_TYPOGRAPHIC).split())]
 
 
 @functools.lru_cache(maxsize=1)

@@ -24,8 +24,14 @@ ABBREVIATIONS = ("dr", "drs", "mr", "mrs", "ms", "prof", "st", "vs", "e.g", "i.e
                  "sx", "dx", "tx", "yr", "yrs", "mo", "mos", "wk", "wks", "incl", "esp", "max",
                  "min")
 
-_PERIOD = r"\.(?=\s|\Z)" + "".join(rf"(?<!\b{re.escape(a)}\.)" for a in ABBREVIATIONS)
-_ENDS = re.compile(rf"[!;]|\?(?=\s|\Z)|{_PERIOD}|\n(?![ \t]*[a-z])", re.IGNORECASE)
+# One look-behind per length (a look-behind's alternatives share a width).
+_ABBREVIATED = "".join(
+    "(?<!" + "|".join(rf"\b{re.escape(a)}\." for a in ABBREVIATIONS if len(a) == n) + ")"
+    for n in sorted({len(a) for a in ABBREVIATIONS}))
+# One character class first, so that the search skips every other character
+# without entering the matcher; the look-arounds then say which candidates end.
+_ENDS = re.compile(rf"[!;?.\n](?:(?<=[!;])|(?<=[?.])(?=\s|\Z){_ABBREVIATED}|(?<=\n)(?![ \t]*(?-i:[a-z])))",
+                   re.IGNORECASE)
 
 
 def sentence_ends(text: str) -> list[int]:
