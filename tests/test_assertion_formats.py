@@ -2,6 +2,7 @@
 format, read back with each format's own library; with `--assertion library`
 the formats carry none of it."""
 import html.parser
+import importlib.util
 import json
 
 import pytest
@@ -167,3 +168,15 @@ def test_phenopacket_holds_the_patients_findings(capsys, tmp_path):
     assert features["Tremor"]["description"].endswith("(uncertain)")
     assert features["Seizure"]["description"].startswith("1 mention")
     assert "also said of a family member: \"seizures\"" in features["Seizure"]["description"]
+
+
+@pytest.mark.parametrize("assertion, error", [("bogus", ValueError), ("medspacy", ModuleNotFoundError)])
+def test_unusable_assertion_routes_fail_before_any_work(small, assertion, error):
+    from corvanta_tools import annotate, annotate_many
+
+    if assertion == "medspacy" and importlib.util.find_spec("medspacy") is not None:
+        pytest.skip("medspaCy is installed here: its route works (tests/test_medspacy.py)")
+    with pytest.raises(error, match="medspacy extra" if assertion == "medspacy" else "bogus"):
+        annotate_many(small, iter(()), threads=2, assertion=assertion)
+    with pytest.raises(error):
+        annotate(small, "n", "Ataxia.", assertion=assertion)
