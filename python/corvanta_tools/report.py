@@ -17,7 +17,7 @@ from corvanta_tools.assertion import CATEGORIES
 from corvanta_tools.markup import html_attribute, html_text
 from corvanta_tools.records import Document, Record
 
-__all__ = ["HPO_BROWSER", "LEGEND", "STYLE", "status_classes", "term_url", "write_html"]
+__all__ = ["HPO_BROWSER", "STYLE", "term_url", "write_html"]
 
 HPO_BROWSER = "https://hpo.jax.org/browse/term/"
 
@@ -50,7 +50,7 @@ tr.excluded td { color: #57606a; }
 """
 
 
-LEGEND = ('<span class="hit">present</span><span class="hit excluded">excluded (negated)</span>'
+_LEGEND = ('<span class="hit">present</span><span class="hit excluded">excluded (negated)</span>'
           '<span class="hit uncertain">uncertain</span><span class="hit family">family member</span>'
           '<span class="hit historical">historical or hypothetical</span>')
 
@@ -94,13 +94,13 @@ def _context_summary(mentions: Sequence[Record]) -> str:
 
 
 # The categories a highlight shows, beyond negation (shown as "excluded").
-SHOWN_CATEGORIES = ("uncertain", "historical", "hypothetical", "family")
+_SHOWN_CATEGORIES = ("uncertain", "historical", "hypothetical", "family")
 
 
-def status_classes(records: Sequence[Record]) -> list[str]:
-    """The categories every one of the records' assertions sets, of SHOWN_CATEGORIES."""
+def _status_classes(records: Sequence[Record]) -> list[str]:
+    """The categories every one of the records' assertions sets, of _SHOWN_CATEGORIES."""
     flags = [set(r.assertion.flags) if r.assertion is not None else set() for r in records]
-    return [c for c in SHOWN_CATEGORIES if all(c in f for f in flags)]
+    return [c for c in _SHOWN_CATEGORIES if all(c in f for f in flags)]
 
 
 def _segments(text: str, records: Sequence[Record]) -> Iterator[tuple[str, list[Placed]]]:
@@ -129,7 +129,7 @@ def _highlight(piece: str, covering: list[Placed]) -> str:
         classes.append("overlap")
     if all(r.negated for r in records):
         classes.append("excluded")
-    classes.extend(status_classes(records))
+    classes.extend(_status_classes(records))
     title = "\n".join(_describe(r) for r in records)
     terms = " ".join(dict.fromkeys(r.term_id for r in records))
     return (f'<a class="{" ".join(classes)}" href="{html_attribute(term_url(innermost.term_id))}" '
@@ -181,7 +181,7 @@ def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None
               f"<title>HPO concepts found by corvanta</title>\n<style>{STYLE}</style>\n</head>\n<body>\n"
               "<header><h1>HPO concepts found by corvanta</h1>\n"
               f'<p class="meta">HPO release {html_text(release)}</p>\n'
-              f'<p class="legend">{LEGEND}'
+              f'<p class="legend">{_LEGEND}'
               "Hover over a highlight for its term; click it to open the term in the HPO browser.</p>"
               "</header>\n<main>\n")
     count = hits = excluded = 0
