@@ -36,7 +36,7 @@ if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, py
 import phenopackets, bioc, fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium
 import sys; sys.exit(tuple(map(int, spacy.__version__.split(".")[:2])) < (3, 8))' 2>/dev/null; then
   mapfile -t extras < <(extra_requirements "${current_stack[@]}")
-  .venv/bin/python -m pip install -q --upgrade mypy httpx selenium "${extras[@]}"
+  .venv/bin/python -m pip install -q mypy httpx selenium "${extras[@]}"
 fi
 
 # The medspaCy route ([medspacy] with [formats]) in its own environment, on
