@@ -30,7 +30,8 @@ current_stack=(formats spacy serve dask spark)
 # the spaCy below 3.8 it holds) has no place here: an environment made before
 # it moved to its own extra loses it.
 if .venv/bin/python -c 'import medspacy' 2>/dev/null; then
-  .venv/bin/python -m pip uninstall -q -y medspacy
+  # with the packages of its own that hold spaCy below 3.8
+  .venv/bin/python -m pip uninstall -q -y medspacy PyRuSH medspacy_quickumls 2>/dev/null || true
 fi
 if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark, spacy
 import phenopackets, bioc, fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium
