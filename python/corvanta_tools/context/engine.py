@@ -73,7 +73,7 @@ def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str,
     phrases inside a mention left out (`spans` in order of their `starts`,
     none longer than `longest`); none when the text holds no trigger."""
     rules = lexicon.rules
-    found = []
+    found: list[_Phrase] = []
     triggers = False
     for match in pattern.finditer(searched):
         matched = match.group()
@@ -112,8 +112,8 @@ def _scopes(searched: str, phrases: list[_Phrase], k: int,
                 end = min(end, phrases[j].start)
                 break
         if rule.window is not None:
-            words = list(itertools.islice(_WORD.finditer(searched, trigger.end, end), rule.window))
-            end = words[-1].end() if len(words) == rule.window else end
+            reached = list(itertools.islice(_WORD.finditer(searched, trigger.end, end), rule.window))
+            end = reached[-1].end() if len(reached) == rule.window else end
         scopes.append((trigger.end, end))
     if rule.backward:
         before = bisect.bisect_left(ends, trigger.start)
@@ -131,6 +131,6 @@ def _scopes(searched: str, phrases: list[_Phrase], k: int,
 
 def _assertion(text: str, triggers: list[_Phrase]) -> Assertion:
     categories = {trigger.rule.category for trigger in triggers}
-    return Assertion(*(category in categories for category in CATEGORIES),
+    return Assertion(**{field: category in categories for category, field in CATEGORIES.items()},
                      modifiers=tuple(Modifier(t.rule.category, text[t.start:t.end], (t.start, t.end))
                                      for t in triggers))
