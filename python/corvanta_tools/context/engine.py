@@ -46,7 +46,7 @@ def assertions(text: str, char_spans: Sequence[tuple[int, int]],
     spans = [char_spans[i] for i in order]
     starts = [start for start, _ in spans]
     longest = max(end - start for start, end in spans)
-    phrases = _phrases(pattern, lexicon, searched, spans, starts, longest)
+    phrases = _phrases(pattern, lexicon, searched, spans, starts)
     result = [UNMODIFIED] * len(char_spans)
     if not phrases:
         return result
@@ -68,11 +68,14 @@ def assertions(text: str, char_spans: Sequence[tuple[int, int]],
 
 
 def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str,
-             spans: list[tuple[int, int]], starts: list[int], longest: int) -> list[_Phrase]:
+             spans: list[tuple[int, int]], starts: list[int]) -> list[_Phrase]:
     """The triggers and terminators of the text in order, pseudo-triggers and
-    phrases inside a mention left out (`spans` in order of their `starts`,
-    none longer than `longest`); none when the text holds no trigger."""
+    phrases inside a mention left out (`spans` in order of their `starts`);
+    none when the text holds no trigger."""
     rules = lexicon.rules
+    # reach[i]: the furthest end of spans[0..i]; a phrase lies in a mention
+    # when one that starts before the phrase's end reaches past its start.
+    reach = list(itertools.accumulate((end for _, end in spans), max))
     found: list[_Phrase] = []
     triggers = False
     for match in pattern.finditer(searched):
@@ -82,8 +85,8 @@ def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str,
         if category == PSEUDO:
             continue
         start, end = match.span()
-        if any(spans[i][1] > start for i in range(bisect.bisect_right(starts, start - longest),
-                                                  bisect.bisect_left(starts, end))):
+        before = bisect.bisect_left(starts, end)
+        if before and reach[before - 1] > start:
             continue
         triggers = triggers or category in CATEGORIES
         found.extend(_Phrase(start, end, rule) for rule in phrase_rules)
