@@ -125,6 +125,7 @@ def test_family(marked, flags, triggers):
     case("Not only [ataxia] but also tremor."),
     case("No change in the [ataxia]."),
     case("Walks without difficulty despite [ataxia]."),
+    case("Cleft lip with or without [cleft palate]."),
     # Terminators and sentence ends.
     case("No fever but [ataxia]."),
     case("No fever, however [ataxia] is present."),
