@@ -12,7 +12,7 @@ from __future__ import annotations
 import bisect
 import itertools
 import re
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from typing import NamedTuple
 
 from corvanta_tools.assertion import CATEGORIES, UNMODIFIED, Assertion, Modifier
@@ -20,6 +20,11 @@ from corvanta_tools.context.lexicon import PSEUDO, TERMINATE, Lexicon, Rule, def
 from corvanta_tools.context.sentences import sentence_ends
 
 __all__ = ["assertions"]
+
+try:
+    from corvanta_tools._context import scan
+except ImportError:  # a source tree on the path without the toolkit's compiled helper
+    scan = None
 
 _WORD = re.compile(r"\w+")
 
@@ -72,25 +77,37 @@ def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str,
     """The triggers and terminators of the text in order, pseudo-triggers and
     phrases inside a mention left out (`spans` in order of their `starts`);
     none when the text holds no trigger."""
-    rules = lexicon.rules
     # reach[i]: the furthest end of spans[0..i]; a phrase lies in a mention
     # when one that starts before the phrase's end reaches past its start.
     reach = list(itertools.accumulate((end for _, end in spans), max))
     found: list[_Phrase] = []
     triggers = False
-    for match in pattern.finditer(searched):
-        matched = match.group()
-        phrase_rules = rules.get(matched) or lexicon.rules_of(matched)
+    for start, end, phrase_rules in _found(pattern, lexicon, searched):
         category = phrase_rules[0].category
         if category == PSEUDO:
             continue
-        start, end = match.span()
         before = bisect.bisect_left(starts, end)
         if before and reach[before - 1] > start:
             continue
         triggers = triggers or category in CATEGORIES
         found.extend(_Phrase(start, end, rule) for rule in phrase_rules)
     return found if triggers else []
+
+
+def _found(pattern: re.Pattern[str], lexicon: Lexicon,
+           searched: str) -> Iterator[tuple[int, int, tuple[Rule, ...]]]:
+    """Each phrase of the lexicon in the text: start, end and its rules. The
+    compiled search reads lower-cased text; the pattern does the rest."""
+    if scan is not None and pattern is lexicon.lowered:
+        found = scan(searched, lexicon.table)
+        phrases = lexicon.phrases
+        for k in range(0, len(found), 3):
+            yield found[k], found[k + 1], phrases[found[k + 2]]
+        return
+    rules = lexicon.rules
+    for match in pattern.finditer(searched):
+        matched = match.group()
+        yield match.start(), match.end(), rules.get(matched) or lexicon.rules_of(matched)
 
 
 def _ends_scope(phrase: _Phrase, trigger: Rule, forward: bool) -> bool:
