@@ -1,11 +1,13 @@
 """The ConText algorithm over a text and the spans of its mentions.
 
-Per text: the lexicon's phrases, in one search; then, only when it holds a
-trigger, the sentence ends, in another. A trigger's scope runs from the trigger in its direction up to the
-first of: a sentence end, a terminator of its category, another trigger of
-its category that reaches the same way, and the end of its window. A mention
-is modified when it overlaps a scope; phrases that lie inside a mention are
-part of the concept's name ("absent speech") and act on nothing.
+Per text: the lexicon's phrases, in one search (compiled, by
+corvanta_tools._context, where the toolkit was built; else one regular
+expression); then, only when the text holds a trigger, its sentence ends. A
+trigger's scope runs from the trigger in its direction up to the first of: a
+sentence end, a terminator of its category, another trigger of its category
+that reaches the same way, and the end of its window. A mention is modified
+when it overlaps a scope; phrases that lie inside a mention are part of the
+concept's name ("absent speech") and act on nothing.
 """
 from __future__ import annotations
 
@@ -24,7 +26,7 @@ __all__ = ["assertions"]
 try:
     from corvanta_tools._context import scan
 except ImportError:  # a source tree on the path without the toolkit's compiled helper
-    scan = None
+    scan = None  # type: ignore[assignment]
 
 _WORD = re.compile(r"\w+")
 
