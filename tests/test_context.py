@@ -7,7 +7,7 @@ import sys
 
 import pytest
 
-from corvanta_tools.context import assertions, assess, read_rules
+from corvanta_tools.context import assertions, assess, default_lexicon, engine, read_rules
 from corvanta_tools.records import Document, Record
 
 FLAGS = ("negated", "uncertain", "historical", "hypothetical", "family")
@@ -125,10 +125,12 @@ def test_family(marked, flags, triggers):
     case("Not only [ataxia] but also tremor."),
     case("No change in the [ataxia]."),
     case("Walks without difficulty despite [ataxia]."),
+    case("Cleft lip with or without [cleft palate]."),
     # Terminators and sentence ends.
     case("No fever but [ataxia]."),
     case("No fever, however [ataxia] is present."),
     case("Denies pain except [headache]."),
+    case("He does not walk independently and has [hypotonia]."),
     case("No fever; [ataxia] present."),
     case("No fever. [Ataxia] present."),
     case("Denies fever? [Ataxia] noted."),
@@ -155,6 +157,24 @@ def test_family(marked, flags, triggers):
 ])
 def test_scope(marked, flags, triggers):
     check(marked, flags, triggers)
+
+
+@pytest.mark.skipif(engine.scan is None,
+                    reason="corvanta_tools._context is not built (a source tree on the path)")
+@pytest.mark.parametrize("text", [
+    "no  fever,\tdenies\n\nheadache; doesn\u2019t have r/o w/o vs. s/p",
+    "piano nota: not-only no_change, not only; nothing",
+    "\u00e9no, no\u00e9, caf\u00e9 denies\u00a0fever, no\u2014fever, x\u00b2no \u00b0no",
+    "history of present illness: no family history of seizures; if not, return if",
+    "no",
+])
+def test_compiled_search_finds_what_the_pattern_finds(text):
+    lexicon = default_lexicon()
+    found = engine.scan(text, lexicon.table)
+    compiled = [(found[k], found[k + 1], lexicon.phrases[found[k + 2]])
+                for k in range(0, len(found), 3)]
+    assert compiled == [(m.start(), m.end(), lexicon.rules_of(m.group()))
+                        for m in lexicon.lowered.finditer(text)]
 
 
 def test_spans_come_back_in_the_order_given():

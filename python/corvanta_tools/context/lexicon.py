@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import functools
 import re
+from array import array
 from collections.abc import Iterable
 from dataclasses import dataclass
 from importlib import resources
@@ -119,18 +120,50 @@ def _node_pattern(node: dict[str, dict]) -> str:  # type: ignore[type-arg]
     return body
 
 
+def _tree_table(phrases: Iterable[str]) -> bytes:
+    """The prefix tree of the phrases as the compiled search reads it (see
+    src/tools/context_scan.cpp): node and edge counts, each node's phrase
+    number (-1: none), its first edge, then the edges' labels (a character,
+    -1 for white space) and children."""
+    ending: list[int] = [-1]
+    edges: list[dict[int, int]] = [{}]
+    for number, phrase in enumerate(phrases):
+        node = 0
+        for char in phrase:
+            label = -1 if char == " " else ord(char)
+            if label not in edges[node]:
+                edges[node][label] = len(ending)
+                ending.append(-1)
+                edges.append({})
+            node = edges[node][label]
+        ending[node] = number
+    first = [0]
+    labels: list[int] = []
+    children: list[int] = []
+    for node_edges in edges:
+        for label, child in sorted(node_edges.items()):
+            labels.append(label)
+            children.append(child)
+        first.append(len(labels))
+    return array("i", [len(ending), len(labels), *ending, *first, *labels, *children]).tobytes()
+
+
 class Lexicon:
     """The rules of each phrase, and the pattern that finds them: `lowered`
     searches a lower-cased text, `folding` the text itself (for the rare text
     whose lower-casing changes its length, so that indices stay the text's)."""
 
-    __slots__ = ("rules", "lowered", "folding")
+    __slots__ = ("rules", "lowered", "folding", "phrases", "table")
 
     def __init__(self, rules: Iterable[Rule]) -> None:
         self.rules: dict[str, tuple[Rule, ...]] = {}
         for rule in rules:
             self.rules[rule.phrase] = (*self.rules.get(rule.phrase, ()), rule)
         body = _trie_pattern(self.rules)
+        # The same tree for the compiled search: phrases by number, and the
+        # table corvanta_tools._context.scan reads.
+        self.phrases = list(self.rules.values())
+        self.table = _tree_table(self.rules)
         self.lowered = re.compile(rf"\b{body}(?!\w)")
         self.folding = re.compile(rf"\b{body}(?!\w)", re.IGNORECASE)
 
