@@ -1,17 +1,18 @@
 """Assertion status against the GSC+ gold annotations: the library's own
-negation flag next to ConText's (medspaCy's rules), and how much the
-sentence splitter changes ConText's answers.
+negation flag next to ConText's, native (corvanta_tools.context) and
+medspaCy's, and how much the sentence splitter changes medspaCy's answers.
 
     .venv/bin/python benchmarks/assertion_gsc_plus.py [RELEASE] [GSC_PLUS.jsonl]
 
 Prints document-level precision, recall and F1 (corvanta_tools.evaluate's
 scoring, map_text hits) when mentions are dropped
   (a) by the library's `excluded` flag,
-  (b) by ConText's negation,
+  (b) by ConText's negation (native, then medspaCy's per sentence splitter),
   (c) by ConText's negation, or as family or hypothetical mentions;
-then the assertion table of tests/data/assertion_sentences.json with both
-flags, and the mentions whose ConText attributes differ between the sentence
-splitters on GSC+, on that table and on the notes below.
+then the assertion table of tests/data/assertion_sentences.json with the
+library's flag, the native ConText and medspaCy's, the mentions whose
+attributes differ between medspaCy's sentence splitters on GSC+, on that
+table and on the notes below, and the native ConText's answers on the notes.
 """
 import json
 import pathlib
@@ -20,6 +21,7 @@ import time
 
 import corvanta
 from corvanta_tools.assertion import CATEGORIES, with_assertions
+from corvanta_tools.context import assess_all
 from corvanta_tools.evaluate import Mention, score
 from corvanta_tools.gold import read_gold_jsonl
 from corvanta_tools.records import annotate
@@ -91,7 +93,10 @@ def main():
     matcher = corvanta.Corvanta(RELEASE)
     gold = read_gold_jsonl(CORPUS)
     # JSON-lines gold: one passage, the whole text, at offset 0.
-    documents = [annotate(matcher, g.id, g.passages[0][1]) for g in gold]
+    documents = [annotate(matcher, g.id, g.passages[0][1], assertion="library") for g in gold]
+    start = time.perf_counter()
+    native = list(assess_all(documents))
+    print(f"native ConText: {time.perf_counter() - start:.2f} s")
     assessed = {}
     for splitter in SPLITTERS:
         start = time.perf_counter()
@@ -101,30 +106,38 @@ def main():
     print(f"\nGSC+ ({len(gold)} abstracts), document level, map_text hits")
     rules = (("(a) library excluded flag", "library"), ("(b) ConText negation", "negated"),
              ("(c) ConText negation, family, hypothetical", "negated+"))
-    for splitter, docs in assessed.items():
+    for splitter, docs in [("native", native), *assessed.items()]:
         for name, rule in rules:
-            if rule == "library" and splitter != "library":
+            if rule == "library" and splitter != "native":
                 continue
             found = {d.id: [Mention(r.char_span, r.term_id, dropped(r, rule)) for r in d.records]
                      for d in docs}
             counts = score(gold, found, release).total.document
-            label = name if rule == "library" else f"{name} [{splitter}]"
+            label = name if rule == "library" else (
+                f"{name} [native]" if splitter == "native" else f"{name} [medspaCy, {splitter}]")
             print(f"  {label:<58} P {counts.precision:.3f}  R {counts.recall:.3f}  F1 {counts.f1:.3f}")
     print_disagreements("GSC+", assessed)
 
     table = json.loads(TABLE.read_text(encoding="utf-8"))
-    sentences = [annotate(matcher, f"s{i + 1}", case["text"]) for i, case in enumerate(table)]
+    sentences = [annotate(matcher, f"s{i + 1}", case["text"], assertion="library") for i, case in enumerate(table)]
     table_assessed = {s: list(with_assertions(sentences, s)) for s in SPLITTERS}
-    print("\nassertion table (sentences='library')")
-    print(f"  {'sentence':<42} {'term':<11} {'excluded':<9} ConText")
-    for case, document in zip(table, table_assessed["library"]):
+    table_native = list(assess_all(sentences))
+    print("\nassertion table (medspaCy with sentences='library')")
+    print(f"  {'sentence':<42} {'term':<11} {'excluded':<9} {'native ConText':<40} medspaCy")
+    for case, mine, document in zip(table, table_native, table_assessed["library"]):
         record = next(r for r in document.records if r.term_id == case["term"])
+        native_record = next(r for r in mine.records if r.term_id == case["term"])
         print(f"  {json.dumps(case['text']):<42} {record.text:<11} "
-              f"{str(record.excluded).lower():<9} {describe(record) or '-'}")
+              f"{str(record.excluded).lower():<9} {describe(native_record) or '-':<40} "
+              f"{describe(record) or '-'}")
     print_disagreements("assertion table", table_assessed)
 
-    notes = [annotate(matcher, f"note{i + 1}", text) for i, text in enumerate(NOTES)]
+    notes = [annotate(matcher, f"note{i + 1}", text, assertion="library") for i, text in enumerate(NOTES)]
     print_disagreements("notes", {s: list(with_assertions(notes, s)) for s in SPLITTERS}, 10)
+    print("\nnotes, native ConText")
+    for document in assess_all(notes):
+        for record in document.records:
+            print(f"  {document.id} {record.text!r}: {describe(record) or '-'}")
 
 
 if __name__ == "__main__":

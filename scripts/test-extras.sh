@@ -1,37 +1,67 @@
 #!/usr/bin/env bash
 # What the tests need beyond scripts/setup.sh: a headless browser and its
-# driver, every extra with the test-only tools, a Java runtime for Spark, and
-# the wheels that the install tests of the wheel and the sdist install offline.
-# Installs only what is missing; safe to run again.
+# driver, the current stack of extras with the test-only tools in .venv, the
+# medspaCy route in an environment of its own (build/medspacy-venv), a Java
+# runtime for Spark, and the wheels that the install tests of the wheel, the
+# sdist and the extras install offline. Installs only what is missing; safe
+# to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export PIP_CONSTRAINT="$PWD/scripts/constraints.txt"
 
 bash scripts/install-packages.sh chromium chromium-driver
 
-# Every extra's requirements, as pyproject.toml declares them, plus what only
-# the tests use: mypy, the service's test client (httpx) and Selenium to drive
-# the browser. One resolution for all, so that one extra cannot break another.
-if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark, spacy, medspacy
-import phenopackets, bioc, fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium' \
-  2>/dev/null; then
-  mapfile -t extras < <(.venv/bin/python - <<'PY'
+# The requirements of the named extras, as pyproject.toml declares them, one a line.
+extra_requirements() {
+  .venv/bin/python - "$@" <<'PY'
+import sys
 import tomllib
 
 with open("pyproject.toml", "rb") as f:
     extras = tomllib.load(f)["project"]["optional-dependencies"]
-for name in ("formats", "spacy", "serve", "dask", "spark"):
+for name in sys.argv[1:]:
     print(*extras[name], sep="\n")
 PY
-  )
+}
+current_stack=(formats spacy serve dask spark)
+
+# The current stack's requirements plus what only the tests use: mypy, the
+# service's test client (httpx) and Selenium to drive the browser. One
+# resolution for all, so that one extra cannot break another. medspaCy (and
+# the spaCy below 3.8 it holds) has no place here: an environment made before
+# it moved to its own extra loses it.
+if .venv/bin/python -c 'import medspacy' 2>/dev/null; then
+  # with the packages of its own that hold spaCy below 3.8
+  .venv/bin/python -m pip uninstall -q -y medspacy PyRuSH medspacy_quickumls 2>/dev/null || true
+fi
+if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark, spacy
+import phenopackets, bioc, fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium
+import sys; sys.exit(tuple(map(int, spacy.__version__.split(".")[:2])) < (3, 8))' 2>/dev/null; then
+  mapfile -t extras < <(extra_requirements "${current_stack[@]}")
   .venv/bin/python -m pip install -q mypy httpx selenium "${extras[@]}"
 fi
+
+# The medspaCy route ([medspacy] with [formats]) in its own environment, on
+# the same interpreter, with this package's wheel (built from the same build
+# directory as .venv's, so only what changed is compiled again).
+medspacy_venv=build/medspacy-venv
+rm -rf build/medspacy-wheel
+.venv/bin/python -m pip wheel -q --no-deps --no-build-isolation -w build/medspacy-wheel .
+wheel=$(echo build/medspacy-wheel/corvanta-*.whl)
+if ! "$medspacy_venv/bin/python" -c 'import medspacy, bioc, phenopackets, pytest' 2>/dev/null; then
+  rm -rf "$medspacy_venv"
+  base=$(.venv/bin/python -c 'import sys; print(sys._base_executable)')
+  "$base" -m venv "$medspacy_venv"
+  "$medspacy_venv/bin/python" -m pip install -q pytest "$wheel[medspacy,formats]"
+fi
+"$medspacy_venv/bin/python" -m pip install -q --no-deps --force-reinstall "$wheel"
 # Spark's JVM, unless a Java runtime is there already.
 command -v java >/dev/null 2>&1 || bash scripts/install-packages.sh default-jre-headless
 
 # Wheels of the package's dependencies and of its build backend, for the tests
 # that install the wheel and the sdist into fresh environments of Python 3.10
-# and 3.13 without a network. Fetched again only when the list changes.
+# and 3.13 without a network, and of the extras [spacy], [serve] and [dask]
+# for .venv's interpreter, for the test that installs them one after the
+# other. Fetched again only when the list changes.
 requirements=$(.venv/bin/python - <<'PY'
 import tomllib
 
@@ -48,12 +78,17 @@ for version in 3.10 3.13; do
   pythons+=("$python")
 done
 wheelhouse=build/wheelhouse
-if [ "$(cat "$wheelhouse/requirements" 2>/dev/null)" != "$requirements ${pythons[*]}" ]; then
+mapfile -t extras < <(extra_requirements spacy serve dask)
+if [ "$(cat "$wheelhouse/requirements" 2>/dev/null)" != "$requirements ${pythons[*]} ${extras[*]}" ]; then
   mkdir -p "$wheelhouse"
   # Each interpreter downloads for itself, so that its environment markers hold.
   for python in "${pythons[@]}"; do
     # shellcheck disable=SC2086 # one requirement a word
     "$python" -m pip download -q --only-binary=:all: -d "$wheelhouse" $requirements
   done
-  echo "$requirements ${pythons[*]}" >"$wheelhouse/requirements"
+  # One resolution of the three extras together, as installing them one after
+  # the other must find a set that holds for both steps.
+  # shellcheck disable=SC2086
+  .venv/bin/python -m pip download -q --only-binary=:all: -d "$wheelhouse" $requirements "${extras[@]}"
+  echo "$requirements ${pythons[*]} ${extras[*]}" >"$wheelhouse/requirements"
 fi

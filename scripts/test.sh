@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed (scripts/setup.sh, and scripts/test-extras.sh for the
-# browser, mypy and Dask), then runs the C++ unit tests, in CI (CI=true) or with
-# CORVANTA_HARDENING=1 the fuzzers and the sanitized suite, and the Python
-# test suite.
+# browser, mypy, the extras and the medspaCy environment), then runs the C++
+# unit tests, in CI (CI=true) or with CORVANTA_HARDENING=1 the fuzzers and the
+# sanitized suite, and the Python test suite; without arguments also the
+# medspaCy route's tests in build/medspacy-venv.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -15,3 +16,4 @@ cmake_bin=.venv/bin/cmake
 
 if [ "${CI:-}" = true ] || [ "${CORVANTA_HARDENING:-}" = 1 ]; then bash scripts/hardening.sh; fi
 .venv/bin/python -m pytest -q "$@"
+if [ $# -eq 0 ]; then build/medspacy-venv/bin/python -m pytest -q tests/test_medspacy.py; fi

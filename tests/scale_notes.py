@@ -1,5 +1,6 @@
 """A few hundred notes for the scale-out tests, and what `corvanta annotate
 --format jsonl` makes of them: every engine must give exactly those records."""
+import json
 import pathlib
 
 import pytest
@@ -35,6 +36,9 @@ def as_jsonl(records):
     return "".join(json_line(record) + "\n" for record in records)
 
 
+FLAGS = ("is_negated", "is_uncertain", "is_historical", "is_hypothetical", "is_family")
+
+
 def frame_records(frame):
     """The rows of a hit table (pandas) back as `Record.as_json()` dicts."""
     import pandas
@@ -47,8 +51,17 @@ def frame_records(frame):
              "char_span": None if value(row.char_start) is None else [int(row.char_start),
                                                                       int(row.char_end)],
              "byte_span": [int(row.byte_start), int(row.byte_end)],
-             "excluded": bool(row.excluded), "text": row.text}
+             "excluded": bool(row.excluded), "text": row.text,
+             "assertion": {flag: bool(getattr(row, flag)) for flag in FLAGS}}
             for row in frame.itertuples(index=False)]
+
+
+def table_jsonl(jsonl):
+    """The command line's JSON lines as a hit table holds them: each
+    assertion's categories, without its triggers."""
+    records = [json.loads(line) for line in jsonl.splitlines()]
+    return as_jsonl({**r, "assertion": {flag: r["assertion"][flag] for flag in FLAGS}}
+                    for r in records)
 
 
 @pytest.fixture(scope="module")

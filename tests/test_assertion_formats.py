@@ -1,12 +1,12 @@
-"""ConText's attributes (`annotate --assertion context`) in every output
-format, read back with each format's own library; without the option the
-formats stay as they were."""
+"""Assertion status (the default, `--assertion context`) in every output
+format, read back with each format's own library; with `--assertion library`
+the formats carry none of it."""
 import html.parser
+import importlib.util
 import json
 
 import pytest
 
-pytest.importorskip("medspacy", reason="the [spacy] extra (medspacy) is not installed")
 pytest.importorskip("bioc", reason="the [formats] extra (bioc) is not installed")
 
 from bioc import biocjson, biocxml, pubtator  # noqa: E402
@@ -39,9 +39,10 @@ def bioc_flags(load, out):
 
 def pubtator_flags(out):
     (document,) = pubtator.loads(out)
-    assert all(len(line.split("\t")) == 6 for line in out.splitlines() if "\t" in line)
-    return {a.id: {"negated"} if a.type == "ExcludedPhenotype" else set()
-            for a in document.annotations}, None
+    flags = {a.id: set(a.others[0].split(",")) - {"none"} for a in document.annotations}
+    assert all((a.type == "ExcludedPhenotype") == ("negated" in flags[a.id])
+               for a in document.annotations)
+    return flags, None
 
 
 def table_flags(out):
@@ -76,6 +77,7 @@ def html_flags(out):
     for hit in parser.hits:
         term = hit["data-terms"]
         assert ("excluded" in hit["class"].split()) == (term == "HP:0001251")
+        assert ("family" in hit["class"].split()) == (term == "HP:0004322")
         flags[term] = set(filter(None, hit["title"].split("ConText: ")[1].split(" (")[0]
                                  .replace("none", "").split(", ")))
         triggers[term] = [t.split('"')[1] for t in hit["title"].split(" (", 1)[1:]]
@@ -114,10 +116,7 @@ def test_formats_carry_context_attributes(capsys, tmp_path, name):
         assert main(argv + (["-o", str(directory)] if name == "brat" else [])) == 0
         outputs[assertion] = capsys.readouterr().out if name != "brat" else directory
     flags, triggers = (brat_flags if name == "brat" else READERS[name])(outputs["context"])
-    if name == "pubtator":  # the one flag its six columns can hold
-        assert flags == {term: wanted & {"negated"} for term, wanted in EXPECTED.items()}
-    else:
-        assert flags == EXPECTED
+    assert flags == EXPECTED
     if triggers is not None:
         assert triggers == TRIGGERS
     plain = outputs["library"]
@@ -126,8 +125,9 @@ def test_formats_carry_context_attributes(capsys, tmp_path, name):
         assert "\nA" not in "\n" + (plain / "note.ann").read_text()
     else:
         plain = plain.replace(str(tmp_path), "")  # the document id names the test
+        plain = plain.split("</header>")[-1]  # the report's legend names every style
         assert not any(word in plain for word in ("ConText", "context", " family", '"family"',
-                                                  "modifiers", "ExcludedPhenotype"))
+                                                  "modifiers", "ExcludedPhenotype", "none"))
 
 
 def test_bioc_triggers_move_with_their_passage(capsys, tmp_path):
@@ -146,3 +146,37 @@ def test_bioc_triggers_move_with_their_passage(capsys, tmp_path):
     ataxia = next(r for r in records if r["term_id"] == "HP:0001251")
     (modifier,) = ataxia["assertion"]["modifiers"]
     assert ataxia["char_span"] == [23, 29] and modifier["char_span"] == [20, 22]
+
+
+def test_default_jsonl_carries_a_negation(capsys, tmp_path):
+    note = tmp_path / "note.txt"
+    note.write_text("No ataxia.", encoding="utf-8")
+    assert main(["annotate", "--format", "jsonl", str(note)]) == 0
+    (record,) = [json.loads(line) for line in capsys.readouterr().out.splitlines()]
+    assert record["assertion"]["is_negated"] is True and record["excluded"] is False
+
+
+def test_phenopacket_holds_the_patients_findings(capsys, tmp_path):
+    note = tmp_path / "note.txt"
+    note.write_text("No ataxia. His mother has short stature. He has scoliosis. Possible tremor. "
+                    "Seizures; his father had seizures.", encoding="utf-8")
+    assert main(["annotate", "--format", "phenopacket", str(note)]) == 0
+    features = {f["type"]["label"]: f for f in json.loads(capsys.readouterr().out)["phenotypicFeatures"]}
+    assert {label: f.get("excluded", False) for label, f in features.items()} == {
+        "Scoliosis": False, "Tremor": False, "Seizure": False, "Ataxia": True}
+    assert features["Ataxia"]["description"].endswith('"ataxia" at characters 3-9 (excluded)')
+    assert features["Tremor"]["description"].endswith("(uncertain)")
+    assert features["Seizure"]["description"].startswith("1 mention")
+    assert "also said of a family member: \"seizures\"" in features["Seizure"]["description"]
+
+
+@pytest.mark.parametrize("assertion, error", [("bogus", ValueError), ("medspacy", ModuleNotFoundError)])
+def test_unusable_assertion_routes_fail_before_any_work(small, assertion, error):
+    from corvanta_tools import annotate, annotate_many
+
+    if assertion == "medspacy" and importlib.util.find_spec("medspacy") is not None:
+        pytest.skip("medspaCy is installed here: its route works (tests/test_medspacy.py)")
+    with pytest.raises(error, match="medspacy extra" if assertion == "medspacy" else "bogus"):
+        annotate_many(small, iter(()), threads=2, assertion=assertion)
+    with pytest.raises(error):
+        annotate(small, "n", "Ataxia.", assertion=assertion)

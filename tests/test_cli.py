@@ -83,29 +83,39 @@ def run(capsys, *argv):
 
 
 def test_tsv(capsys, small_release, note):
+    """The default TSV: the record columns, then the assertion's (ConText by default)."""
     code, out, err = run(capsys, "annotate", "--hpo", small_release, note)
     assert code == 0 and err == ""
     lines = out.splitlines()
-    assert lines[0] == "document\tterm_id\tlabel\tterm_label\tchar_start\tchar_end\tbyte_start\tbyte_end\texcluded\ttext"
+    assert lines[0] == ("document\tterm_id\tlabel\tterm_label\tchar_start\tchar_end\tbyte_start\tbyte_end"
+                        "\texcluded\ttext\tis_negated\tis_uncertain\tis_historical\tis_hypothetical"
+                        "\tis_family\tmodifiers")
+    unmodified = "\tfalse" * 5 + "\t[]"
+    fever = ("\ttrue" + "\tfalse" * 4 + '\t[{"category": "NEGATED_EXISTENCE", "text": "No evidence of", '
+             '"char_span": [23, 37]}]')
     assert lines[1:] == [
-        f"{note}\tHP:0001251\tAtaxia\tAtaxia\t0\t6\t0\t6\tfalse\tAtaxia",
-        f"{note}\tHP:0001945\tFever\tFever\t38\t43\t40\t45\ttrue\tfever",
-        f"{note}\tHP:0004322\tShort stature\tShort stature\t45\t58\t47\t60\tfalse\tshort\\tstature",
-        f"{note}\tHP:0001337\tTremor\tTremor\t64\t70\t66\t72\tfalse\ttremor",
+        f"{note}\tHP:0001251\tAtaxia\tAtaxia\t0\t6\t0\t6\tfalse\tAtaxia{unmodified}",
+        f"{note}\tHP:0001945\tFever\tFever\t38\t43\t40\t45\ttrue\tfever{fever}",
+        f"{note}\tHP:0004322\tShort stature\tShort stature\t45\t58\t47\t60\tfalse\tshort\\tstature{unmodified}",
+        f"{note}\tHP:0001337\tTremor\tTremor\t64\t70\t66\t72\tfalse\ttremor{unmodified}",
     ]
+    code, out, _ = run(capsys, "annotate", "--hpo", small_release, "--assertion", "library", note)
+    assert [line.split("\t") for line in out.splitlines()] == [
+        line.split("\t")[:10] for line in lines]
 
 
 def test_jsonl_and_longest(capsys, small_release, tmp_path):
     text = "Short stature. Epileptic seizures and seizure epileptic."
     path = tmp_path / "n.txt"
     path.write_text(text)
-    code, out, _ = run(capsys, "annotate", "--hpo", small_release, "--format", "jsonl", str(path))
+    code, out, _ = run(capsys, "annotate", "--hpo", small_release, "--format", "jsonl",
+                       "--assertion", "library", str(path))
     records = [json.loads(line) for line in out.splitlines()]
     assert code == 0 and records[0] == {
         "document": str(path), "term_id": "HP:0004322", "label": "Short stature",
         "term_label": "Short stature", "char_span": [0, 13], "byte_span": [0, 13], "excluded": False, "text": "Short stature"}
     code, longest, _ = run(capsys, "annotate", "--hpo", small_release, "--format", "jsonl", "--longest",
-                           str(path))
+                           "--assertion", "library", str(path))
     kept = [json.loads(line) for line in longest.splitlines()]
     assert code == 0 and len(kept) < len(records) and all(r in records for r in kept)
 

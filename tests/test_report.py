@@ -108,7 +108,7 @@ def test_report_in_browser(small_release, tmp_path, capsys):
         paths[-1].write_text(text, encoding="utf-8")
     report = tmp_path / "report.html"
     assert main(["annotate", "--hpo", small_release, "--format", "html", "-o", str(report),
-                 *map(str, paths)]) == 0
+                 "--assertion", "library", *map(str, paths)]) == 0
     probe = tmp_path / "probe.html"
     probe.write_text(report.read_text(encoding="utf-8").replace("</body>", PROBE), encoding="utf-8")
 

@@ -3,7 +3,7 @@ import importlib.util
 
 import pytest
 
-from scale_notes import as_jsonl, collection, frame_records  # noqa: F401 (a fixture)
+from scale_notes import as_jsonl, collection, frame_records, table_jsonl  # noqa: F401 (a fixture)
 
 if importlib.util.find_spec("distributed") is None or importlib.util.find_spec("pandas") is None:
     pytest.skip("dask[distributed] and pandas are not installed (scripts/test-extras.sh installs them)",
@@ -58,5 +58,6 @@ def test_dask_dataframe(collection, small_release, dask_client, id_column):
     else:
         assert list(computed.index) == [table.index[table.path == r["document"]][0] for r in records]
     skipped = {notes[0][0], notes[60][0]}
-    assert as_jsonl(records) == "".join(line + "\n" for line in expected.splitlines()
-                                        if not any(f'"document": "{path}"' in line for path in skipped))
+    assert as_jsonl(records) == table_jsonl("".join(
+        line + "\n" for line in expected.splitlines()
+        if not any(f'"document": "{path}"' in line for path in skipped)))

@@ -8,7 +8,7 @@ import sys
 
 import pytest
 
-from scale_notes import as_jsonl, collection, frame_records  # noqa: F401 (a fixture)
+from scale_notes import as_jsonl, collection, frame_records, table_jsonl  # noqa: F401 (a fixture)
 
 if os.environ.get("CORVANTA_SANITIZED") == "1":
     pytest.skip("Spark's JVM and Python workers are left out of the sanitized run", allow_module_level=True)
@@ -50,8 +50,8 @@ def notes_frame(spark, collection):
 
 
 def without(expected, paths):
-    return "".join(line + "\n" for line in expected.splitlines()
-                   if not any(f'"document": "{path}"' in line for path in paths))
+    return table_jsonl("".join(line + "\n" for line in expected.splitlines()
+                               if not any(f'"document": "{path}"' in line for path in paths)))
 
 
 def by_document(records):

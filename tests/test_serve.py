@@ -1,5 +1,6 @@
 """The HTTP service: the API through the test client, and `corvanta serve`
 as a real process (start, health, stop by signal)."""
+import importlib.util
 import json
 import signal
 import socket
@@ -163,17 +164,32 @@ def test_formats_answer_their_media_type(client, format, media_type):
             "HP:0001251", "HP:0001945"]
 
 
-def test_assertion_adds_context_or_says_why_not(client):
-    response = client.post("/v1/annotate", json={"text": "No fever.", "assertion": True})
-    try:
-        import medspacy  # noqa: F401
-        import corvanta_tools.assertion  # noqa: F401
-    except ImportError:
-        assert response.status_code == 501 and "[spacy]" in response.json()["error"]
-        pytest.skip("the [spacy] extra is not installed: only the refusal was checked")
+@pytest.mark.parametrize("assertion", [None, "context", "library", "medspacy"])
+def test_assertion_is_context_by_default(client, assertion):
+    request = {"text": "No fever."} | ({"assertion": assertion} if assertion else {})
+    response = client.post("/v1/annotate", json=request)
+    if assertion == "medspacy" and importlib.util.find_spec("medspacy") is None:
+        assert response.status_code == 501 and "medspacy" in response.json()["error"]
+        return
     assert response.status_code == 200
     (record,) = response.json()["documents"][0]["records"]
-    assert record["assertion"]["is_negated"] is True
+    if assertion == "library":
+        assert "assertion" not in record
+    else:
+        assert record["assertion"]["is_negated"] is True
+
+
+def test_render_keeps_the_reviewed_assertions(client):
+    """The review's Phenopacket: family mentions left out, negated ones excluded."""
+    text = "No fever. His mother has short stature. Ataxia."
+    (document,) = client.post("/v1/annotate", json={"text": text}).json()["documents"]
+    fever, stature, ataxia = document["records"]
+    ataxia["assertion"]["is_negated"] = True  # the reviewer's call
+    response = client.post("/v1/render?format=phenopacket", json={"documents": [
+        {"id": "1", "text": text, "records": [fever, stature, ataxia]}]})
+    features = json.loads(response.text)["phenotypicFeatures"]
+    assert {f["type"]["id"]: f.get("excluded", False) for f in features} == {
+        "HP:0001945": True, "HP:0001251": True}
 
 
 @pytest.mark.parametrize("host, loopback", [

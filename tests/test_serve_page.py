@@ -20,7 +20,7 @@ from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 from corvanta_tools.serve.process import ServerProcess  # noqa: E402
 
 SCREENSHOT = pathlib.Path(__file__).resolve().parents[1] / "build" / "screenshots" / "review-page.png"
-NOTE = ("Seizures since infancy. Denies fever.\n"
+NOTE = ("Seizures since infancy. Denies fever. His mother has short stature. Possible ataxia.\n"
         "Intention tremor and headache. <b>not markup</b> \u202eevil")
 
 
@@ -80,6 +80,23 @@ def test_annotate_review_export(server, browser):
     assert "HP:0001250 Seizure" in found["Seizures"][1]
     assert found["fever"][0] == "hit excluded"
     assert found["headache"][0] == "hit"
+    assert (found["short stature"][0], found["ataxia"][0]) == ("hit family", "hit uncertain")
+    styles = {span.text: {name: span.value_of_css_property(name) for name in (
+        "background-color", "border-top-style", "text-decoration-line")}
+        for span in browser.find_elements(By.CSS_SELECTOR, "#documents span.hit")}
+    assert styles["fever"]["text-decoration-line"] == "line-through"
+    assert styles["ataxia"]["border-top-style"] == "dashed"
+    assert styles["short stature"]["background-color"] not in (
+        styles["headache"]["background-color"], styles["fever"]["background-color"])
+    legend = browser.find_element(By.ID, "status-legend")
+    # The checkbox shows the status, or only what is negated.
+    show = browser.find_element(By.ID, "show-status")
+    show.click()
+    assert not legend.is_displayed()
+    assert {text: classes for text, classes, _ in hits(browser)}["short stature"] == "hit"
+    show.click()
+    assert legend.is_displayed()
+    assert {text: classes for text, classes, _ in hits(browser)}["short stature"] == "hit family"
     # The note's markup is shown as text, its override control as a marker.
     text = browser.find_element(By.CSS_SELECTOR, "#documents .text")
     assert "<b>not markup</b>" in text.text
@@ -105,8 +122,8 @@ def test_annotate_review_export(server, browser):
 
     browser.find_element(By.ID, "export-json").click()
     exported = json.loads(downloaded(browser, "hits.json"))
-    records = {r["term_id"]: r["excluded"] for r in exported["documents"][0]["records"]}
-    assert records["HP:0001250"] is True and "HP:0002315" not in records
+    records = {r["term_id"]: r["assertion"] for r in exported["documents"][0]["records"]}
+    assert records["HP:0001250"]["is_negated"] is True and "HP:0002315" not in records
 
     browser.find_element(By.ID, "export-phenopacket").click()
     WebDriverWait(browser, 30).until(
@@ -122,6 +139,7 @@ def test_annotate_review_export(server, browser):
     packet = json_format.Parse(line, phenopackets.Phenopacket())
     features = {f.type.id: f.excluded for f in packet.phenotypic_features}
     assert features["HP:0001250"] is True and "HP:0002315" not in features
+    assert features["HP:0001251"] is False and "HP:0004322" not in features  # the mother's
 
 
 def test_chosen_files_are_annotated_as_documents(server, browser, tmp_path):

@@ -1,10 +1,10 @@
-"""The spaCy integration: the "corvanta" component, the clinical pipeline with
-ConText, assertions of records and displaCy's format."""
+"""The spaCy integration on current spaCy (the [spacy] extra, no medspaCy):
+the "corvanta" component with the toolkit's own ConText, the library's
+sentence rule and displaCy's format."""
 import html
 import importlib.metadata
 import json
 import os
-import pathlib
 import pickle
 import re
 import shutil
@@ -14,29 +14,18 @@ import sys
 import pytest
 
 spacy = pytest.importorskip("spacy", reason="the [spacy] extra (spacy) is not installed")
-pytest.importorskip("medspacy", reason="the [spacy] extra (medspacy) is not installed")
 
 from conftest import REAL_RELEASE  # noqa: E402
 
-from corvanta_tools import annotate, main  # noqa: E402
-from corvanta_tools.assertion import Assertion, Modifier, assertion_of, with_assertions  # noqa: E402
+from corvanta_tools import annotate  # noqa: E402
 from corvanta_tools.releases import Release  # noqa: E402
-from corvanta_tools.spacy import clinical_pipeline, displacy_data  # noqa: E402
-from corvanta_tools.spacy.context import word_sequences  # noqa: E402
+from corvanta_tools.spacy import displacy_data  # noqa: E402
 
 if not REAL_RELEASE.exists():
     pytest.skip("the real release is not available", allow_module_level=True)
 HPO = str(REAL_RELEASE)
-SENTENCES = json.loads((pathlib.Path(__file__).parent / "data" / "assertion_sentences.json")
-                       .read_text(encoding="utf-8"))
-FLAGS = ("is_negated", "is_uncertain", "is_historical", "is_hypothetical", "is_family")
 NOTE = ("\u0130stanbul clinic. Seizure-like episodes; no evidence of ataxia.\n"
         "Mother has short stature. Possible tremor, but no fever.")
-
-
-@pytest.fixture(scope="module")
-def clinical():
-    return clinical_pipeline(HPO)
 
 
 @pytest.fixture(scope="module")
@@ -63,8 +52,9 @@ def test_spans_are_the_records_at_their_character_offsets(every_hit, real, relea
     assert hits(doc) == [(*r.char_span, r.term_id) for r in records]
     for span, record in zip(doc.spans["hpo"], records):
         assert span.text == record.text == text[span.start_char:span.end_char]
-        assert (span.label_, span._.hpo_id, span._.matched_label, span._.excluded) == (
-            "PHENOTYPE", record.term_id, record.label, record.excluded)
+        assert (span.label_, span._.hpo_id, span._.matched_label, span._.excluded,
+                span._.assertion) == ("PHENOTYPE", record.term_id, record.label, record.excluded,
+                                      record.assertion)
         assert span._.hpo_label == release.label(record.term_id)
     nested = {s.kb_id_ for s in doc.spans["hpo"]} - {e.kb_id_ for e in doc.ents}
     assert nested and all(e.label_ == "PHENOTYPE" for e in doc.ents)
@@ -100,22 +90,27 @@ def test_component_pickles_its_settings_not_the_matcher(every_hit):
     assert (copy.path, copy.longest, copy.spans_key) == (component.path, False, "hpo")
 
 
-def test_two_processes_give_what_one_gives(clinical):
+def test_assertions_cross_process_boundaries(every_hit):
     texts = [NOTE, "No ataxia.", "His mother has short stature."] * 4
+
     def seen(docs):
-        return [[(s.start_char, s.kb_id_, s._.hpo_label, s._.matched_label, s._.excluded,
-                  assertion_of(s)) for s in doc.spans["hpo"]] for doc in docs]
-    one = seen(clinical.pipe(texts))
-    assert one == seen(clinical.pipe(texts, n_process=2, batch_size=2))
-    assert any(a.modifiers for doc in one for *_, a in doc)
+        return [[(s.start_char, s.kb_id_, s._.assertion) for s in doc.spans["hpo"]] for doc in docs]
+    one = seen(every_hit.pipe(texts))
+    assert one == seen(every_hit.pipe(texts, n_process=2, batch_size=2))
+    flags = {flag for doc in one for *_, a in doc for flag in a.flags}
+    assert {"negated", "family"} <= flags
 
 
-def test_disk_round_trip_keeps_the_configuration(clinical, tmp_path):
-    clinical.to_disk(tmp_path / "pipeline")
-    assert f'hpo = "{HPO}"' in (tmp_path / "pipeline" / "config.cfg").read_text()
-    loaded = spacy.load(tmp_path / "pipeline")
-    assert loaded.pipe_names == clinical.pipe_names
-    assert hits(loaded(NOTE)) == hits(clinical(NOTE))
+@pytest.mark.parametrize("assertion", ["library", "medspacy"])
+def test_component_without_native_assertions(assertion):
+    nlp = spacy.blank("en")
+    if assertion == "medspacy":  # medspaCy's ConText is the clinical pipeline's
+        with pytest.raises(ValueError, match="clinical_pipeline"):
+            nlp.add_pipe("corvanta", config={"hpo": HPO, "assertion": assertion})
+        return
+    nlp.add_pipe("corvanta", config={"hpo": HPO, "assertion": assertion})
+    (ataxia,) = nlp("No ataxia.").ents
+    assert ataxia._.hpo_id == "HP:0001251" and ataxia._.assertion is None
 
 
 def test_factory_is_found_through_the_entry_point():
@@ -123,37 +118,9 @@ def test_factory_is_found_through_the_entry_point():
     if "corvanta" not in [e.name for e in factories]:
         pytest.skip("the package is not installed with its entry points (pip install .)")
     code = ("import spacy; nlp = spacy.blank('en'); nlp.add_pipe('corvanta', config={'hpo': %r});"
-            "print([e.kb_id_ for e in nlp('Ataxia.').ents])" % HPO)
+            "print([(e.kb_id_, e._.assertion.flags) for e in nlp('No ataxia.').ents])" % HPO)
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
-    assert out.stdout.strip() == "['HP:0001251']" and out.stderr == ""
-
-
-@pytest.mark.parametrize("case", SENTENCES, ids=[c["text"] for c in SENTENCES])
-def test_context_attributes(clinical, case):
-    doc = clinical(case["text"])
-    span = next(s for s in doc.spans["hpo"] if s.kb_id_ == case["term"])
-    assert span._.excluded is case["excluded"]
-    assert [f for f in FLAGS if getattr(span._, f)] == [f for f in FLAGS if f in case["context"]]
-    assert sorted(doc[m.modifier_span[0]:m.modifier_span[1]].text for m in span._.modifiers) == \
-        sorted(case["triggers"])
-
-
-def test_record_assertions_are_the_pipelines(clinical, real):
-    document = annotate(real, "note", NOTE, longest=True)
-    [assessed] = with_assertions([document])
-    doc = clinical(NOTE)
-    for record, span in zip(assessed.records, doc.spans["hpo"]):
-        expected = Assertion(*(getattr(span._, f) for f in FLAGS), tuple(
-            Modifier(m.category, doc[m.modifier_span[0]:m.modifier_span[1]].text,
-                     (doc[m.modifier_span[0]].idx, doc[m.modifier_span[1] - 1].idx
-                      + len(doc[m.modifier_span[1] - 1]))) for m in span._.modifiers))
-        assert record.assertion == expected
-        for modifier in expected.modifiers:
-            assert NOTE[slice(*modifier.char_span)] == modifier.text
-    flagged = {r.text: r.assertion for r in assessed.records}
-    assert flagged["ataxia"].is_negated and flagged["short stature"].is_family
-    assert flagged["tremor"].is_uncertain and not flagged["tremor"].is_negated
-    assert flagged["fever"].is_negated
+    assert out.stdout.strip() == "[('HP:0001251', ('negated',))]" and out.stderr == ""
 
 
 @pytest.mark.parametrize("text, sentences", [
@@ -166,33 +133,6 @@ def test_library_sentence_rule(text, sentences):
     nlp = spacy.blank("en")
     nlp.add_pipe("corvanta_sentences")
     assert [s.text for s in nlp(text).sents] == sentences
-
-
-@pytest.mark.parametrize("pattern, expected", [
-    ([{"LOWER": "no"}, {"LOWER": {"IN": ["new", "other"]}, "OP": "?"}],
-     [("no", "new"), ("no", "other"), ("no",)]),
-    ([{"LOWER": {"IN": ["deny", "denies"]}}], [("deny",), ("denies",)]),
-    ([{"LOWER": "no", "OP": "?"}], [("no",)]),
-    ([{"LOWER": "no"}, {"LOWER": "x", "OP": "*"}], None),
-    ([{"ORTH": "No"}], None),
-    ([{"LOWER": {"REGEX": "^no"}}], None),
-    ("no.*", None),
-])
-def test_rules_as_word_sequences(pattern, expected):
-    assert word_sequences(pattern) == expected
-
-
-def test_faster_context_gives_medspacys_modifiers(clinical):
-    slow = clinical_pipeline(HPO)
-    slow.replace_pipe("corvanta_context", "medspacy_context",
-                      config={"input_span_type": "group", "span_group_name": "hpo"})
-    texts = [c["text"] for c in SENTENCES] + [NOTE]
-
-    def modifiers(nlp):
-        return [[(s.start_char, tuple((m.category, m.modifier_span, m.scope_span)
-                                      for m in s._.modifiers)) for s in doc.spans["hpo"]]
-                for doc in nlp.pipe(texts)]
-    assert modifiers(slow) == modifiers(clinical)
 
 
 def test_displacy_data(real):
@@ -240,39 +180,3 @@ def test_displacy_page_in_browser(real, tmp_path):
     assert all(m["visible"] for m in marks)
 
 
-def test_annotate_with_context_assertions(tmp_path, capsys):
-    note = tmp_path / "note.txt"
-    note.write_text("No ataxia.\nHis mother has short stature; denies headache.", encoding="utf-8")
-    assert main(["annotate", "--hpo", HPO, "--assertion", "context", "--format", "jsonl",
-                 str(note)]) == 0
-    records = [json.loads(line) for line in capsys.readouterr().out.splitlines()]
-    assert [(r["text"], r["excluded"], r["assertion"]["is_negated"], r["assertion"]["is_family"],
-             [m["text"] for m in r["assertion"]["modifiers"]]) for r in records] == [
-        ("ataxia", False, True, False, ["No"]), ("short stature", False, False, True, ["mother"]),
-        ("headache", True, True, False, ["denies"])]
-    assert main(["annotate", "--hpo", HPO, "--assertion", "context", "--format", "phenopacket",
-                 str(note)]) == 0
-    features = json.loads(capsys.readouterr().out)["phenotypicFeatures"]
-    assert {f["type"]["id"]: f.get("excluded", False) for f in features} == {
-        "HP:0001251": True, "HP:0004322": False, "HP:0002315": True}
-
-
-@pytest.mark.parametrize("sentences", ["pyrush", "sentencizer", "library"])
-def test_splitters_write_nothing_to_standard_error(sentences, capfd):
-    nlp = clinical_pipeline(HPO, sentences=sentences)
-    docs = list(nlp.pipe(["No ataxia. Seizures.\nPossible tremor; no fever!"] * 3))
-    assert [s.text for s in docs[0].sents][:2] == ["No ataxia.", "Seizures."]
-    assert capfd.readouterr().err == ""
-
-
-def test_tsv_gets_assertion_columns_only_with_context(tmp_path, capsys):
-    note = tmp_path / "note.txt"
-    note.write_text("His mother has short stature.", encoding="utf-8")
-    for assertion, extra in (("library", []), ("context", ["false"] * 4 + ["true"])):
-        assert main(["annotate", "--hpo", HPO, "--assertion", assertion, str(note)]) == 0
-        header, row = [line.split("\t") for line in capsys.readouterr().out.splitlines()]
-        assert len(header) == len(row) == 10 + (6 if extra else 0)
-        if extra:
-            assert header[10:15] == list(FLAGS) and row[10:15] == extra
-            assert json.loads(row[15]) == [
-                {"category": "FAMILY", "text": "mother", "char_span": [4, 10]}]

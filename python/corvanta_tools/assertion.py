@@ -1,10 +1,12 @@
-"""Assertion status of a mention by the ConText algorithm (medspaCy's rules):
-negated, uncertain, historical, hypothetical, about a family member, and the
-trigger phrases behind each.
+"""Assertion status of a mention by the ConText algorithm: negated, uncertain,
+historical, hypothetical, about a family member, and the trigger phrases
+behind each (`Assertion`, `Modifier`, `CATEGORIES`, which every route
+shares; the default route is corvanta_tools.context).
 
 This is the field's standard next to the library's own `excluded` flag (its
 twelve negation phrases), which it never changes. `with_assertions` fills
-`Record.assertion` of already annotated documents; it needs the [spacy] extra.
+`Record.assertion` of already annotated documents by medspaCy's rules
+(`assertion="medspacy"`); it needs the [medspacy] extra.
 
     documents = with_assertions(annotate(matcher, "note", text) for ...)
 """

@@ -40,7 +40,7 @@ class Record:
     byte_span: tuple[int, int]  # UTF-8 bytes of the lower-cased document, Hit.span ("span")
     excluded: bool  # Hit.excluded: the mention lies in the scope of a negation
     text: str  # the covered text (from the lower-cased document when char_span is None)
-    assertion: Assertion | None = None  # ConText's attributes, when asked for
+    assertion: Assertion | None = None  # ConText's attributes; None with assertion="library"
 
     @property
     def negated(self) -> bool:
@@ -115,9 +115,11 @@ def _moved_assertion(assertion: Assertion | None, chars: int) -> Assertion | Non
 
 
 def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool = False,
-             release: TermLabels | None = None) -> Document:
+             release: TermLabels | None = None, assertion: str = "context") -> Document:
     """Recognizes `text` and turns its hits into records; with a `release`,
-    each record carries its term's official label."""
+    each record carries its term's official label. `assertion` names how the
+    records' assertion status is found (corvanta_tools.assessment: "context",
+    the default, "medspacy" or "library" for none)."""
     hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
     offsets = CharOffsets(text)
     term_labels = _TermLabelCache(release)
@@ -138,7 +140,11 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
                               term_labels[term_id], span if chars == span else chars, span,
                               hit.excluded, offsets.matched_text(span) if chars is None
                               else text[chars[0]:chars[1]]))
-    return Document(document, text, records)
+    if assertion == "library":
+        return Document(document, text, records)
+    from corvanta_tools.assessment import assessed
+
+    return assessed(Document(document, text, records), assertion)
 
 
 class _TermLabelCache(dict[str, "str | None"]):
@@ -207,9 +213,9 @@ def write_tsv(out: TextIO, release: str, documents: Iterable[Document]) -> None:
     inside fields are written as escapes (\\t, \\n, \\r, \\v, \\f, \\x1c to
     \\x1e, \\x85, \\u2028, \\u2029, \\\\); a span
     that cannot be mapped to characters leaves char_start and char_end empty.
-    Records with ConText's assertions (`annotate --assertion context`) get six
-    more columns: the five flags and the modifiers as a JSON array (empty
-    cells for a record without one)."""
+    Records with assertions (all but `--assertion library`) get six more
+    columns: the five categories (ASSERTION_COLUMNS) and the modifiers as a
+    JSON array (empty cells for a record without one)."""
     assessed, documents = with_assessed(documents)
     out.write("\t".join(TSV_COLUMNS + (ASSERTION_COLUMNS if assessed else ())) + "\n")
     row = _assessed_tsv_row if assessed else _tsv_row
@@ -264,16 +270,16 @@ def _span_text(span: tuple[int, int] | None) -> str:
 
 
 def write_table(out: TextIO, release: str, documents: Iterable[Document]) -> None:
-    """A readable table per document, excluded (negated) hits marked; a
-    document whose records carry ConText's attributes gets a "context"
-    column naming the true ones (such as "negated,family")."""
+    """A readable table per document, excluded (`Record.negated`) hits
+    marked; a document whose records carry assertions gets a "context"
+    column naming their categories (such as "negated,family")."""
     out.write(f"HPO release {release}\n")
     for document in documents:
-        excluded = sum(r.excluded for r in document.records)
+        excluded = sum(r.negated for r in document.records)
         out.write(f"\n{document.id}: {len(document.records)} hits, {excluded} excluded\n")
         assessed = any(r.assertion is not None for r in document.records)
         rows = [(_span_text(r.char_span), _span_text(r.byte_span), r.term_id, r.label,
-                 "EXCLUDED" if r.excluded else "",
+                 "EXCLUDED" if r.negated else "",
                  *((",".join(r.assertion.flags) if r.assertion is not None else "-",)
                    if assessed else ()),
                  " ".join(r.text.split()))

@@ -2,11 +2,12 @@
 resources) with every document's text, its hits highlighted, and a summary
 table of the terms found in it.
 
-With ConText's attributes (`corvanta annotate --assertion context`) a hit
-counts as excluded when ConText negates it (as a Phenopacket's `excluded`),
-its hover title names the attributes ConText set and the triggers behind
-them, and the summary table gets a "ConText" column: per attribute, its
-mentions and their triggers."""
+With assertions (the default; none with `--assertion library`) a hit counts
+as excluded when its assertion negates it (as a Phenopacket's `excluded`),
+its highlight shows the other categories (uncertain dashed, family in
+another colour, historical and hypothetical in italics), its hover title
+names the categories and the triggers behind them, and the summary table
+gets a "ConText" column: per category, its mentions and their triggers."""
 from __future__ import annotations
 
 from collections.abc import Iterable, Iterator, Sequence
@@ -31,8 +32,11 @@ h2 { font-size: 1.15rem; margin: 2.5rem 0 .25rem; word-break: break-all; }
 a.hit { color: inherit; text-decoration: none; }
 .hit { background: #ffd86b; border-bottom: 2px solid #c69200; border-radius: 2px; }
 .hit.overlap { background: #ffb547; }
-.hit.excluded { background: #dde3ea; border-bottom: 2px dashed #57606a;
+.hit.excluded { background: #dde3ea; border-bottom: 2px solid #57606a;
                 text-decoration: line-through; }
+.hit.uncertain { border: 2px dashed #9a6700; border-radius: 3px; }
+.hit.family { background: #b6e3ff; border-bottom-color: #0969da; }
+.hit.historical, .hit.hypothetical { font-style: italic; }
 a.hit:hover { outline: 2px solid #0969da; }
 table { border-collapse: collapse; margin-top: 1rem; width: 100%; }
 caption { text-align: left; font-weight: 600; padding-bottom: .25rem; }
@@ -44,6 +48,11 @@ tr.excluded td { color: #57606a; }
 .bidi { font-size: 75%; color: #cf222e; border: 1px solid #cf222e; border-radius: 3px;
         padding: 0 .15rem; margin: 0 .1rem; }
 """
+
+
+_LEGEND = ('<span class="hit">present</span><span class="hit excluded">excluded (negated)</span>'
+          '<span class="hit uncertain">uncertain</span><span class="hit family">family member</span>'
+          '<span class="hit historical">historical or hypothetical</span>')
 
 
 def term_url(term_id: str) -> str:
@@ -84,6 +93,16 @@ def _context_summary(mentions: Sequence[Record]) -> str:
                      for flag, count in counts.items())
 
 
+# The categories a highlight shows, beyond negation (shown as "excluded").
+_SHOWN_CATEGORIES = ("uncertain", "historical", "hypothetical", "family")
+
+
+def _status_classes(records: Sequence[Record]) -> list[str]:
+    """The categories every one of the records' assertions sets, of _SHOWN_CATEGORIES."""
+    flags = [set(r.assertion.flags) if r.assertion is not None else set() for r in records]
+    return [c for c in _SHOWN_CATEGORIES if all(c in f for f in flags)]
+
+
 def _segments(text: str, records: Sequence[Record]) -> Iterator[tuple[str, list[Placed]]]:
     """Cuts the text at every hit boundary; yields each piece with the hits
     that cover it, so overlapping and nested hits need no nested markup."""
@@ -110,6 +129,7 @@ def _highlight(piece: str, covering: list[Placed]) -> str:
         classes.append("overlap")
     if all(r.negated for r in records):
         classes.append("excluded")
+    classes.extend(_status_classes(records))
     title = "\n".join(_describe(r) for r in records)
     terms = " ".join(dict.fromkeys(r.term_id for r in records))
     return (f'<a class="{" ".join(classes)}" href="{html_attribute(term_url(innermost.term_id))}" '
@@ -161,8 +181,7 @@ def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None
               f"<title>HPO concepts found by corvanta</title>\n<style>{STYLE}</style>\n</head>\n<body>\n"
               "<header><h1>HPO concepts found by corvanta</h1>\n"
               f'<p class="meta">HPO release {html_text(release)}</p>\n'
-              '<p class="legend"><span class="hit">present</span>'
-              '<span class="hit excluded">excluded (negated)</span>'
+              f'<p class="legend">{_LEGEND}'
               "Hover over a highlight for its term; click it to open the term in the HPO browser.</p>"
               "</header>\n<main>\n")
     count = hits = excluded = 0

@@ -6,10 +6,11 @@ import argparse
 import codecs
 import os
 import sys
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Iterable, Iterator
 
 from tqdm import tqdm
 
+from corvanta_tools.assessment import ASSERTIONS, DEFAULT_ASSERTION, check_assertion
 from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
 from corvanta_tools.cli.inputs import STDIN, check_glob
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
@@ -56,12 +57,12 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                         help="files taken from directories (default: *.txt)")
     parser.add_argument("--encoding", default="utf-8",
                         help="encoding of the input files (default: utf-8)")
-    parser.add_argument("--assertion", choices=("library", "context"), default="library",
-                        help="library (default): the library's negation flag (excluded); "
-                             "context: also ConText's assertion status of every mention "
-                             "(negated, uncertain, historical, hypothetical, family, and the "
-                             "triggers), by medspaCy's rules; a Phenopacket feature is then "
-                             "excluded by ConText's negation. Needs the [spacy] extra")
+    parser.add_argument("--assertion", choices=ASSERTIONS, default=DEFAULT_ASSERTION,
+                        help="how each mention's assertion status (negated, uncertain, "
+                             "historical, hypothetical, family, and the triggers) is found: "
+                             "context (default): the toolkit's own ConText; medspacy: "
+                             "medspaCy's ConText (the [medspacy] extra); library: not at all, "
+                             "only the library's negation flag (excluded)")
     parser.add_argument("-j", "--jobs", type=positive_int, default=1, metavar="N",
                         help="recognize on N threads sharing one matcher; output order is "
                              "unchanged (default: 1)")
@@ -85,19 +86,6 @@ def progress_bar(total: int) -> tqdm[None]:
                 disable=not shown)
 
 
-def assessment(assertion: str) -> Callable[[Iterable[Document]], Iterable[Document]] | None:
-    """What --assertion adds to each annotated passage."""
-    if assertion == "library":
-        return None
-    try:
-        from corvanta_tools.assertion import with_assertions
-        import corvanta_tools.spacy  # noqa: F401
-    except ModuleNotFoundError as error:
-        raise CliError(EXIT_USAGE, f"--assertion context needs the [spacy] extra "
-                                   f"(pip install 'corvanta[spacy]'): {error}") from None
-    return with_assertions
-
-
 def counted(documents: Iterable[Document], progress: tqdm[None]) -> Iterator[Document]:
     for document in documents:
         yield document
@@ -114,11 +102,12 @@ def run(args: argparse.Namespace) -> int:
         codecs.lookup(args.encoding)
     except LookupError:
         raise CliError(EXIT_USAGE, f"unknown encoding {args.encoding}") from None
-    for name in (args.format, args.input_format):
-        try:
+    try:
+        for name in (args.format, args.input_format):
             check_available(name)
-        except ModuleNotFoundError as error:
-            raise CliError(EXIT_USAGE, str(error)) from None
+        check_assertion(args.assertion)
+    except ModuleNotFoundError as error:
+        raise CliError(EXIT_USAGE, str(error)) from None
     skips = Skips(args.keep_going)
     inputs = expanded(files, check_glob(args.glob), skips)
     matcher = matcher_for(args)
@@ -128,7 +117,7 @@ def run(args: argparse.Namespace) -> int:
     with progress_bar(len(inputs) if per_file else 0) as progress:
         sources = read_sources(inputs, args.input_format, args.encoding, skips)
         documents = annotated_sources(matcher, sources, args.jobs, args.longest, release,
-                                      assessment(args.assertion))
+                                      args.assertion)
         write_output(args.format, args.output, release.version, counted(documents, progress),
                      args.subject)
     if skips.count:

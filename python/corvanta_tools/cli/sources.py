@@ -5,10 +5,11 @@ from __future__ import annotations
 
 import collections
 import sys
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Iterable, Iterator
 
 import corvanta
 
+from corvanta_tools.assessment import DEFAULT_ASSERTION
 from corvanta_tools.cli.errors import EXIT_INPUT, CliError
 from corvanta_tools.cli.inputs import STDIN, display_name, expand_inputs, read_input
 from corvanta_tools.formats import READERS, FormatError, Source
@@ -83,11 +84,10 @@ def read_sources(inputs: Iterable[str], input_format: str, encoding: str,
 
 def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], jobs: int,
                       longest: bool, release: TermLabels | None,
-                      assess: Callable[[Iterable[Document]], Iterable[Document]] | None = None,
-                      ) -> Iterator[Document]:
+                      assertion: str = DEFAULT_ASSERTION) -> Iterator[Document]:
     """Each source annotated passage by passage (on `jobs` threads), each
-    passage passed through `assess` (such as assertion status) when given,
-    and given back by the source's `attach`, in order."""
+    passage's records given their `assertion` status, and given back by the
+    source's `attach`, in order."""
     pending: collections.deque[tuple[Source, int]] = collections.deque()  # with its passage count
 
     def notes() -> Iterator[tuple[str, str]]:
@@ -100,8 +100,7 @@ def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], job
                 yield source.id, text
 
     parts: list[Document] = []
-    annotated: Iterable[Document] = annotate_many(matcher, notes(), jobs, longest, release)
-    for part in assess(annotated) if assess is not None else annotated:
+    for part in annotate_many(matcher, notes(), jobs, longest, release, assertion):
         parts.append(part)
         source, wanted = pending[0]
         if len(parts) >= wanted:

@@ -4,7 +4,7 @@ Written: one collection, one BioC document per document, one annotation per
 hit that maps onto characters, with character-offset locations and the
 infons "type" ("Phenotype"), "identifier" (the HPO id), "term_label",
 "label" and "excluded" ("true" or "false", the library's flag). With
-ConText's attributes (`corvanta annotate --assertion context`) each
+an assertion (all but `--assertion library`) each
 annotation also has the infons "negated", "uncertain", "historical",
 "hypothetical" and "family" ("true" or "false") and "modifiers", the
 triggers behind them as a JSON array of {"category", "text", "char_span"}

@@ -6,9 +6,9 @@ Per hit that maps onto characters: a `T` line (type "Phenotype", character
 offsets, the covered text; a span crossing a line break or tab is split into
 fragments there, as brat requires), an `N` line normalising it to its HPO id
 with the term's official label, and for an excluded (negated) hit an `A`
-line setting the binary attribute "Negated". With ConText's attributes
-(`corvanta annotate --assertion context`) "Negated" follows ConText's
-negation instead of the library's flag (as a Phenopacket's `excluded` does),
+line setting the binary attribute "Negated". With assertions
+(all but `--assertion library`) "Negated" follows `Record.negated`, the
+assertion's negation, instead of the library's flag (as a Phenopacket's `excluded` does),
 and the binary attributes "Uncertain", "Historical", "Hypothetical" and
 "Family" get an `A` line each where ConText sets them; annotation.conf then
 declares them too. Read back: the `.txt` files of such a directory.

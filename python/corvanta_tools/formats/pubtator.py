@@ -9,11 +9,10 @@ the abstract, line breaks and tabs turned into spaces (so no offset moves)
 and the whitespace around the title and at the abstract's start dropped, as
 PubTator readers drop it. Hits are typed "Phenotype", excluded (negated)
 ones "ExcludedPhenotype", so that a reader taking every "Phenotype" line as
-present is right. With ConText's attributes (`corvanta annotate
---assertion context`) a hit is "ExcludedPhenotype" when ConText negates it,
-whatever the library's flag says (as a Phenopacket's `excluded`); the six
-columns have no place for ConText's other attributes (uncertain, historical,
-hypothetical, family), which the other formats carry. A document read from
+present is right: a hit is "ExcludedPhenotype" when `Record.negated`. A
+record with an assertion gets a seventh column: the categories its
+assertion sets, comma-separated ("negated", "uncertain", "historical",
+"hypothetical", "family"), or "none". A document read from
 PubTator keeps its annotations and relations, ours following them.
 """
 from __future__ import annotations
@@ -100,8 +99,10 @@ def _ours(pmid: str, layout: _Layout, records: Iterable[Record]) -> Iterator[str
     for record in records:
         if record.char_span is not None:
             start, end = (layout.offset(c) for c in record.char_span)
+            status = () if record.assertion is None else (
+                ",".join(record.assertion.flags) or "none",)
             yield _line(pmid, start, end, record.text, EXCLUDED if record.negated else PRESENT,
-                        record.term_id)
+                        record.term_id, *status)
 
 
 def _theirs(document: pubtator.PubTator) -> Iterator[str]:

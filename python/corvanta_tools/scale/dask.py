@@ -15,6 +15,7 @@ from typing import TYPE_CHECKING
 import dask.bag
 from dask.delayed import delayed
 
+from corvanta_tools.assessment import DEFAULT_ASSERTION, assessed_all, check_assertion
 from corvanta_tools.records import Document, annotate
 from corvanta_tools.scale.items import Note, note_id_and_text
 from corvanta_tools.scale.rows import hit_frame, present_text
@@ -28,24 +29,27 @@ __all__ = ["annotate_bag", "annotate_dataframe"]
 
 
 def _bag_partition(notes: Iterable[Note], partition: int, hpo: str | None,
-                   longest: bool) -> list[dict[str, object]]:
+                   longest: bool, assertion: str) -> list[dict[str, object]]:
     matcher, release = worker_release(hpo)
-    records: list[dict[str, object]] = []
-    for position, note in enumerate(notes):
-        note_id, text = note_id_and_text(note, f"{partition}:{position}")
-        records.extend(r.as_json() for r in annotate(matcher, note_id, text, longest, release).records)
-    return records
+    documents = (annotate(matcher, *note_id_and_text(note, f"{partition}:{position}"), longest,
+                          release, "library") for position, note in enumerate(notes))
+    return [r.as_json() for document in assessed_all(documents, assertion)
+            for r in document.records]
 
 
-def annotate_bag(bag: dask.bag.Bag, hpo: str | None = None, longest: bool = False) -> dask.bag.Bag:
+def annotate_bag(bag: dask.bag.Bag, hpo: str | None = None, longest: bool = False,
+                 assertion: str = DEFAULT_ASSERTION) -> dask.bag.Bag:
     """A bag of one dict per hit (`Record.as_json()`: the objects of
     `corvanta annotate --format jsonl`), in the order of the notes.
 
     `bag` holds notes: texts, or mappings with "text" and "id" (a bare text
     gets the id "PARTITION:POSITION"). `hpo` is the path of the release file
-    as every worker sees it; None is the release embedded in the package."""
+    as every worker sees it; None is the release embedded in the package.
+    `assertion` is that of `corvanta_tools.records.annotate`."""
+    check_assertion(assertion)
     partitions = bag.to_delayed()  # type: ignore[no-untyped-call]
-    parts = [delayed(_bag_partition)(part, k, hpo, longest) for k, part in enumerate(partitions)]
+    parts = [delayed(_bag_partition)(part, k, hpo, longest, assertion)
+             for k, part in enumerate(partitions)]
     annotated: dask.bag.Bag = dask.bag.from_delayed(parts)  # type: ignore[no-untyped-call]
     return annotated
 
@@ -55,17 +59,18 @@ def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str |
     matcher, release = worker_release(hpo)
     ids = frame[id_column] if id_column is not None else frame.index
     for note_id, text in zip(ids, frame[text_column]):
-        yield annotate(matcher, str(note_id), present_text(text), longest, release)
+        yield annotate(matcher, str(note_id), present_text(text), longest, release, "library")
 
 
 def _frame_partition(frame: pandas.DataFrame, text_column: str, id_column: str | None,
-                     hpo: str | None, longest: bool) -> pandas.DataFrame:
-    return hit_frame(_frame_documents(frame, text_column, id_column, hpo, longest), frame.index)
+                     hpo: str | None, longest: bool, assertion: str) -> pandas.DataFrame:
+    documents = _frame_documents(frame, text_column, id_column, hpo, longest)
+    return hit_frame(assessed_all(documents, assertion), frame.index)
 
 
 def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str | None = None,
-                       id_column: str | None = None, longest: bool = False
-                       ) -> dask.dataframe.DataFrame:
+                       id_column: str | None = None, longest: bool = False,
+                       assertion: str = DEFAULT_ASSERTION) -> dask.dataframe.DataFrame:
     """A DataFrame of one row per hit (columns and types:
     `corvanta_tools.scale.rows`), in the order of the notes.
 
@@ -74,10 +79,12 @@ def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str
     side by side. `document` is the note's `id_column` value as a string, or
     its index value without one. A missing text (None, NaN) has no hits.
     `hpo` is the path of the release file as every worker sees it; None is
-    the release embedded in the package."""
+    the release embedded in the package. `assertion` is that of
+    `corvanta_tools.records.annotate`."""
     import pandas
 
+    check_assertion(assertion)
     meta = hit_frame([], pandas.Index([], dtype=ddf.index.dtype, name=ddf.index.name))
     hits: dask.dataframe.DataFrame = ddf.map_partitions(  # type: ignore[no-untyped-call]
-        _frame_partition, text_column, id_column, hpo, longest, meta=meta)
+        _frame_partition, text_column, id_column, hpo, longest, assertion, meta=meta)
     return hits

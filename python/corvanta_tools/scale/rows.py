@@ -13,6 +13,7 @@ helpers.
 | byte_end    | int64             | Hit.span[1]                                        |
 | excluded    | bool              | Hit.excluded: in the scope of a negation           |
 | text        | string            | the covered text                                   |
+| is_negated, is_uncertain, is_historical, is_hypothetical, is_family | bool, nullable | the assertion's categories; null with assertion="library" |
 """
 from __future__ import annotations
 
@@ -20,19 +21,21 @@ import math
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
 
-from corvanta_tools.records import Document
+from corvanta_tools.assertion import CATEGORIES
+from corvanta_tools.records import Document, Record
 
 if TYPE_CHECKING:
     import pandas  # type: ignore[import-untyped]
 
-__all__ = ["COLUMNS", "DTYPES", "hit_frame", "present_text"]
+__all__ = ["COLUMNS", "DTYPES", "FLAG_COLUMNS", "hit_frame", "present_text"]
 
+FLAG_COLUMNS = tuple(CATEGORIES.values())
 COLUMNS = ("document", "term_id", "label", "term_label", "char_start", "char_end",
-           "byte_start", "byte_end", "excluded", "text")
+           "byte_start", "byte_end", "excluded", "text", *FLAG_COLUMNS)
 DTYPES = {"document": "string[pyarrow]", "term_id": "string[pyarrow]",
           "label": "string[pyarrow]", "term_label": "string[pyarrow]", "char_start": "Int64",
           "char_end": "Int64", "byte_start": "int64", "byte_end": "int64", "excluded": "bool",
-          "text": "string[pyarrow]"}
+          "text": "string[pyarrow]", **dict.fromkeys(FLAG_COLUMNS, "boolean")}
 
 
 def hit_frame(documents: Iterable[Document], index: pandas.Index | None = None) -> pandas.DataFrame:
@@ -46,7 +49,8 @@ def hit_frame(documents: Iterable[Document], index: pandas.Index | None = None) 
         for record in document.records:
             chars = record.char_span or (None, None)
             rows.append((record.document, record.term_id, record.label, record.term_label,
-                         *chars, *record.byte_span, record.excluded, record.text))
+                         *chars, *record.byte_span, record.excluded, record.text,
+                         *_flags(record)))
             positions.append(position)
     columns = zip(*rows) if rows else ([] for _ in COLUMNS)
     frame = pandas.DataFrame({name: pandas.array(column, dtype=DTYPES[name])
@@ -54,6 +58,13 @@ def hit_frame(documents: Iterable[Document], index: pandas.Index | None = None) 
     if index is not None:
         frame.index = index.take(positions)
     return frame
+
+
+def _flags(record: Record) -> tuple[bool | None, ...]:
+    assertion = record.assertion
+    if assertion is None:
+        return (None,) * len(FLAG_COLUMNS)
+    return tuple(getattr(assertion, column) for column in FLAG_COLUMNS)
 
 
 def present_text(value: object) -> str:

@@ -15,8 +15,9 @@ import os
 from collections.abc import Iterable, Iterator
 from typing import TYPE_CHECKING
 
+from corvanta_tools.assessment import DEFAULT_ASSERTION, assessed_all, check_assertion
 from corvanta_tools.records import Document, annotate
-from corvanta_tools.scale.rows import hit_frame, present_text
+from corvanta_tools.scale.rows import FLAG_COLUMNS, hit_frame, present_text
 from corvanta_tools.scale.worker import worker_release
 
 if TYPE_CHECKING:
@@ -28,7 +29,8 @@ __all__ = ["SCHEMA", "annotate_spark"]
 # The Spark form of corvanta_tools.scale.rows.DTYPES.
 SCHEMA = ("document string, term_id string, label string, term_label string, char_start long, "
           "char_end long, byte_start long not null, byte_end long not null, "
-          "excluded boolean not null, text string")
+          "excluded boolean not null, text string, "
+          + ", ".join(f"{column} boolean" for column in FLAG_COLUMNS))
 
 _ID = "__corvanta_id"
 _TEXT = "__corvanta_text"
@@ -47,17 +49,18 @@ def release_path(hpo: str | None) -> str | None:
 def _documents(frame: pandas.DataFrame, hpo: str | None, longest: bool) -> Iterable[Document]:
     matcher, release = worker_release(release_path(hpo))
     for note_id, text in zip(frame[_ID], frame[_TEXT]):
-        yield annotate(matcher, str(note_id), present_text(text), longest, release)
+        yield annotate(matcher, str(note_id), present_text(text), longest, release, "library")
 
 
 def _annotate_batches(frames: Iterator[pandas.DataFrame], hpo: str | None,
-                      longest: bool) -> Iterator[pandas.DataFrame]:
+                      longest: bool, assertion: str) -> Iterator[pandas.DataFrame]:
     for frame in frames:
-        yield hit_frame(_documents(frame, hpo, longest))
+        yield hit_frame(assessed_all(_documents(frame, hpo, longest), assertion))
 
 
 def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str | None = None,
-                   id_col: str | None = None, longest: bool = False) -> pyspark.sql.DataFrame:
+                   id_col: str | None = None, longest: bool = False,
+                   assertion: str = DEFAULT_ASSERTION) -> pyspark.sql.DataFrame:
     """A DataFrame of one row per hit, with the columns of
     `corvanta_tools.scale.rows` (Spark types: SCHEMA).
 
@@ -66,10 +69,12 @@ def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str | None = N
     consecutive). A null text has no hits. Within a partition, rows follow
     the notes' order. `hpo` is a path every executor reads, the file name of
     a release shipped with the job, or None for the release embedded in the
-    package."""
+    package. `assertion` is that of `corvanta_tools.records.annotate`."""
     from pyspark.sql import functions
 
+    check_assertion(assertion)
     note_id = functions.col(id_col) if id_col is not None else functions.monotonically_increasing_id()
     notes = df.select(note_id.cast("string").alias(_ID), functions.col(text_col).alias(_TEXT))
     return notes.mapInPandas(
-        functools.partial(_annotate_batches, hpo=hpo, longest=longest), schema=SCHEMA)
+        functools.partial(_annotate_batches, hpo=hpo, longest=longest, assertion=assertion),
+        schema=SCHEMA)

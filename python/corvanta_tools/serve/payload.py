@@ -10,7 +10,7 @@ from typing import Annotated, Any, Literal, TypeVar
 
 from pydantic import BaseModel, ConfigDict, Field, ValidationError, model_validator
 
-__all__ = ["AnnotateRequest", "DocumentIn", "Format", "RenderRequest", "RequestError", "one_line",
+__all__ = ["AnnotateRequest", "AssertionIn", "DocumentIn", "Format", "RenderRequest", "RequestError", "one_line",
            "parse_json", "read_annotate_request", "read_render_request"]
 
 Format = Literal["json", "phenopacket", "bioc-json", "pubtator", "tsv"]
@@ -35,13 +35,15 @@ class DocumentIn(BaseModel):
 
 class AnnotateRequest(BaseModel):
     """One text, or several documents; `longest` drops matches nested inside
-    longer ones; `assertion` adds context attributes to every record."""
+    longer ones; `assertion` says how every record's assertion status is
+    found: "context" (the toolkit's own ConText, the default), "medspacy"
+    (the [medspacy] extra) or "library" (none, only `excluded`)."""
 
     model_config = _STRICT
     text: str | None = None
     documents: list[DocumentIn] | None = None
     longest: bool = False
-    assertion: bool = False
+    assertion: Literal["context", "medspacy", "library"] = "context"
 
     @model_validator(mode="after")
     def _one_input(self) -> AnnotateRequest:
@@ -61,6 +63,25 @@ class AnnotateRequest(BaseModel):
 Span = Annotated[list[Annotated[int, Field(ge=0)]], Field(min_length=2, max_length=2)]
 
 
+class ModifierIn(BaseModel):
+    model_config = ConfigDict(extra="ignore", strict=True)
+    category: str
+    text: str
+    char_span: Span
+
+
+class AssertionIn(BaseModel):
+    """A record's assertion as /v1/annotate answered it."""
+
+    model_config = ConfigDict(extra="ignore", strict=True)
+    is_negated: bool = False
+    is_uncertain: bool = False
+    is_historical: bool = False
+    is_hypothetical: bool = False
+    is_family: bool = False
+    modifiers: list[ModifierIn] = []
+
+
 class RecordIn(BaseModel):
     """A record as /v1/annotate answered it, possibly changed by review."""
 
@@ -72,6 +93,7 @@ class RecordIn(BaseModel):
     byte_span: Span
     excluded: bool
     text: str
+    assertion: AssertionIn | None = None
 
 
 class ReviewedDocument(BaseModel):

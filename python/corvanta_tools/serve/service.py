@@ -9,15 +9,17 @@ from dataclasses import dataclass
 
 import corvanta
 
-from corvanta_tools.assertion import with_assertions
+from corvanta_tools.assertion import Assertion, Modifier
+from corvanta_tools.assessment import assessed_all
 from corvanta_tools.formats import render
 from corvanta_tools.records import Document, Record, annotate
 from corvanta_tools.releases import Release
-from corvanta_tools.serve.payload import AnnotateRequest, Format, RenderRequest, RequestError
+from corvanta_tools.serve.payload import (AnnotateRequest, AssertionIn, Format, RenderRequest,
+                                          RequestError)
 
 __all__ = ["MEDIA_TYPES", "Service"]
 
-_ASSERTION_LOCK = threading.Lock()
+_MEDSPACY_LOCK = threading.Lock()
 
 MEDIA_TYPES: dict[str, str] = {
     "json": "application/json",
@@ -34,14 +36,22 @@ def _record_json(record: Record) -> dict[str, object]:
     return fields
 
 
-def _with_assertions(documents: list[Document]) -> list[Document]:
-    """The documents with their records' context attributes ([spacy] extra)."""
+def _with_medspacy(documents: list[Document]) -> list[Document]:
+    """The documents with their records' assertions by medspaCy ([medspacy] extra)."""
     try:
-        with _ASSERTION_LOCK:  # one spaCy pipeline, not made for concurrent use
-            return list(with_assertions(documents))
+        with _MEDSPACY_LOCK:  # one spaCy pipeline, not made for concurrent use
+            return list(assessed_all(documents, "medspacy"))
     except ImportError as error:
-        raise RequestError(501, f"assertion is not available here ({error}); it needs the "
-                                "[spacy] extra") from None
+        raise RequestError(501, f"assertion medspacy is not available here ({error})") from None
+
+
+def _assertion(given: AssertionIn | None) -> Assertion | None:
+    if given is None:
+        return None
+    return Assertion(given.is_negated, given.is_uncertain, given.is_historical,
+                     given.is_hypothetical, given.is_family, tuple(
+                         Modifier(m.category, m.text, (m.char_span[0], m.char_span[1]))
+                         for m in given.modifiers))
 
 
 def _render(format: str, documents: list[Document], release: Release) -> str:
@@ -76,9 +86,11 @@ class Service:
         return {"version": self.version, "hp_terms": self.release.term_count}
 
     def annotate(self, request: AnnotateRequest) -> list[Document]:
-        documents = [annotate(self.matcher, name, text, request.longest, self.release)
+        medspacy = request.assertion == "medspacy"
+        documents = [annotate(self.matcher, name, text, request.longest, self.release,
+                              "library" if medspacy else request.assertion)
                      for name, text in request.named_documents()]
-        return _with_assertions(documents) if request.assertion else documents
+        return _with_medspacy(documents) if medspacy else documents
 
     @staticmethod
     def reviewed(request: RenderRequest) -> list[Document]:
@@ -86,7 +98,8 @@ class Service:
         return [Document(d.id, d.text, [
             Record(d.id, r.term_id, r.label, r.term_label,
                    None if r.char_span is None else (r.char_span[0], r.char_span[1]),
-                   (r.byte_span[0], r.byte_span[1]), r.excluded, r.text) for r in d.records])
+                   (r.byte_span[0], r.byte_span[1]), r.excluded, r.text, _assertion(r.assertion))
+            for r in d.records])
             for d in request.documents]
 
     def answer(self, documents: list[Document], format: Format) -> bytes:

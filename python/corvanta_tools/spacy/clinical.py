@@ -1,5 +1,7 @@
-"""The clinical pipeline: medspaCy's tokenizer, a sentence splitter, the
-"corvanta" component and medspaCy's ConText (optionally its sectionizer).
+"""The clinical pipeline ([medspacy] extra): medspaCy's tokenizer, a sentence
+splitter, the "corvanta" component and medspaCy's ConText (optionally its
+sectionizer). The "corvanta" component alone gives the toolkit's own ConText
+(`span._.assertion`) on current spaCy.
 
     nlp = clinical_pipeline(hpo="hp.json")
     for ent in nlp("Mother has short stature. No ataxia.").ents:
@@ -25,12 +27,13 @@ from __future__ import annotations
 import functools
 
 import spacy
-from loguru import logger
+from loguru import logger  # type: ignore[import-not-found, unused-ignore]
 from spacy.attrs import IS_SPACE, LOWER, NORM  # type: ignore[import-not-found]
 from spacy.language import Language
 
 import corvanta_tools.spacy.component  # noqa: F401  (registers "corvanta")
-import corvanta_tools.spacy.context  # noqa: F401  (registers "corvanta_context")
+import corvanta_tools.spacy.context  # noqa: F401  (medspaCy, its serialization)
+import corvanta_tools.spacy.context_factory  # noqa: F401  (registers "corvanta_context")
 from corvanta_tools.spacy.sentences import SPLITTERS
 from corvanta_tools.spacy.tokenizer import NAME as TOKENIZER
 
@@ -68,7 +71,7 @@ def clinical_pipeline(hpo: str | None = None, release: str | None = None, *,
     family and those under "Past medical history:" as historical."""
     nlp = _tokenized(sentences)
     nlp.add_pipe("corvanta", config={"hpo": hpo, "release": release, "longest": longest,
-                                     "spans_key": spans_key})
+                                     "spans_key": spans_key, "assertion": "library"})
     _add_assertion_pipes(nlp, spans_key, sectionizer)
     return nlp
 

@@ -16,7 +16,11 @@ the earlier entity wins and the hit stays only in the span group; with
 
 Span extensions (for the spans this component writes; None on other spans):
 `hpo_id` (the term id), `hpo_label` (the term's official label), `matched_label`
-(the label or synonym that matched) and `excluded` (the library's negation flag).
+(the label or synonym that matched), `excluded` (the library's negation flag)
+and `assertion` (a corvanta_tools.assertion.Assertion: negated, uncertain,
+historical, hypothetical, family and the triggers, by the toolkit's own
+ConText; None with `assertion = "library"`). medspaCy's ConText is the
+clinical pipeline's (corvanta_tools.spacy.clinical_pipeline, [medspacy]).
 They are read from the Doc's user data, keyed by offsets and term id, so two
 hits with the same offsets and different terms keep their own values and the
 values travel with `Doc.to_bytes` (and so through `nlp.pipe(n_process=...)`).
@@ -32,6 +36,7 @@ from spacy.language import Language
 from spacy.tokens import Doc, Span
 from spacy.util import filter_spans
 
+from corvanta_tools.assertion import Assertion, Modifier
 from corvanta_tools.offsets import CharOffsets
 from corvanta_tools.releases import resolve_release_path
 from corvanta_tools.scale.worker import worker_release
@@ -43,7 +48,8 @@ __all__ = ["LABEL", "CorvantaComponent", "make_corvanta"]
 LABEL = "PHENOTYPE"
 _KEY = "corvanta"
 # Positions in a hit's user-data entry.
-_MATCHED_LABEL, _EXCLUDED, _HPO_LABEL = range(3)
+_MATCHED_LABEL, _EXCLUDED, _HPO_LABEL, _ASSERTION = range(4)
+ASSERTIONS = ("context", "library")
 
 
 def _release_path(hpo: str | None, release: str | None) -> str:
@@ -61,6 +67,25 @@ def _hit_value(position: int) -> Callable[[Span], Any]:
     return value
 
 
+def _assertion(span: Span) -> Assertion | None:
+    """The span's assertion, from the plain values its user-data entry holds
+    (what Doc.to_bytes can write)."""
+    stored = _hit_value(_ASSERTION)(span)
+    if stored is None:
+        return None
+    negated, uncertain, historical, hypothetical, family, modifiers = stored
+    return Assertion(negated, uncertain, historical, hypothetical, family, tuple(
+        Modifier(category, text, (start, end)) for category, text, start, end in modifiers))
+
+
+def _stored(assertion: Assertion | None) -> tuple[Any, ...] | None:
+    if assertion is None:
+        return None
+    return (assertion.is_negated, assertion.is_uncertain, assertion.is_historical,
+            assertion.is_hypothetical, assertion.is_family,
+            [(m.category, m.text, *m.char_span) for m in assertion.modifiers])
+
+
 def _hpo_id(span: Span) -> str | None:
     user_data: dict[Any, Any] = span.doc.user_data
     return span.kb_id_ if (_KEY, span.start_char, span.end_char, span.kb_id_) in user_data else None
@@ -68,7 +93,8 @@ def _hpo_id(span: Span) -> str | None:
 
 def _register_extensions() -> None:
     getters = {"hpo_id": _hpo_id, "matched_label": _hit_value(_MATCHED_LABEL),
-               "excluded": _hit_value(_EXCLUDED), "hpo_label": _hit_value(_HPO_LABEL)}
+               "excluded": _hit_value(_EXCLUDED), "hpo_label": _hit_value(_HPO_LABEL),
+               "assertion": _assertion}
     for name, getter in getters.items():
         Span.set_extension(name, getter=getter, force=True)
 
@@ -81,7 +107,11 @@ class CorvantaComponent:
 
     def __init__(self, name: str = "corvanta", hpo: str | None = None,
                  release: str | None = None, longest: bool = True, spans_key: str = "hpo",
-                 set_ents: bool = True, overwrite_ents: bool = False) -> None:
+                 set_ents: bool = True, overwrite_ents: bool = False,
+                 assertion: str = "context") -> None:
+        if assertion not in ASSERTIONS:
+            raise ValueError(f"the corvanta component's assertion is one of {', '.join(ASSERTIONS)}, "
+                             f"not {assertion!r} (medspaCy's ConText: clinical_pipeline)")
         self.name = name
         self.hpo = hpo
         self.release = release
@@ -89,6 +119,7 @@ class CorvantaComponent:
         self.spans_key = spans_key
         self.set_ents = set_ents
         self.overwrite_ents = overwrite_ents
+        self.assertion = assertion
         self.path = _release_path(hpo, release)
         matcher, self._labels = worker_release(self.path)
         self._recognize = matcher.map_text_longest if longest else matcher.map_text
@@ -97,7 +128,7 @@ class CorvantaComponent:
 
     def __reduce__(self) -> tuple[Any, ...]:
         return (_rebuilt, (self.name, self.hpo, self.release, self.longest, self.spans_key,
-                           self.set_ents, self.overwrite_ents))
+                           self.set_ents, self.overwrite_ents, self.assertion))
 
     def __call__(self, doc: Doc) -> Doc:
         spans = self.spans(doc)
@@ -116,20 +147,28 @@ class CorvantaComponent:
         offsets = CharOffsets(text)
         label_of = self._labels.label
         user_data: dict[Any, Any] = doc.user_data
-        spans = []
+        placed = []
         for hit in self._recognize(text):
             chars = offsets.char_span(hit.span)
             if chars is None:
                 continue
-            term_id = hit.term_id
-            span = doc.char_span(chars[0], chars[1], label=LABEL, kb_id=term_id,
+            span = doc.char_span(chars[0], chars[1], label=LABEL, kb_id=hit.term_id,
                                  alignment_mode="expand")
-            if span is None:  # a hit inside the whitespace between tokens
-                continue
+            if span is not None:  # None: a hit inside the whitespace between tokens
+                placed.append((hit, chars, span))
+        assertions = self._assertions(text, [chars for _, chars, _ in placed])
+        for (hit, _, span), assertion in zip(placed, assertions):
+            term_id = hit.term_id
             user_data[(_KEY, span.start_char, span.end_char, term_id)] = (
-                hit.label, hit.excluded, label_of(term_id))
-            spans.append(span)
-        return spans
+                hit.label, hit.excluded, label_of(term_id), _stored(assertion))
+        return [span for _, _, span in placed]
+
+    def _assertions(self, text: str, char_spans: list[tuple[int, int]]) -> Sequence[Assertion | None]:
+        if self.assertion == "library":
+            return [None] * len(char_spans)
+        from corvanta_tools.context import assertions
+
+        return assertions(text, char_spans)
 
     def _entities(self, existing: Sequence[Span], ours: list[Span]) -> list[Span]:
         if not existing:
@@ -143,15 +182,19 @@ class CorvantaComponent:
 
 
 def _rebuilt(name: str, hpo: str | None, release: str | None, longest: bool, spans_key: str,
-             set_ents: bool, overwrite_ents: bool) -> CorvantaComponent:
-    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents)
+             set_ents: bool, overwrite_ents: bool, assertion: str) -> CorvantaComponent:
+    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents,
+                             assertion)
 
 
 @Language.factory("corvanta", default_config={
     "hpo": None, "release": None, "longest": True, "spans_key": "hpo", "set_ents": True,
-    "overwrite_ents": False})
+    "overwrite_ents": False, "assertion": "context"})
 def make_corvanta(nlp: Language, name: str, hpo: str | None, release: str | None, longest: bool,
-                  spans_key: str, set_ents: bool, overwrite_ents: bool) -> CorvantaComponent:
+                  spans_key: str, set_ents: bool, overwrite_ents: bool,
+                  assertion: str) -> CorvantaComponent:
     """The "corvanta" factory: `hpo` is a release file, or `release` a version
-    ("latest", "2025-05-06"); neither: the default release."""
-    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents)
+    ("latest", "2025-05-06"); neither: the default release. `assertion`:
+    "context" (default) or "library"."""
+    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents,
+                             assertion)

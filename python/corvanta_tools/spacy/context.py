@@ -14,18 +14,25 @@ attributes, `Span._.modifiers`) is medspaCy's, untouched:
 `benchmarks/assertion_speed.py` checks that both give the same modifiers on
 every abstract of two corpora.
 
-`"corvanta_context"` takes the configuration of `"medspacy_context"`.
+Its factory `"corvanta_context"` (corvanta_tools.spacy.context_factory)
+takes the configuration of `"medspacy_context"`.
+
+medspaCy writes a `Span._.modifiers` entry as a plain mapping that its own
+decoder does not recognize, so modifiers came back from worker processes as
+dicts; `_modifier` turns them back into ConText modifiers.
 """
 # No `from __future__ import annotations`: spaCy validates factory settings
 # against the evaluated annotations.
 
 import itertools
-from collections.abc import Iterable
-from typing import Any
+from collections.abc import Callable, Iterable
+from typing import Any, Optional
 
-from medspacy.common.medspacy_matcher import MedspacyMatcher  # type: ignore[import-untyped]
-from medspacy.common.util import prune_overlapping_matches  # type: ignore[import-untyped]
-from medspacy.context import ConText, ConTextRule  # type: ignore[import-untyped]
+import srsly  # type: ignore[import-untyped]
+from medspacy.common.medspacy_matcher import MedspacyMatcher  # type: ignore[import-untyped, import-not-found, unused-ignore]
+from medspacy.common.util import prune_overlapping_matches  # type: ignore[import-untyped, import-not-found, unused-ignore]
+from medspacy.context import (ConText, ConTextModifier,  # type: ignore[import-untyped, import-not-found, unused-ignore]
+                              ConTextRule)
 from spacy.language import Language
 from spacy.matcher import PhraseMatcher
 from spacy.tokens import Doc
@@ -34,6 +41,15 @@ __all__ = ["ExpandedRuleMatcher", "FastConText", "word_sequences"]
 
 # Above this many word sequences a rule stays with the token matcher.
 MAX_SEQUENCES = 4096
+_MODIFIER_KEYS = frozenset({"context_rule", "start", "end", "max_scope", "scope_start",
+                            "scope_end"})
+
+
+@srsly.msgpack_decoders("corvanta_context_modifier")  # type: ignore[untyped-decorator]
+def _modifier(obj: Any, chain: Optional[Callable[[Any], Any]] = None) -> Any:
+    if isinstance(obj, dict) and obj.keys() == _MODIFIER_KEYS:
+        return ConTextModifier.from_serialized_representation(obj)
+    return obj if chain is None else chain(obj)
 
 
 def _token_choices(token: dict[str, Any]) -> list[tuple[str, ...]] | None:
@@ -121,12 +137,6 @@ class ExpandedRuleMatcher(MedspacyMatcher):  # type: ignore[misc]
         return prune_overlapping_matches(matches) if self._prune_matches else matches
 
 
-@Language.factory("corvanta_context", default_config={
-    "rules": "default", "language_code": "en", "phrase_matcher_attr": "LOWER",
-    "allowed_types": None, "excluded_types": None, "terminating_types": None, "max_scope": None,
-    "max_targets": None, "prune_on_modifier_overlap": True, "prune_on_target_overlap": False,
-    "span_attrs": "default", "input_span_type": "ents", "span_group_name": "medspacy_spans",
-    "keep_graph": True})
 class FastConText(ConText):  # type: ignore[misc]
     """medspaCy's ConText over an `ExpandedRuleMatcher`; same configuration,
     and `keep_graph`: False leaves `Doc._.context_graph` None. The graph holds

@@ -9,10 +9,6 @@ processes. `cache_msgpack_lookups` loads the entry points once, registers
 what they provide, and keeps each lookup's answer until something new is
 registered, so every encoder and decoder is still found (a package installed
 while the process runs is not seen).
-
-medspaCy writes a `Span._.modifiers` entry as a plain mapping that its own
-decoder does not recognize, so modifiers came back from worker processes as
-dicts; `_modifier` turns them back into ConText modifiers.
 """
 from __future__ import annotations
 
@@ -22,20 +18,10 @@ from typing import Any
 
 import catalogue  # type: ignore[import-untyped]
 import srsly  # type: ignore[import-untyped]
-from medspacy.context import ConTextModifier  # type: ignore[import-untyped]
 
 __all__ = ["cache_msgpack_lookups"]
 
 _lock = threading.Lock()
-_MODIFIER_KEYS = frozenset({"context_rule", "start", "end", "max_scope", "scope_start",
-                            "scope_end"})
-
-
-@srsly.msgpack_decoders("corvanta_context_modifier")  # type: ignore[untyped-decorator]
-def _modifier(obj: Any, chain: Callable[[Any], Any] | None = None) -> Any:
-    if isinstance(obj, dict) and obj.keys() == _MODIFIER_KEYS:
-        return ConTextModifier.from_serialized_representation(obj)
-    return obj if chain is None else chain(obj)
 
 
 def _cached(lookup: Callable[[], dict[str, Any]]) -> Callable[[], dict[str, Any]]:

@@ -1,4 +1,5 @@
-"""The clinical pipeline's tokenizer: medspaCy's, keeping the text it read.
+"""The clinical pipeline's tokenizer: medspaCy's ([medspacy] extra), keeping
+the text it read.
 
 `Doc.text` rebuilds the text token by token, which cost the "corvanta"
 component more than recognizing the text does. This tokenizer leaves the
@@ -10,7 +11,6 @@ else, serialization included, is medspaCy's tokenizer's.
 from collections.abc import Callable, Iterable, Iterator
 from typing import Any
 
-from medspacy.custom_tokenizer import create_medspacy_tokenizer  # type: ignore[import-untyped]
 from spacy.language import Language
 from spacy.tokens import Doc
 from spacy.util import registry
@@ -45,6 +45,9 @@ class TextKeepingTokenizer:
 def text_keeping_tokenizer() -> Callable[[Language], TextKeepingTokenizer]:
     """medspaCy's tokenizer over the pipeline's vocabulary, keeping texts."""
     def create(nlp: Language) -> TextKeepingTokenizer:
+        from medspacy.custom_tokenizer import (  # type: ignore[import-untyped, import-not-found, unused-ignore]
+            create_medspacy_tokenizer)
+
         # medspaCy's rules start from the language's default tokenizer.
         nlp.tokenizer = registry.tokenizers.get("spacy.Tokenizer.v1")()(nlp)
         return TextKeepingTokenizer(create_medspacy_tokenizer(nlp))

@@ -41,10 +41,27 @@ function appendText(parent, text) {
   parent.append(rest);
 }
 
-// The context attributes an assertion sets, as the page names them.
+// The categories an assertion sets, as the page names them.
 const ASSERTION_FLAGS = [["is_negated", "negated"], ["is_uncertain", "uncertain"],
                          ["is_historical", "historical"], ["is_hypothetical", "hypothetical"],
                          ["is_family", "family member"]];
+// The categories a highlight shows beyond negation, and the class of each.
+const STATUS_CLASSES = [["is_uncertain", "uncertain"], ["is_historical", "historical"],
+                        ["is_hypothetical", "hypothetical"], ["is_family", "family"]];
+
+// What every format counts as negated: the assertion's negation, else the library's flag.
+function negated(record) {
+  return record.assertion ? record.assertion.is_negated : record.excluded;
+}
+
+function setNegated(record, value) {
+  if (record.assertion) record.assertion.is_negated = value;
+  else record.excluded = value;
+}
+
+function showStatus() {
+  return document.getElementById("show-status").checked;
+}
 
 function describe(record) {
   const name = record.term_label ?? record.label;
@@ -52,8 +69,9 @@ function describe(record) {
     ? ` (matched "${record.label}")` : "";
   const context = record.assertion
     ? ASSERTION_FLAGS.filter(([flag]) => record.assertion[flag]).map(([, word]) => word) : [];
-  return `${record.term_id} ${name}${matched}${record.excluded ? " (excluded)" : ""}` +
-    (context.length ? ` [context: ${context.join(", ")}]` : "");
+  const triggers = record.assertion ? record.assertion.modifiers.map((m) => `"${m.text}"`) : [];
+  return `${record.term_id} ${name}${matched}${negated(record) ? " (excluded)" : ""}` +
+    (context.length ? ` [context: ${context.join(", ")}; ${triggers.join(", ")}]` : "");
 }
 
 // The text cut at every hit boundary (char_span counts code points), each
@@ -83,7 +101,12 @@ function highlight(piece, doc) {
   }
   const classes = ["hit"];
   if (covering.length > 1) classes.push("overlap");
-  if (covering.every((r) => r.excluded)) classes.push("excluded");
+  if (covering.every(negated)) classes.push("excluded");
+  if (showStatus()) {
+    for (const [flag, css] of STATUS_CLASSES) {
+      if (covering.every((r) => r.assertion && r.assertion[flag])) classes.push(css);
+    }
+  }
   const span = element("span", {
     class: classes.join(" "),
     title: covering.map(describe).join("\n"),
@@ -112,8 +135,8 @@ function openMenu(anchor, records, doc) {
     entry.append(termLink(record.term_id), " ", record.term_label ?? record.label);
     const actions = element("div");
     const toggle = element("button", { type: "button", class: "toggle" },
-                           record.excluded ? "Mark present" : "Mark excluded");
-    toggle.addEventListener("click", () => { record.excluded = !record.excluded; review(doc); });
+                           negated(record) ? "Mark present" : "Mark excluded");
+    toggle.addEventListener("click", () => { setNegated(record, !negated(record)); review(doc); });
     const remove = element("button", { type: "button", class: "remove" }, "Remove");
     remove.addEventListener("click", () => { record.removed = true; review(doc); });
     actions.append(toggle, remove);
@@ -138,7 +161,7 @@ function summary(records) {
     terms.get(r.term_id).push(r);
   }
   const rows = [...terms.entries()].map(([termId, mentions]) => ({
-    termId, mentions, excluded: mentions.filter((r) => r.excluded).length,
+    termId, mentions, excluded: mentions.filter(negated).length,
   }));
   // Present terms first, then those whose every mention is excluded.
   rows.sort((a, b) => (a.excluded === a.mentions.length) - (b.excluded === b.mentions.length));
@@ -173,7 +196,7 @@ function summary(records) {
 
 function renderDocument(doc) {
   const kept = doc.records.filter((r) => !r.removed);
-  const excluded = kept.filter((r) => r.excluded).length;
+  const excluded = kept.filter(negated).length;
   const removed = doc.records.length - kept.length;
   const counts = `${kept.length} hits, ${excluded} excluded, ` +
     `${new Set(kept.map((r) => r.term_id)).size} distinct terms` +
@@ -225,11 +248,7 @@ async function annotate() {
     return;
   }
   setStatus("Annotating…");
-  const request = {
-    documents,
-    longest: document.getElementById("longest").checked,
-    assertion: document.getElementById("assertion").checked,
-  };
+  const request = { documents, longest: document.getElementById("longest").checked };
   const response = await fetch("v1/annotate", {
     method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify(request),
   });
@@ -333,6 +352,14 @@ document.addEventListener("DOMContentLoaded", () => {
     event.target.value = "";
   });
   document.getElementById("annotate").addEventListener("click", guarded(annotate));
+  const status = document.getElementById("show-status");
+  const showLegend = () => { document.getElementById("status-legend").hidden = !status.checked; };
+  status.addEventListener("change", () => {
+    showLegend();
+    closeMenu();
+    state.documents.forEach(renderDocument);
+  });
+  showLegend();
   const exports = [["phenopacket", "phenopackets.jsonl", "application/x-ndjson"],
                    ["tsv", "hits.tsv", "text/tab-separated-values"],
                    ["json", "hits.json", "application/json"]];
