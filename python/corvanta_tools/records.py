@@ -17,8 +17,8 @@ from corvanta_tools.offsets import CharOffsets
 if TYPE_CHECKING:
     from corvanta_tools.assertion import Assertion
 
-__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "json_line", "with_assessed",
-           "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "document_of_hits", "json_line",
+           "with_assessed", "write_jsonl", "write_table", "write_tsv"]
 
 
 class TermLabels(Protocol):
@@ -119,6 +119,13 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
     """Recognizes `text` and turns its hits into records; with a `release`,
     each record carries its term's official label."""
     hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
+    return document_of_hits(document, text, hits, release)
+
+
+def document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
+                     release: TermLabels | None = None) -> Document:
+    """The document of `text` with a record per hit of it (as `annotate`
+    gives); takes the hits out of `hits`, leaving it empty."""
     offsets = CharOffsets(text)
     term_labels = _TermLabelCache(release)
     # Every Hit attribute read is a new object: records share one string per
