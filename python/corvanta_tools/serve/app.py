@@ -5,8 +5,10 @@ process serves concurrent requests on several cores."""
 from __future__ import annotations
 
 import logging
+import os
 
 import anyio
+import anyio.to_thread
 from collections.abc import AsyncIterator, Callable, Mapping
 from contextlib import asynccontextmanager
 from typing import Any
@@ -116,6 +118,10 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
             Service.load, settings.release_path)
         LOG.info("HPO release %s: matcher built in %.2f s", built.version, built.build_seconds)
         app.state.service = built
+        # One request at a time per core turns its body into an answer: more
+        # would not be faster, and each holds its hits and answer meanwhile
+        # (see the README on what bounds memory).
+        app.state.workers = anyio.CapacityLimiter(os.cpu_count() or 1)
         yield
 
     app = FastAPI(title="corvanta", version="1",
@@ -159,15 +165,17 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
 
     async def answered(request: Request, format: Format,
                        documents: Callable[[Service, bytes], list[Document]]) -> Response:
-        """Reads the body within its cap, then, in the thread pool, turns it
-        into documents and writes them in `format`."""
+        """Reads the body within its cap, then, in the thread pool (one
+        request per core at a time), turns it into documents and writes them
+        in `format`."""
         body = await _body(request, settings.max_body_bytes, settings.body_timeout)
         built = current(request)
 
         def work() -> bytes:
             return built.answer(documents(built, body), format)
 
-        return Response(await run_in_threadpool(work), media_type=MEDIA_TYPES[format])
+        answer = await anyio.to_thread.run_sync(work, limiter=request.app.state.workers)
+        return Response(answer, media_type=MEDIA_TYPES[format])
 
     @app.get("/v1/health", response_model=Health, tags=["service"])
     def health(request: Request) -> dict[str, str]:
