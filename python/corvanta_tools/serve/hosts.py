@@ -1,8 +1,8 @@
 """Which `Host` headers the service answers. A service bound to loopback
 answers only the names of loopback: a web page whose own name an attacker
 points at 127.0.0.1 (DNS rebinding) would otherwise read its answers, since
-the browser sees one origin. Bound to another address, any name is answered
-unless names are given."""
+the browser sees one origin. Bound to another address, any name is answered:
+the names it is reached by are the proxy's to check."""
 from __future__ import annotations
 
 import ipaddress

@@ -86,8 +86,8 @@ def _warn_if_exposed(host: str) -> None:
 
 def _warn_if_any_origin(origins: tuple[str, ...]) -> None:
     if "*" in origins:
-        print("corvanta: WARNING: --cors-origin '*' lets every web page that a browser on this "
-              "network opens call the API and read its answers", file=sys.stderr)
+        print("corvanta: WARNING: --cors-origin '*' lets any web page, in any browser that "
+              "reaches this service, call the API and read its answers", file=sys.stderr)
 
 
 def serve(settings: Settings, sock: socket.socket, workers: int,
