@@ -149,8 +149,8 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
 
     @app.exception_handler(_HungUp)
     async def hung_up(request: Request, _: _HungUp) -> Response:
-        # Nobody reads an answer now, and it is no fault of the service.
-        LOG.info("%s %s: the client hung up during the upload", request.method,
+        # Nobody reads an answer now: one line in the log, no traceback.
+        LOG.info("%s %s: the connection closed before the body arrived", request.method,
                  request.url.path)
         return Response(status_code=400)
 
