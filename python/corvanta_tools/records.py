@@ -17,8 +17,8 @@ from corvanta_tools.offsets import CharOffsets
 if TYPE_CHECKING:
     from corvanta_tools.assertion import Assertion
 
-__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "document_of_hits", "json_line",
-           "with_assessed", "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "document_of_hits",
+           "json_line", "with_assessed", "write_jsonl", "write_table", "write_tsv"]
 
 
 class TermLabels(Protocol):
