@@ -112,31 +112,28 @@ def test_other_faults_are_json_too(client, method, path, query, status, allow):
     assert response.headers.get("allow") == allow
 
 
-def reviewed_document(text, *spans):
-    return {"id": "a", "text": text, "records": [
+def render_body(text, *spans):
+    """A /v1/render body of one document holding a "fever" record per span pair."""
+    return json.dumps({"documents": [{"id": "a", "text": text, "records": [
         {"term_id": "HP:0001945", "label": "fever", "char_span": chars, "byte_span": bytes_,
-         "excluded": False, "text": "fever"} for chars, bytes_ in spans]}
+         "excluded": False, "text": "fever"} for chars, bytes_ in spans]}]}).encode()
 
 
-@pytest.mark.parametrize("document, fragment", [
-    (reviewed_document("fever", ([3, 1], [0, 5])), "char_span [3, 1] is reversed"),
-    (reviewed_document("fever", ([0, 5], [5, 3])), "byte_span [5, 3] is reversed"),
-    (reviewed_document("fever", ([0, 6], [0, 5])), "char_span [0, 6] ends past the text"),
+@pytest.mark.parametrize("body, status, fragment", [
+    (render_body("fever", ([3, 1], [0, 5])), 422, "char_span [3, 1] is reversed"),
+    (render_body("fever", ([0, 5], [5, 3])), 422, "byte_span [5, 3] is reversed"),
+    (render_body("fever", ([0, 6], [0, 5])), 422, "char_span [0, 6] ends past the text"),
     # Lower-cased, the dotted I takes three bytes: the byte span may pass the characters.
-    (reviewed_document("\u0130 fever", ([2, 7], [4, 10])), "byte_span [4, 10] ends past"),
-    (reviewed_document("fever", ([0, 10**30], [0, 5])), "ends past the text"),
-    (reviewed_document("fever", ([0, 5], [0, 5]), *[(None, [0, 5])] * 20), "more than 20 hits"),
+    (render_body("\u0130 fever", ([2, 7], [4, 10])), 422, "byte_span [4, 10] ends past"),
+    (render_body("fever", ([0, 10**30], [0, 5])), 422, "ends past the text"),
+    (render_body("fever", *[([0, 5], [0, 5])] * 21), 413, "more than 20 hits"),
+    (b'{"documents": [{"id": "a", "records": [], "text": ' + HUGE.encode() + b"}]}", 400,
+     "too many digits"),
 ])
-def test_render_refuses_records_that_do_not_fit_their_text(client, document, fragment):
-    response = client.post("/v1/render", json={"documents": [document]})
-    assert response.status_code in (413, 422)
-    assert fragment in response.json()["error"]
-
-
-def test_render_refuses_integers_of_too_many_digits(client):
-    body = b'{"documents": [{"id": "a", "records": [], "text": ' + HUGE.encode() + b"}]}"
+def test_render_refuses_records_that_do_not_fit_their_text(client, body, status, fragment):
     response = client.post("/v1/render", content=body, headers=JSON)
-    assert response.status_code == 400 and "too many digits" in response.json()["error"]
+    assert response.status_code == status
+    assert fragment in response.json()["error"]
 
 
 @pytest.mark.parametrize("body", [
