@@ -113,6 +113,18 @@ def test_component_without_native_assertions(assertion):
     assert ataxia._.hpo_id == "HP:0001251" and ataxia._.assertion is None
 
 
+def test_a_pipeline_saved_with_a_relative_release_loads_elsewhere(tmp_path, monkeypatch):
+    monkeypatch.chdir(REAL_RELEASE.parent)
+    nlp = spacy.blank("en")
+    nlp.add_pipe("corvanta", config={"hpo": REAL_RELEASE.name})
+    nlp.to_disk(tmp_path / "pipeline")
+    monkeypatch.chdir(tmp_path)
+    assert hits(spacy.load(tmp_path / "pipeline")(NOTE)) == hits(nlp(NOTE))
+    # Still relative and missing here: an error on use, not a silent empty result.
+    with pytest.raises(FileNotFoundError, match=REAL_RELEASE.name):
+        spacy.blank("en").add_pipe("corvanta", config={"hpo": REAL_RELEASE.name})(nlp.make_doc("x"))
+
+
 def test_factory_is_found_through_the_entry_point():
     factories = importlib.metadata.entry_points(group="spacy_factories")
     if "corvanta" not in [e.name for e in factories]:

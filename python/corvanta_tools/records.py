@@ -17,8 +17,8 @@ from corvanta_tools.offsets import CharOffsets
 if TYPE_CHECKING:
     from corvanta_tools.assertion import Assertion
 
-__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "json_line", "with_assessed",
-           "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "document_of_hits",
+           "json_line", "with_assessed", "write_jsonl", "write_table", "write_tsv"]
 
 
 class TermLabels(Protocol):
@@ -121,6 +121,18 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
     records' assertion status is found (corvanta_tools.assessment: "context",
     the default, "medspacy" or "library" for none)."""
     hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
+    unassessed = document_of_hits(document, text, hits, release)
+    if assertion == "library":
+        return unassessed
+    from corvanta_tools.assessment import assessed
+
+    return assessed(unassessed, assertion)
+
+
+def document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
+                     release: TermLabels | None = None) -> Document:
+    """The document of `text` with a record per hit of it (as `annotate`
+    gives); takes the hits out of `hits`, leaving it empty."""
     offsets = CharOffsets(text)
     term_labels = _TermLabelCache(release)
     # Every Hit attribute read is a new object: records share one string per
@@ -140,11 +152,7 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
                               term_labels[term_id], span if chars == span else chars, span,
                               hit.excluded, offsets.matched_text(span) if chars is None
                               else text[chars[0]:chars[1]]))
-    if assertion == "library":
-        return Document(document, text, records)
-    from corvanta_tools.assessment import assessed
-
-    return assessed(Document(document, text, records), assertion)
+    return Document(document, text, records)
 
 
 class _TermLabelCache(dict[str, "str | None"]):

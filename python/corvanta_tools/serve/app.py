@@ -5,7 +5,11 @@ process serves concurrent requests on several cores."""
 from __future__ import annotations
 
 import logging
-from collections.abc import AsyncIterator, Callable
+import os
+
+import anyio
+import anyio.to_thread
+from collections.abc import AsyncIterator, Callable, Mapping
 from contextlib import asynccontextmanager
 from typing import Any
 
@@ -17,12 +21,14 @@ from fastapi.openapi.utils import get_openapi
 from fastapi.responses import JSONResponse, Response
 from pydantic.json_schema import models_json_schema
 from starlette.exceptions import HTTPException
+from starlette.requests import ClientDisconnect
 
 from corvanta_tools.records import Document
 from corvanta_tools.serve import assets
+from corvanta_tools.serve.hosts import HostCheck
 from corvanta_tools.serve.payload import (AnnotateRequest, Format, RenderRequest, RequestError,
                                           one_line, read_annotate_request, read_render_request)
-from corvanta_tools.serve.schema import AnnotateResponse, Health, ReleaseInfo
+from corvanta_tools.serve.schema import AnnotateResponse, ErrorResponse, Health, ReleaseInfo
 from corvanta_tools.serve.service import MEDIA_TYPES, Service
 from corvanta_tools.serve.settings import Settings
 
@@ -34,12 +40,13 @@ _FORMAT = Query("json", description="json (records per document), phenopacket (J
                                     "Phenopacket per document), bioc-json, pubtator or tsv")
 
 
-def _error(status: int, message: str) -> JSONResponse:
-    return JSONResponse({"error": message}, status_code=status)
+def _error(status: int, message: str, headers: Mapping[str, str] | None = None) -> JSONResponse:
+    return JSONResponse({"error": message}, status_code=status, headers=headers)
 
 
-async def _body(request: Request, cap: int) -> bytes:
-    """The request body, refused with 413 as soon as it exceeds `cap` bytes."""
+async def _body(request: Request, cap: int, seconds: float) -> bytes:
+    """The request body, refused with 413 as soon as it exceeds `cap` bytes,
+    with 408 unless it has all arrived `seconds` after its head."""
     declared = request.headers.get("content-length", "")
     if declared.isdigit() and int(declared) > cap:
         raise RequestError(413, f"the body exceeds {cap} bytes")
@@ -48,12 +55,22 @@ async def _body(request: Request, cap: int) -> bytes:
         raise RequestError(415, "send the body as application/json")
     chunks = []
     size = 0
-    async for chunk in request.stream():
-        size += len(chunk)
-        if size > cap:
-            raise RequestError(413, f"the body exceeds {cap} bytes")
-        chunks.append(chunk)
+    try:
+        with anyio.fail_after(seconds):
+            async for chunk in request.stream():
+                size += len(chunk)
+                if size > cap:
+                    raise RequestError(413, f"the body exceeds {cap} bytes")
+                chunks.append(chunk)
+    except TimeoutError:
+        raise RequestError(408, f"the body did not arrive within {seconds:g} s") from None
+    except ClientDisconnect:
+        raise _HungUp from None
     return b"".join(chunks)
+
+
+class _HungUp(Exception):
+    """The client closed its connection before its body had arrived."""
 
 
 def _request_body(model: str) -> dict[str, Any]:
@@ -62,10 +79,15 @@ def _request_body(model: str) -> dict[str, Any]:
 
 
 def _formatted_responses() -> dict[int | str, dict[str, Any]]:
+    refusals = {400: "the body is not UTF-8 or not JSON",
+                408: "the body did not arrive in time",
+                413: "body, document count or hits over the limit",
+                415: "the body is not sent as application/json",
+                422: "the body does not follow the schema"}
     return {200: {"model": AnnotateResponse, "content": {
         media: {} for media in sorted(set(MEDIA_TYPES.values()) - {"application/json"})}},
-        413: {"description": "body or document count over the limit"},
-        422: {"description": "the body does not follow the schema"}}
+        **{status: {"model": ErrorResponse, "description": description}
+           for status, description in refusals.items()}}
 
 
 def _add_request_schemas(app: FastAPI) -> None:
@@ -96,6 +118,10 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
             Service.load, settings.release_path)
         LOG.info("HPO release %s: matcher built in %.2f s", built.version, built.build_seconds)
         app.state.service = built
+        # One request at a time per core turns its body into an answer: more
+        # would not be faster, and each holds its hits and answer meanwhile
+        # (see the README on what bounds memory).
+        app.state.workers = anyio.CapacityLimiter(os.cpu_count() or 1)
         yield
 
     app = FastAPI(title="corvanta", version="1",
@@ -104,18 +130,29 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
     if settings.cors_origins:
         app.add_middleware(CORSMiddleware, allow_origins=list(settings.cors_origins),
                            allow_methods=["GET", "POST"], allow_headers=["Content-Type"])
+    if settings.allowed_hosts:
+        app.add_middleware(HostCheck, hosts=settings.allowed_hosts)
 
     @app.exception_handler(RequestError)
     async def refused(_: Request, error: RequestError) -> JSONResponse:
-        return _error(error.status, error.message)
+        # The rest of a body refused before it was read is not worth reading.
+        unread = error.status in (408, 413)
+        return _error(error.status, error.message, {"Connection": "close"} if unread else None)
 
     @app.exception_handler(HTTPException)
     async def http_error(_: Request, error: HTTPException) -> JSONResponse:
-        return _error(error.status_code, str(error.detail))
+        return _error(error.status_code, str(error.detail), error.headers)  # 405: Allow
 
     @app.exception_handler(RequestValidationError)
     async def invalid(_: Request, error: RequestValidationError) -> JSONResponse:
         return _error(422, one_line(error.errors()))
+
+    @app.exception_handler(_HungUp)
+    async def hung_up(request: Request, _: _HungUp) -> Response:
+        # Nobody reads an answer now: one line in the log, no traceback.
+        LOG.info("%s %s: the connection closed before the body arrived", request.method,
+                 request.url.path)
+        return Response(status_code=400)
 
     @app.exception_handler(Exception)
     async def failed(_: Request, error: Exception) -> JSONResponse:
@@ -128,15 +165,17 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
 
     async def answered(request: Request, format: Format,
                        documents: Callable[[Service, bytes], list[Document]]) -> Response:
-        """Reads the body within its cap, then, in the thread pool, turns it
-        into documents and writes them in `format`."""
-        body = await _body(request, settings.max_body_bytes)
+        """Reads the body within its cap, then, in the thread pool (one
+        request per core at a time), turns it into documents and writes them
+        in `format`."""
+        body = await _body(request, settings.max_body_bytes, settings.body_timeout)
         built = current(request)
 
         def work() -> bytes:
             return built.answer(documents(built, body), format)
 
-        return Response(await run_in_threadpool(work), media_type=MEDIA_TYPES[format])
+        answer = await anyio.to_thread.run_sync(work, limiter=request.app.state.workers)
+        return Response(answer, media_type=MEDIA_TYPES[format])
 
     @app.get("/v1/health", response_model=Health, tags=["service"])
     def health(request: Request) -> dict[str, str]:
@@ -154,7 +193,7 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
         """Annotates one text or several documents: the records of every
         document, or the documents in another format."""
         return await answered(request, format, lambda built, body: built.annotate(
-            read_annotate_request(body, settings.max_documents)))
+            read_annotate_request(body, settings.max_documents), settings.max_hits))
 
     @app.post("/v1/render", tags=["annotation"], openapi_extra=_request_body("RenderRequest"),
               responses=_formatted_responses(), response_class=Response)
@@ -162,7 +201,7 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
         """Writes reviewed documents (records as /v1/annotate gave them, some
         marked excluded or left out) in a format, without recognizing again."""
         return await answered(request, format, lambda _, body: Service.reviewed(
-            read_render_request(body, settings.max_documents)))
+            read_render_request(body, settings.max_documents), settings.max_hits))
 
     assets.add_routes(app)
     _add_request_schemas(app)

@@ -33,13 +33,23 @@ class DocumentIn(BaseModel):
     text: str
 
 
+def _text_or_documents(schema: dict[str, Any]) -> None:
+    """The published schema says what the validator below checks: exactly one
+    of "text" and "documents", neither of them null."""
+    properties = schema["properties"]
+    properties["text"] = {"type": "string", "title": "Text"}
+    properties["documents"] = {"type": "array", "title": "Documents",
+                               "items": properties["documents"]["anyOf"][0]["items"]}
+    schema["oneOf"] = [{"required": ["text"]}, {"required": ["documents"]}]
+
+
 class AnnotateRequest(BaseModel):
     """One text, or several documents; `longest` drops matches nested inside
     longer ones; `assertion` says how every record's assertion status is
     found: "context" (the toolkit's own ConText, the default), "medspacy"
     (the [medspacy] extra) or "library" (none, only `excluded`)."""
 
-    model_config = _STRICT
+    model_config = ConfigDict(extra="forbid", strict=True, json_schema_extra=_text_or_documents)
     text: str | None = None
     documents: list[DocumentIn] | None = None
     longest: bool = False
@@ -96,11 +106,34 @@ class RecordIn(BaseModel):
     assertion: AssertionIn | None = None
 
 
+def _span_fault(name: str, span: list[int] | None, length: int) -> str | None:
+    if span is None:
+        return None
+    start, end = span
+    if start > end:
+        return f"{name} {span} is reversed"
+    if end > length:
+        return f"{name} {span} ends past the text ({length} {name.split('_')[0]}s)"
+    return None
+
+
 class ReviewedDocument(BaseModel):
     model_config = ConfigDict(extra="ignore", strict=True)
     id: str
     text: str = ""
     records: list[RecordIn]
+
+    @model_validator(mode="after")
+    def _spans_within_text(self) -> ReviewedDocument:
+        """Every span lies in the text, start before end: the writers cut the
+        text at these offsets."""
+        lowered_bytes = len(self.text.lower().encode("utf-8"))
+        for n, record in enumerate(self.records):
+            fault = (_span_fault("char_span", record.char_span, len(self.text))
+                     or _span_fault("byte_span", record.byte_span, lowered_bytes))
+            if fault is not None:
+                raise ValueError(f"records.{n}: {fault}")
+        return self
 
 
 class RenderRequest(BaseModel):
@@ -145,6 +178,8 @@ def parse_json(body: bytes) -> Any:
                                 f"column {error.colno}") from None
     except RecursionError:
         raise RequestError(400, "malformed JSON: nested too deeply") from None
+    except ValueError:  # an integer past Python's limit on digits (sys.get_int_max_str_digits)
+        raise RequestError(400, "malformed JSON: a number with too many digits") from None
     if _SURROGATE_ESCAPE.search(text) and not _encodable(value):
         raise RequestError(422, "a string holds a lone surrogate escape (\\ud800 to \\udfff), "
                                 "which is not text")

@@ -4,6 +4,7 @@ anyone who wants a real service for a while."""
 from __future__ import annotations
 
 import json
+import os
 import signal
 import socket
 import subprocess
@@ -57,7 +58,7 @@ class ServerProcess:
         while time.monotonic() < deadline:
             if self.process.poll() is not None:
                 raise RuntimeError(f"corvanta serve exited with {self.process.returncode}:\n"
-                                   f"{self._read_log()}")
+                                   f"{self.read_log()}")
             try:
                 with urllib.request.urlopen(self.url + "/v1/health", timeout=5) as response:
                     health: dict[str, str] = json.load(response)
@@ -67,9 +68,11 @@ class ServerProcess:
         self.stop(signal.SIGKILL)
         raise RuntimeError(f"corvanta serve did not answer within {seconds} s:\n{self.output}")
 
-    def _read_log(self) -> str:
-        self._log.seek(0)
-        return self._log.read()
+    def read_log(self) -> str:
+        """What the server has printed so far. The server writes through the
+        same file offset: reading moves none."""
+        fd = self._log.fileno()
+        return os.pread(fd, os.fstat(fd).st_size, 0).decode("utf-8", errors="replace")
 
     def stop(self, sig: int = signal.SIGTERM, timeout: float = 60.0) -> int:
         """Sends `sig`, waits for the process to end; its exit status
@@ -81,7 +84,7 @@ class ServerProcess:
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
-        self.output = self._read_log()
+        self.output = self.read_log()
         return self.process.returncode
 
     def __enter__(self) -> ServerProcess:

@@ -3,7 +3,7 @@ from __future__ import annotations
 
 from pydantic import BaseModel, Field
 
-__all__ = ["AnnotateResponse", "Health", "ReleaseInfo"]
+__all__ = ["AnnotateResponse", "ErrorResponse", "Health", "ReleaseInfo"]
 
 
 class ModifierOut(BaseModel):
@@ -53,3 +53,7 @@ class Health(BaseModel):
 class ReleaseInfo(BaseModel):
     version: str
     hp_terms: int = Field(description="HP terms in the release (obsolete ones not counted)")
+
+
+class ErrorResponse(BaseModel):
+    error: str = Field(description="why the request was refused, in one line")

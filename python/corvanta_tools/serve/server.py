@@ -5,7 +5,6 @@ process with status 0."""
 from __future__ import annotations
 
 import ctypes
-import ipaddress
 import os
 import signal
 import socket
@@ -17,6 +16,8 @@ import uvicorn
 from uvicorn.supervisors import Multiprocess
 
 from corvanta_tools.serve.app import create_app
+from corvanta_tools.serve.hosts import is_loopback, url_host
+from corvanta_tools.serve.protocol import TimedConfig
 from corvanta_tools.serve.service import Service
 from corvanta_tools.serve.settings import Settings
 
@@ -39,16 +40,6 @@ class _Server(uvicorn.Server):
         finally:
             for sig, handler in previous.items():
                 signal.signal(sig, handler)
-
-
-def is_loopback(host: str) -> bool:
-    """Whether `host` reaches this machine only ("localhost" counts)."""
-    if host == "localhost":
-        return True
-    try:
-        return ipaddress.ip_address(host).is_loopback
-    except ValueError:
-        return False
 
 
 # glibc's mallopt parameter for the number of malloc arenas.
@@ -93,6 +84,12 @@ def _warn_if_exposed(host: str) -> None:
               f"that adds both,\nor bind 127.0.0.1 (the default).\n{bar}", file=sys.stderr)
 
 
+def _warn_if_any_origin(origins: tuple[str, ...]) -> None:
+    if "*" in origins:
+        print("corvanta: WARNING: --cors-origin '*' lets any web page, in any browser that "
+              "reaches this service, call the API and read its answers", file=sys.stderr)
+
+
 def serve(settings: Settings, sock: socket.socket, workers: int,
           service: Service | None = None, access_log: bool = True) -> int:
     """Serves until stopped by a signal; returns the exit status. With one
@@ -102,16 +99,20 @@ def serve(settings: Settings, sock: socket.socket, workers: int,
     listen on (see `listening_socket`)."""
     host, port = sock.getsockname()[:2]
     _warn_if_exposed(host)
+    _warn_if_any_origin(settings.cors_origins)
+    # uvicorn does not say where it listens when given a socket.
+    print(f"corvanta: listening on http://{url_host(host)}:{port}", file=sys.stderr)
     _limit_malloc_arenas()
     common = {"host": host, "port": port, "timeout_graceful_shutdown": GRACEFUL_SHUTDOWN_SECONDS,
-              "server_header": False, "proxy_headers": False, "access_log": access_log}
+              "server_header": False, "proxy_headers": False, "access_log": access_log,
+              "head_timeout": settings.head_timeout}
     if workers == 1:
-        config = uvicorn.Config(create_app(settings, service), **common)
+        config = TimedConfig(create_app(settings, service), **common)
         server = _Server(config)
         server.run(sockets=[sock])
         return 0 if server.started else 1
     settings.to_environment()
-    config = uvicorn.Config("corvanta_tools.serve.app:app_from_environment", factory=True,
-                            workers=workers, **common)
+    config = TimedConfig("corvanta_tools.serve.app:app_from_environment", factory=True,
+                         workers=workers, **common)
     Multiprocess(config, sockets=[sock]).run()
     return 0

@@ -12,7 +12,7 @@ import corvanta
 from corvanta_tools.assertion import Assertion, Modifier
 from corvanta_tools.assessment import assessed_all
 from corvanta_tools.formats import render
-from corvanta_tools.records import Document, Record, annotate
+from corvanta_tools.records import Document, Record, document_of_hits
 from corvanta_tools.releases import Release
 from corvanta_tools.serve.payload import (AnnotateRequest, AssertionIn, Format, RenderRequest,
                                           RequestError)
@@ -61,6 +61,13 @@ def _render(format: str, documents: list[Document], release: Release) -> str:
         raise RequestError(501, f"format {format} is not available here: {error}") from None
 
 
+def _too_many_hits(max_hits: int) -> RequestError:
+    # The answer's size and the time to write it grow with its hits, not
+    # with the body: a body of one short word repeated holds a hit per word.
+    return RequestError(413, f"the answer would hold more than {max_hits} hits; send fewer or "
+                             "shorter texts")
+
+
 @dataclass(frozen=True)
 class Service:
     """The matcher and release one process serves, and how long building took."""
@@ -85,16 +92,28 @@ class Service:
     def release_info(self) -> dict[str, object]:
         return {"version": self.version, "hp_terms": self.release.term_count}
 
-    def annotate(self, request: AnnotateRequest) -> list[Document]:
-        medspacy = request.assertion == "medspacy"
-        documents = [annotate(self.matcher, name, text, request.longest, self.release,
-                              "library" if medspacy else request.assertion)
-                     for name, text in request.named_documents()]
-        return _with_medspacy(documents) if medspacy else documents
+    def annotate(self, request: AnnotateRequest, max_hits: int) -> list[Document]:
+        """The documents of the request with their records; 413 as soon as
+        they hold more than `max_hits` hits, before any record is made of
+        the hits of the document that passes it."""
+        recognize = self.matcher.map_text_longest if request.longest else self.matcher.map_text
+        documents = []
+        hits_left = max_hits
+        for name, text in request.named_documents():
+            hits = recognize(text)
+            hits_left -= len(hits)
+            if hits_left < 0:
+                raise _too_many_hits(max_hits)
+            documents.append(document_of_hits(name, text, hits, self.release))
+        if request.assertion == "medspacy":
+            return _with_medspacy(documents)
+        return list(assessed_all(documents, request.assertion))
 
     @staticmethod
-    def reviewed(request: RenderRequest) -> list[Document]:
+    def reviewed(request: RenderRequest, max_hits: int) -> list[Document]:
         """The documents of a review, records as the reviewer left them."""
+        if sum(len(d.records) for d in request.documents) > max_hits:
+            raise _too_many_hits(max_hits)
         return [Document(d.id, d.text, [
             Record(d.id, r.term_id, r.label, r.term_label,
                    None if r.char_span is None else (r.char_span[0], r.char_span[1]),

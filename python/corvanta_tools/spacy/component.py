@@ -28,8 +28,10 @@ values travel with `Doc.to_bytes` (and so through `nlp.pipe(n_process=...)`).
 # No `from __future__ import annotations`: spaCy validates factory settings
 # against the evaluated annotations.
 
+import json
 import os
 from collections.abc import Callable, Iterable, Sequence
+from pathlib import Path
 from typing import Any
 
 from spacy.language import Language
@@ -47,6 +49,7 @@ __all__ = ["LABEL", "CorvantaComponent", "make_corvanta"]
 
 LABEL = "PHENOTYPE"
 _KEY = "corvanta"
+_SAVED = "release.json"
 # Positions in a hit's user-data entry.
 _MATCHED_LABEL, _EXCLUDED, _HPO_LABEL, _ASSERTION = range(4)
 ASSERTIONS = ("context", "library")
@@ -120,15 +123,40 @@ class CorvantaComponent:
         self.set_ents = set_ents
         self.overwrite_ents = overwrite_ents
         self.assertion = assertion
-        self.path = _release_path(hpo, release)
-        matcher, self._labels = worker_release(self.path)
-        self._recognize = matcher.map_text_longest if longest else matcher.map_text
+        self.path: str | None = None
+        # A relative `hpo` that names nothing here may be that of a pipeline
+        # saved in another directory, being loaded: from_disk then gives the
+        # path it saved (see to_disk).
+        if hpo is None or os.path.isabs(hpo) or os.path.exists(hpo):
+            self._use(_release_path(hpo, release))
         _register_extensions()
         cache_msgpack_lookups()
 
+    def _use(self, path: str) -> None:
+        self.path = path
+        matcher, self._labels = worker_release(path)
+        self._recognize = matcher.map_text_longest if self.longest else matcher.map_text
+
     def __reduce__(self) -> tuple[Any, ...]:
-        return (_rebuilt, (self.name, self.hpo, self.release, self.longest, self.spans_key,
+        hpo = self.hpo if self.hpo is None else self.path  # the same file from any directory
+        return (_rebuilt, (self.name, hpo, self.release, self.longest, self.spans_key,
                            self.set_ents, self.overwrite_ents, self.assertion))
+
+    def to_disk(self, path: str | Path, exclude: Iterable[str] = ()) -> None:
+        """Saves the absolute path of the release file with the pipeline: the
+        configuration keeps `hpo` as given, which may be relative to the
+        directory the pipeline was built in."""
+        directory = Path(path)
+        directory.mkdir(parents=True, exist_ok=True)
+        (directory / _SAVED).write_text(json.dumps({"path": self.path}), encoding="utf-8")
+
+    def from_disk(self, path: str | Path, exclude: Iterable[str] = ()) -> "CorvantaComponent":
+        saved = Path(path) / _SAVED
+        if saved.exists() and self.hpo is not None:
+            stored = json.loads(saved.read_text(encoding="utf-8"))["path"]
+            if stored != self.path and (self.path is None or os.path.exists(stored)):
+                self._use(stored)
+        return self
 
     def __call__(self, doc: Doc) -> Doc:
         spans = self.spans(doc)
@@ -143,6 +171,8 @@ class CorvantaComponent:
 
     def spans(self, doc: Doc) -> list[Span]:
         """The hits of `doc.text` as spans, their extension values stored in the Doc."""
+        if self.path is None:
+            raise FileNotFoundError(f"the HPO release {self.hpo!r} does not exist")
         text = text_of(doc)
         offsets = CharOffsets(text)
         label_of = self._labels.label
