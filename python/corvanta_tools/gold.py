@@ -46,7 +46,7 @@ def read_gold(path: str, format: str | None = None) -> list[GoldDocument]:
         documents = read_gold_jsonl(path)
     else:
         try:
-            documents = list(from_sources(path, READERS[format](path)))
+            documents = list(from_sources(path, READERS[format](path, None)))
         except FormatError as error:
             raise GoldError(str(error)) from None
         except UnicodeDecodeError as error:
