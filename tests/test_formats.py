@@ -314,6 +314,40 @@ def test_pubtator_documents_end_at_titles_and_blank_lines(capsys, small_release,
 FLAT = str.maketrans("\u2028\x85\v\f", "    ")
 
 
+@pytest.mark.parametrize("input_format, content, start", [
+    ("pubtator", "1|t|Caf\u00e9: ataxia\n", 6),
+    ("bioc-json", bioc_json(text='"\u00e9 ataxia"').replace('"Ataxia"', '"Caf\u00e9:"'), 9),
+    ("bioc-xml", bioc_xml(text="\u00e9 ataxia").replace(">Ataxia<", ">Caf\u00e9:<"), 9),
+    ("brat", "Caf\u00e9: ataxia", 6),
+])
+def test_encoding_is_that_of_every_input_format(capsys, small_release, tmp_path, input_format,
+                                                content, start):
+    path = tmp_path / "in.txt"
+    path.write_bytes(content.encode("latin-1"))
+    argv = ["annotate", "--hpo", small_release, "--input-format", input_format, "--format", "jsonl"]
+    code, out, err = run(capsys, *argv, str(path if input_format != "brat" else tmp_path))
+    assert code == 3, err
+    code, out, err = run(capsys, *argv, "--encoding", "latin-1", str(path))
+    assert code == 0, err
+    assert [(r["text"], r["char_span"]) for r in map(json.loads, out.splitlines())] == [
+        ("ataxia", [start, start + 6])]
+
+
+def test_a_brat_directory_keeps_its_links_inside(capsys, small_release, tmp_path):
+    outside, inside = tmp_path / "outside.txt", tmp_path / "brat"
+    outside.write_text("Fever.")
+    inside.mkdir()
+    (inside / "a.txt").write_text("Ataxia.")
+    (inside / "b.txt").symlink_to(inside / "a.txt")
+    (inside / "c.txt").symlink_to(outside)
+    code, out, err = run(capsys, "annotate", "--hpo", small_release, "--input-format", "brat",
+                         str(inside))
+    assert code == 0 and err.splitlines()[0] == (
+        f"corvanta: warning: skipping {inside / 'c.txt'}: a link to a file outside {inside}")
+    assert [line.split("\t")[:2] for line in out.splitlines()[1:]] == [
+        ["a", "HP:0001251"], ["b", "HP:0001251"]]
+
+
 def test_keep_going_skips_and_exits_3(capsys, small_release, tmp_path):
     good, bad, other = tmp_path / "a.txt", tmp_path / "b.txt", tmp_path / "c.txt"
     good.write_text("Ataxia.")

@@ -110,7 +110,8 @@ def run(args: argparse.Namespace) -> int:
     except ModuleNotFoundError as error:
         raise CliError(EXIT_USAGE, str(error)) from None
     skips = Skips(args.keep_going)
-    inputs = expanded(files, check_glob(args.glob), skips)
+    # A brat directory is one whole: a link in it does not reach outside it.
+    inputs = expanded(files, check_glob(args.glob), skips, args.input_format == "brat")
     matcher = matcher_for(args)
     release = release_for(args)
     # One document per input file, unless a file holds a collection.

@@ -38,16 +38,16 @@ class Skips:
         print(f"corvanta: error: {error} (skipped)", file=sys.stderr)
 
 
-def expanded(names: list[str], pattern: str, skips: Skips) -> list[str]:
-    """The input files the names stand for; with --keep-going a missing one
-    (or a directory without matching files) goes to `skips`, without it the
-    run fails before any work."""
+def expanded(names: list[str], pattern: str, skips: Skips, contained: bool = False) -> list[str]:
+    """The input files the names stand for (see `expand_inputs`); with
+    --keep-going a missing one (or a directory without matching files) goes
+    to `skips`, without it the run fails before any work."""
     if not skips.keep_going:
-        return expand_inputs(names, pattern)
+        return expand_inputs(names, pattern, contained)
     inputs = []
     for name in names:
         try:
-            inputs.extend(expand_inputs([name], pattern))
+            inputs.extend(expand_inputs([name], pattern, contained))
         except CliError as error:
             skips.skip(error)
     return inputs

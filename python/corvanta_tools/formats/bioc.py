@@ -16,6 +16,7 @@ found in; the collection's own source, date, key and infons are kept too.
 from __future__ import annotations
 
 import datetime
+import io
 import json
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
@@ -200,10 +201,14 @@ def _laid_out(path: str, number: int, source: BioCSource) -> BioCSource:
 def read_xml(path: str, encoding: str | None = None) -> Iterator[BioCSource]:
     """The documents of a BioC XML collection, in the encoding it declares
     unless `encoding` is given."""
-    parser = etree.XMLParser(resolve_entities=False, no_network=True, encoding=encoding)
+    # A given encoding is applied here (the parser knows fewer names), the
+    # text handed on as UTF-8 over whatever the file declares.
+    with open(path, "rb") as f:
+        data = f.read() if encoding is None else f.read().decode(encoding).encode("utf-8")
+    parser = etree.XMLParser(resolve_entities=False, no_network=True,
+                             encoding=None if encoding is None else "utf-8")
     try:
-        with open(path, "rb") as f:
-            tree = etree.parse(f, parser)
+        tree = etree.parse(io.BytesIO(data), parser)
     except etree.XMLSyntaxError as error:
         line, column = error.position
         raise FormatError(path, f"line {line}, column {column}", error.msg) from None
@@ -306,6 +311,8 @@ def read_json(path: str, encoding: str | None = None) -> Iterator[BioCSource]:
     except UnicodeEncodeError as error:
         raise FormatError(path, "a string", f"not text ({error.reason}: "
                                             f"{error.object[error.start:error.end]!r})") from None
+    except UnicodeDecodeError:
+        raise
     except ValueError as error:  # such as an integer of more digits than Python converts
         raise FormatError(path, "a number", str(error)) from None
     if not isinstance(data, dict) or not isinstance(data.get("documents"), list):
