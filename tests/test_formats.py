@@ -387,6 +387,24 @@ def test_failed_directory_run_keeps_earlier_files(capsys, small_release, tmp_pat
     assert "Fever" in (out_dir / "a.ann").read_text() != ann  # finished files are complete
 
 
+@pytest.mark.parametrize("fmt, suffixes", [("brat", {".txt", ".ann"}), ("phenopacket", {".json"})])
+def test_long_document_ids_get_file_names_that_fit(capsys, small_release, tmp_path, fmt, suffixes):
+    ids = ["a" * 240, "b" * 251, "c" * 300 + "1", "c" * 300 + "2"]
+    source = tmp_path / "in.pubtator"
+    source.write_text("".join(f"{i}|t|Ataxia\n\n" for i in ids))
+    out_dir = tmp_path / "out"
+    code, _, err = run(capsys, "annotate", "--hpo", small_release, "--input-format", "pubtator",
+                       "--format", fmt, "-o", f"{out_dir}/", str(source))
+    assert code == 0, err
+    names = [n for n in os.listdir(out_dir) if not n.endswith(".conf")]
+    assert len(names) == len(ids) * len(suffixes) and max(map(len, names)) <= 255 - 15
+    assert {os.path.splitext(n)[1] for n in names} == suffixes
+    long_output = tmp_path / ("d" * 250)
+    code, _, err = run(capsys, "annotate", "--hpo", small_release, "--input-format", "pubtator",
+                       "-o", str(long_output), str(source))
+    assert code == 0 and long_output.read_text().count("HP:0001251") == len(ids), err
+
+
 def test_directory_formats_need_a_directory(capsys, small_release, note):
     code, _, err = run(capsys, "annotate", "--hpo", small_release, "--format", "brat", str(note))
     assert code == 2 and "give -o DIR" in err
