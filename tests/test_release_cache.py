@@ -6,8 +6,11 @@ import hashlib
 import json
 import os
 import pathlib
+import re
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -274,3 +277,44 @@ def test_a_cached_file_is_checked_before_use(tmp_path, planted, argv, outcome):
     if argv and planted == "other":
         listed = fakes.run("release", "list").stdout
         assert "2024-04-26 (holds 1999-01-01)" in listed
+
+
+def process_runs(pid):
+    try:
+        return pathlib.Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0] != b"Z"
+    except FileNotFoundError:
+        return False
+
+
+def ended(pid, seconds=10):
+    deadline = time.monotonic() + seconds
+    while process_runs(pid) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return not process_runs(pid)
+
+
+@pytest.mark.skipif(not pathlib.Path("/proc/self/stat").exists(), reason="needs /proc (Linux)")
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGKILL])
+def test_a_download_ends_with_corvanta(tmp_path, signum):
+    slow, pid_file = tmp_path / "slow", tmp_path / "curl.pid"
+    release = release_file(tmp_path, "2024-04-26")
+    fakes = Downloads(tmp_path, curl=f'if [ -e "{slow}" ]; then echo partial > "$out"; '
+                                     f'echo $$ > "{pid_file}"; exec /bin/sleep 60; fi\n'
+                                     + copies(release))
+    slow.touch()
+    corvanta = subprocess.Popen([*CLI, "release", "fetch", "2024-04-26", "--cache-dir",
+                                 str(fakes.cache)], env=fakes.env, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 60
+    while not (pid_file.exists() and pid_file.read_text().strip()) and time.monotonic() < deadline:
+        assert corvanta.poll() is None, corvanta.stderr.read()
+        time.sleep(0.05)
+    corvanta.send_signal(signum)
+    assert corvanta.wait(30) == -signum
+    assert ended(int(pid_file.read_text()))
+    left = fakes.cache_files()  # SIGKILL leaves the temporary file, nothing else does
+    assert [re.fullmatch(r"\.hp\.json\..+\.tmp", name) is not None for name in left] == (
+        [True] if signum == signal.SIGKILL else [])
+    # A temporary file its process left for good goes with the next download.
+    slow.unlink()
+    assert fakes.run("release", "fetch", "2024-04-26").returncode == 0
+    assert fakes.cache_files() == ["releases", "releases/2024-04-26", "releases/2024-04-26/hp.json"]
