@@ -265,7 +265,7 @@ def bioc_xml(offset="7", text="fever", length="1"):
     ("bioc-json", bioc_json(offset="1000000000"), "document 1 ('1'): passage offsets leave"),
     ("bioc-json", bioc_json(length="-1"), "document 1: not a BioC document: Expected `int` >= 0"),
     ("bioc-json", bioc_json(text="5"), "document 1: not a BioC document: Expected `str | null`"),
-    ("bioc-json", bioc_json(text='"fever \\ud800"'), "a string: not text (surrogates not allowed"),
+    ("bioc-json", bioc_json(text='"fever \\ud800"'), "a string: not text (lone surrogate '\\ud800')"),
     ("bioc-json", bioc_json(infons='"zzz"'), "top level: not a BioC collection: Expected `object`"),
     ("bioc-json", "[" * 100_000 + "]" * 100_000, "top level: nested too deeply"),
     ("pubtator", "1|t|Title\n1\tzero\t4\tTitl\tX\tY\n", "line 2: annotation offsets"),

@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import importlib
 import io
+import json
 from collections.abc import Callable, Iterable, Iterator
 from typing import Protocol, TextIO
 
@@ -21,7 +22,7 @@ from corvanta_tools.records import Document, write_jsonl, write_table, write_tsv
 from corvanta_tools.report import write_html
 
 __all__ = ["DIRECTORY_WRITERS", "MAX_OFFSET", "READERS", "STREAM_FORMATS", "WRITERS", "FileWriter",
-           "FormatError", "Reader", "Source", "Writer", "check_available", "offset_value", "render", "shown"]
+           "FormatError", "Reader", "Source", "Writer", "check_available", "lone_surrogate", "offset_value", "render", "shown"]
 
 # The largest offset or length an input may give: BioC's int. Past it an
 # offset cannot be real, and is refused rather than carried into the output.
@@ -44,6 +45,16 @@ def offset_value(text: str) -> int | None:
         return None
     value = int(digits)
     return value if value <= MAX_OFFSET else None
+
+
+def lone_surrogate(value: object) -> str | None:
+    """The first lone surrogate in a string of `value` (parsed JSON), which
+    no text holds but a JSON escape can give; None when there is none."""
+    try:
+        json.dumps(value, ensure_ascii=False).encode("utf-8")
+    except UnicodeEncodeError as error:
+        return error.object[error.start:error.end]
+    return None
 
 
 def shown(value: str | None) -> str:

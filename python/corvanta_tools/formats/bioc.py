@@ -29,7 +29,7 @@ from bioc.biocjson import decoder as json_decoder  # type: ignore[import-untyped
 from lxml import etree  # type: ignore[import-untyped]
 
 from corvanta_tools.assertion import CATEGORIES, Assertion
-from corvanta_tools.formats import MAX_OFFSET, FormatError, offset_value, shown
+from corvanta_tools.formats import MAX_OFFSET, FormatError, lone_surrogate, offset_value, shown
 from corvanta_tools.records import Document, Record, combined, json_line
 
 __all__ = ["BioCSource", "collection", "read_json", "read_xml", "write_json", "write_xml"]
@@ -302,19 +302,16 @@ def read_json(path: str, encoding: str | None = None) -> Iterator[BioCSource]:
     try:
         with open(path, encoding=encoding or "utf-8") as f:
             data = json.load(f)
-        # Every string must be text, which a lone surrogate escape is not.
-        json.dumps(data, ensure_ascii=False).encode("utf-8")
     except json.JSONDecodeError as error:
         raise FormatError(path, f"line {error.lineno}, column {error.colno}", error.msg) from None
     except RecursionError:
         raise FormatError(path, "top level", "nested too deeply") from None
-    except UnicodeEncodeError as error:
-        raise FormatError(path, "a string", f"not text ({error.reason}: "
-                                            f"{error.object[error.start:error.end]!r})") from None
     except UnicodeDecodeError:
         raise
     except ValueError as error:  # such as an integer of more digits than Python converts
         raise FormatError(path, "a number", str(error)) from None
+    if (surrogate := lone_surrogate(data)) is not None:
+        raise FormatError(path, "a string", f"not text (lone surrogate {surrogate!r})")
     if not isinstance(data, dict) or not isinstance(data.get("documents"), list):
         raise FormatError(path, "top level", "not a BioC collection: no \"documents\" list")
     _checked(path, data, _Collection, "top level")
