@@ -33,8 +33,8 @@ from pathlib import Path
 
 import platformdirs
 
-__all__ = ["LATEST_URL", "MAX_RELEASE_BYTES", "GzipTooLarge", "check_version", "gunzipped_copy", "latest_path", "pinned_path",
-           "pinned_releases", "pinned_url", "user_cache_dir"]
+__all__ = ["LATEST_URL", "MAX_RELEASE_BYTES", "GzipTooLarge", "check_version", "gunzipped_copy",
+           "latest_path", "pinned_path", "pinned_releases", "pinned_url", "user_cache_dir"]
 
 LATEST_URL = "https://purl.obolibrary.org/obo/hp.json"
 PINNED_URL = ("https://github.com/obophenotype/human-phenotype-ontology/releases/download/"

@@ -66,7 +66,8 @@ def _read(name: str, input_format: str, encoding: str | None) -> list[Source]:
         raise CliError(EXIT_INPUT, f"cannot read {shown}: {error.strerror or error}") from None
     except UnicodeDecodeError as error:
         raise CliError(EXIT_INPUT, f"cannot read {shown}: not {encoding or 'UTF-8'} text "
-                                   f"({error.reason} at byte {error.start}); see --encoding") from None
+                                   f"({error.reason} at byte {error.start}); "
+                                   "see --encoding") from None
 
 
 def read_sources(inputs: Iterable[str], input_format: str, encoding: str | None,

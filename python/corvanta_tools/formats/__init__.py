@@ -22,7 +22,8 @@ from corvanta_tools.records import Document, write_jsonl, write_table, write_tsv
 from corvanta_tools.report import write_html
 
 __all__ = ["DIRECTORY_WRITERS", "MAX_OFFSET", "READERS", "STREAM_FORMATS", "WRITERS", "FileWriter",
-           "FormatError", "Reader", "Source", "Writer", "check_available", "lone_surrogate", "offset_value", "render", "shown"]
+           "FormatError", "Reader", "Source", "Writer", "check_available", "lone_surrogate",
+           "offset_value", "render", "shown"]
 
 # The largest offset or length an input may give: BioC's int. Past it an
 # offset cannot be real, and is refused rather than carried into the output.

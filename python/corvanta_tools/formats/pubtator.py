@@ -195,9 +195,10 @@ class _Reader:
 
 
 def read(path: str, encoding: str | None = None) -> Iterator[PubTatorSource]:
-    """The documents of a PubTator file (UTF-8 unless `encoding` is given). Lines end at line feeds only (a
-    carriage return before one is dropped): the other characters Unicode
-    takes as line ends may stand inside a title or abstract."""
+    """The documents of a PubTator file (UTF-8 unless `encoding` is given).
+    Lines end at line feeds only (a carriage return before one is dropped):
+    the other characters Unicode takes as line ends may stand inside a title
+    or abstract."""
     with open(path, encoding=encoding or "utf-8", newline="") as f:
         text = f.read()
     reader = _Reader(path)
