@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A long fuzzing run of one target whose findings are kept:
 #   bash scripts/fuzz-long.sh TARGET SECONDS [MAX_KIB]
-# runs TARGET (fuzz_release, fuzz_recognition or fuzz_labels) for SECONDS
+# runs TARGET (fuzz_release, fuzz_recognition or fuzz_labels, or one of the
+# input readers' fuzz_pubtator, fuzz_bioc_xml or fuzz_bioc_json) for SECONDS
 # seconds from its committed corpus fuzz/corpus/TARGET, then merges what the
 # run found into that corpus with libFuzzer's -merge=1, which adds only the
 # inputs that reach coverage the corpus does not reach yet, preferring small
@@ -9,12 +10,13 @@
 # while it holds more than MAX_KIB KiB (default 128), the largest of the
 # inputs just added is dropped again. Commit the new files of fuzz/corpus/TARGET
 # to keep them: the bounded run of scripts/hardening.sh starts from them.
-# Needs .venv (scripts/setup.sh); installs clang when it is missing.
+# Needs .venv (scripts/setup.sh); installs clang when it is missing, and for
+# the readers atheris into build/fuzz/atheris.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-  echo "usage: bash scripts/fuzz-long.sh fuzz_release|fuzz_recognition|fuzz_labels SECONDS [MAX_KIB]" >&2
+  echo "usage: bash scripts/fuzz-long.sh fuzz_release|fuzz_recognition|fuzz_labels|fuzz_pubtator|fuzz_bioc_xml|fuzz_bioc_json SECONDS [MAX_KIB]" >&2
   exit 2
 }
 (($# == 2 || $# == 3)) || usage
@@ -27,12 +29,13 @@ corpus=fuzz/corpus/$target
 work=build/fuzz/run/$target
 corpus_bytes() { cat "$corpus"/* | wc -c; }
 
-build_fuzzers
+build_target "$target"
 run_fuzzer "$target" "$seconds"
+set_fuzzer "$target"
 
 kept=$work/kept
 ls "$corpus" >"$kept"
-if ! "./build/fuzz/$target" -merge=1 "${fuzz_options[@]}" "$corpus" "$work/corpus" >"$work/merge.log" 2>&1; then
+if ! "${fuzzer[@]}" -merge=1 "${fuzz_options[@]}" "$corpus" "$work/corpus" >"$work/merge.log" 2>&1; then
   echo "fuzzing: merging into $corpus failed:" >&2
   grep -v "^Could not parse ontology version$" "$work/merge.log" | tail -n 40 >&2
   exit 1

@@ -3,6 +3,9 @@
 # built, each target's options, and one run of a target.
 
 fuzz_targets=(fuzz_release fuzz_recognition fuzz_labels)
+# The input readers of the toolkit, fuzzed with atheris (Python under libFuzzer).
+python_fuzz_targets=(fuzz_pubtator fuzz_bioc_xml fuzz_bioc_json)
+atheris_venv=build/fuzz/atheris
 
 # Builds every target with clang, ASan and UBSan into build/fuzz.
 build_fuzzers() {
@@ -12,6 +15,32 @@ build_fuzzers() {
   .venv/bin/cmake --build build/fuzz -j2 >/dev/null
 }
 
+# A virtual environment of its own with atheris (built against clang's
+# libFuzzer), which sees the tree's toolkit first and then what .venv holds.
+build_python_fuzzers() {
+  bash scripts/install-packages.sh clang libclang-rt-14-dev
+  [ -x "$atheris_venv/bin/python" ] || .venv/bin/python -m venv "$atheris_venv"
+  CC=clang CXX=clang++ "$atheris_venv/bin/python" -m pip install -q "atheris>=2.3"
+  local site
+  site=$("$atheris_venv/bin/python" -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
+  printf '%s\n' "$PWD/python" "$(.venv/bin/python -c 'import sysconfig; print(sysconfig.get_path("purelib"))')" \
+    >"$site/corvanta-tree.pth"
+}
+
+# Builds what TARGET needs (the native targets, or the atheris environment).
+build_target() {
+  if is_python_target "$1"; then build_python_fuzzers; else build_fuzzers; fi
+}
+
+is_python_target() {
+  [[ " ${python_fuzz_targets[*]} " == *" $1 "* ]]
+}
+
+# Sets the array fuzzer to the command that runs TARGET.
+set_fuzzer() {
+  if is_python_target "$1"; then fuzzer=("$atheris_venv/bin/python" "fuzz/$1.py"); else fuzzer=("./build/fuzz/$1"); fi
+}
+
 # Sets the array fuzz_options to the options that TARGET is run and merged
 # with; fails for a name that is not a target.
 set_fuzz_options() {
@@ -19,6 +48,7 @@ set_fuzz_options() {
     fuzz_release) fuzz_options=(-max_len=16384 -dict=fuzz/release.dict) ;;
     fuzz_recognition) fuzz_options=(-max_len=4096) ;;
     fuzz_labels) fuzz_options=(-max_len=1024) ;;
+    fuzz_pubtator | fuzz_bioc_xml | fuzz_bioc_json) fuzz_options=(-max_len=4096 -dict=fuzz/readers.dict) ;;
     *) return 1 ;;
   esac
 }
@@ -36,7 +66,8 @@ run_fuzzer() {
   mkdir -p "$work/corpus" "$work/artifacts"
   # Releases without a parsable version each print one diagnostic line; the
   # log keeps them out of the output.
-  if ! "./build/fuzz/$name" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 \
+  set_fuzzer "$name"
+  if ! "${fuzzer[@]}" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 \
     -print_final_stats=1 -artifact_prefix="$work/artifacts/" "${fuzz_options[@]}" "${seeds[@]}" \
     "$work/corpus" "fuzz/corpus/$name" >"$work/log" 2>&1; then
     echo "fuzzing: $name failed; input in $work/artifacts/" >&2

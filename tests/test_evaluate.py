@@ -94,6 +94,11 @@ def test_evaluate_command(capsys, small_release, tmp_path):
     ([CORPUS[0], CORPUS[0]], "{gold}:2: document id 'n1' repeated"),
     (["\n"], "{gold}: no gold documents"),
     ([b"\xff\n"], "{gold}: not UTF-8 text"),
+    ([b'{"id": "x", "text": "ab", "annotations": [{"start": 0, "end": ' + b"9" * 5000 + b"}]}\n"],
+     "{gold}:1: Exceeds the limit (4300 digits)"),
+    ([b"[" * 100_000 + b"]" * 100_000 + b"\n"], "{gold}:1: nested too deeply"),
+    ([b'{"id": "x", "text": "ataxia \\ud800", "annotations": []}\n'],
+     "{gold}:1: not text (lone surrogate '\\ud800')"),
 ])
 def test_bad_gold(capsys, small_release, tmp_path, lines, message):
     gold = str(tmp_path / "gold.jsonl")

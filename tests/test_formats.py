@@ -221,17 +221,62 @@ def test_brat_splits_spans_at_line_breaks(small_release, tmp_path, capsys):
     assert code == 0 and ann.splitlines()[0] == "T1\tPhenotype 0 5;6 13\tshort stature"
 
 
+BIOC_JSON = ('{{"source": "", "date": "", "key": "", "infons": {infons}, "documents": [{{"id": "1", '
+             '"infons": {{}}, "relations": [], "passages": [{{"offset": 0, "text": "Ataxia", '
+             '"infons": {{}}, "sentences": [], "relations": [], "annotations": []}}, {{"offset": '
+             '{offset}, "text": {text}, "infons": {{}}, "sentences": [], "relations": [], '
+             '"annotations": [{{"id": "a", "infons": {{"identifier": "HP:0001251"}}, "text": "x", '
+             '"locations": [{{"offset": 0, "length": {length}}}]}}]}}]}}]}}')
+BIOC_XML = ("<collection><source/><date/><key/><document><id>1</id><passage><offset>0</offset>"
+            "<text>Ataxia</text></passage>\n<passage><offset>{offset}</offset><text>{text}</text>"
+            '<annotation id="a"><infon key="identifier">HP:0001251</infon>'
+            '<location offset="7" length="{length}"/><text>x</text></annotation>'
+            "</passage></document></collection>")
+
+
+def bioc_json(offset="7", text='"fever"', infons="{}", length="1"):
+    return BIOC_JSON.format(offset=offset, text=text, infons=infons, length=length)
+
+
+def bioc_xml(offset="7", text="fever", length="1"):
+    return BIOC_XML.format(offset=offset, text=text, length=length)
+
+
 @pytest.mark.parametrize("input_format, content, position", [
     ("bioc-xml", "<collection><document>\n<id>1</passage></collection>", "line 2, column"),
     ("bioc-xml", "<collection><document><id>1</id><passage>\n<offset>x</offset></passage>"
                  "</document></collection>", "line 2: <offset> needs an integer"),
     ("bioc-xml", "<notbioc/>", "line 1: not a BioC collection"),
+    *[("bioc-xml", bioc_xml(offset=offset), "line 2: <offset> needs an integer from 0 to 2147483647")
+      for offset in ("5e9", "9" * 23, "-1", "1.5", "9" * 5000)],
+    ("bioc-xml", bioc_xml(length="-2"), "line 2: <location> needs an integer"),
+    ("bioc-xml", bioc_xml(offset="1000000000"), "document 1 ('1'): passage offsets leave"),
+    ("bioc-xml", '<!DOCTYPE collection [<!ENTITY e "x">]>\n' + bioc_xml(text="a &e;"),
+     "line 3: entity reference &e; is not supported"),
+    ("bioc-xml", '<!DOCTYPE collection SYSTEM "BioC.dtd">\n' + bioc_xml(text="a &undefined;"),
+     "line 3: entity reference &undefined; is not supported"),
     ("bioc-json", '{"documents": [\n{"id": "1", ', "line 2, column"),
     ("bioc-json", '{"source": "", "date": "", "key": "", "infons": {}, "documents": '
                   '[{"id": "1", "infons": {}, "relations": [], "annotations": []}]}',
      "document 1: not a BioC document"),
+    *[("bioc-json", bioc_json(offset=offset), "document 1: not a BioC document: Expected `int`")
+      for offset in ("1e309", "5e9", "1.5", "true", "-3", '"7"', "99999999999999999999999")],
+    ("bioc-json", bioc_json(offset="9" * 5000), "a number: Exceeds the limit"),
+    ("bioc-json", bioc_json(offset="1000000000"), "document 1 ('1'): passage offsets leave"),
+    ("bioc-json", bioc_json(length="-1"), "document 1: not a BioC document: Expected `int` >= 0"),
+    ("bioc-json", bioc_json(text="5"), "document 1: not a BioC document: Expected `str | null`"),
+    ("bioc-json", bioc_json(text='"fever \\ud800"'), "a string: not text (lone surrogate '\\ud800')"),
+    ("bioc-json", bioc_json(infons='"zzz"'), "top level: not a BioC collection: Expected `object`"),
+    ("bioc-json", "[" * 100_000 + "]" * 100_000, "top level: nested too deeply"),
     ("pubtator", "1|t|Title\n1\tzero\t4\tTitl\tX\tY\n", "line 2: annotation offsets"),
     ("pubtator", "1|t|Title\ngarbage\n", "line 2: neither"),
+    ("pubtator", "1|t|Seizures\n2|a|Ataxia\n", "line 2: document id '2' inside document '1'"),
+    ("pubtator", "1|t|Seizures\n1|a|x\n\n1|a|y\n", "line 4: document '1' has no title line"),
+    ("pubtator", "1|t|Seizures\n1|a|x\n2\t0\t3\tSei\tX\tY\n", "line 3: document id '2' inside"),
+    ("pubtator", "|t|Seizures\n|a|x\n", "line 1: no document id"),
+    ("pubtator", "1|t|Seizures\n1|a|x\n1|a|y\n", "line 3: a second abstract line"),
+    ("pubtator", "1|t|Seizures\n1\t5\t3\tSei\tX\tY\n", "line 2: annotation from 5 to 3"),
+    ("pubtator", f"1|t|Seizures\n1\t0\t{'9' * 5000}\tSei\tX\tY\n", "line 2: annotation offsets"),
 ])
 def test_bad_inputs_name_file_and_position(capsys, small_release, tmp_path, input_format,
                                            content, position):
@@ -242,6 +287,65 @@ def test_bad_inputs_name_file_and_position(capsys, small_release, tmp_path, inpu
     assert code == 3 and "HP:" not in out
     (line,) = err.splitlines()
     assert line.startswith(f"corvanta: error: cannot read {bad}: {position}"), line
+    code, _, err = run(capsys, "evaluate", "--hpo", small_release, "--gold", str(bad),
+                       "--gold-format", input_format)
+    (line,) = err.splitlines()
+    assert code == 3 and line.startswith(f"corvanta: error: {bad}: {position}"), line
+
+
+@pytest.mark.parametrize("content, documents", [
+    ("1|t|Seizures\n1|a|x\n2|t|Ataxia\n2|a|y\n", [("1", "Seizures x"), ("2", "Ataxia y")]),
+    ("1|t|Seizures\u2028ataxia\x85\v\f.\r\n1|a|fever\n\n2|t|Tremor\n",
+     [("1", "Seizures\u2028ataxia\x85\v\f. fever"), ("2", "Tremor")]),
+    ("1|t|A |t| b\n\n\n", [("1", "A |t| b")]),
+])
+def test_pubtator_documents_end_at_titles_and_blank_lines(capsys, small_release, tmp_path, content,
+                                                           documents):
+    path = tmp_path / "in.pubtator"
+    path.write_text(content, encoding="utf-8", newline="")
+    code, out, err = run(capsys, "annotate", "--hpo", small_release, "--input-format", "pubtator",
+                         "--format", "pubtator", str(path))
+    assert code == 0, err
+    read = pubtator.loads(out)
+    assert [(d.pmid, " ".join(filter(None, (d.title, d.abstract)))) for d in read] == [
+        (p, t.translate(FLAT)) for p, t in documents]
+
+
+FLAT = str.maketrans("\u2028\x85\v\f", "    ")
+
+
+@pytest.mark.parametrize("input_format, content, start", [
+    ("pubtator", "1|t|Caf\u00e9: ataxia\n", 6),
+    ("bioc-json", bioc_json(text='"\u00e9 ataxia"').replace('"Ataxia"', '"Caf\u00e9:"'), 9),
+    ("bioc-xml", bioc_xml(text="\u00e9 ataxia").replace(">Ataxia<", ">Caf\u00e9:<"), 9),
+    ("brat", "Caf\u00e9: ataxia", 6),
+])
+def test_encoding_is_that_of_every_input_format(capsys, small_release, tmp_path, input_format,
+                                                content, start):
+    path = tmp_path / "in.txt"
+    path.write_bytes(content.encode("latin-1"))
+    argv = ["annotate", "--hpo", small_release, "--input-format", input_format, "--format", "jsonl"]
+    code, out, err = run(capsys, *argv, str(path if input_format != "brat" else tmp_path))
+    assert code == 3, err
+    code, out, err = run(capsys, *argv, "--encoding", "latin-1", str(path))
+    assert code == 0, err
+    assert [(r["text"], r["char_span"]) for r in map(json.loads, out.splitlines())] == [
+        ("ataxia", [start, start + 6])]
+
+
+def test_a_brat_directory_keeps_its_links_inside(capsys, small_release, tmp_path):
+    outside, inside = tmp_path / "outside.txt", tmp_path / "brat"
+    outside.write_text("Fever.")
+    inside.mkdir()
+    (inside / "a.txt").write_text("Ataxia.")
+    (inside / "b.txt").symlink_to(inside / "a.txt")
+    (inside / "c.txt").symlink_to(outside)
+    code, out, err = run(capsys, "annotate", "--hpo", small_release, "--input-format", "brat",
+                         str(inside))
+    assert code == 0 and err.splitlines()[0] == (
+        f"corvanta: warning: skipping {inside / 'c.txt'}: a link to a file outside {inside}")
+    assert [line.split("\t")[:2] for line in out.splitlines()[1:]] == [
+        ["a", "HP:0001251"], ["b", "HP:0001251"]]
 
 
 def test_keep_going_skips_and_exits_3(capsys, small_release, tmp_path):
@@ -281,6 +385,24 @@ def test_failed_directory_run_keeps_earlier_files(capsys, small_release, tmp_pat
                      str(out_dir), str(good), str(bad))
     assert code == 3 and not any(name.endswith(".part") for name in os.listdir(out_dir))
     assert "Fever" in (out_dir / "a.ann").read_text() != ann  # finished files are complete
+
+
+@pytest.mark.parametrize("fmt, suffixes", [("brat", {".txt", ".ann"}), ("phenopacket", {".json"})])
+def test_long_document_ids_get_file_names_that_fit(capsys, small_release, tmp_path, fmt, suffixes):
+    ids = ["a" * 240, "b" * 251, "c" * 300 + "1", "c" * 300 + "2"]
+    source = tmp_path / "in.pubtator"
+    source.write_text("".join(f"{i}|t|Ataxia\n\n" for i in ids))
+    out_dir = tmp_path / "out"
+    code, _, err = run(capsys, "annotate", "--hpo", small_release, "--input-format", "pubtator",
+                       "--format", fmt, "-o", f"{out_dir}/", str(source))
+    assert code == 0, err
+    names = [n for n in os.listdir(out_dir) if not n.endswith(".conf")]
+    assert len(names) == len(ids) * len(suffixes) and max(map(len, names)) <= 255 - 15
+    assert {os.path.splitext(n)[1] for n in names} == suffixes
+    long_output = tmp_path / ("d" * 250)
+    code, _, err = run(capsys, "annotate", "--hpo", small_release, "--input-format", "pubtator",
+                       "-o", str(long_output), str(source))
+    assert code == 0 and long_output.read_text().count("HP:0001251") == len(ids), err
 
 
 def test_directory_formats_need_a_directory(capsys, small_release, note):

@@ -6,8 +6,11 @@ import hashlib
 import json
 import os
 import pathlib
+import re
+import signal
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -213,3 +216,105 @@ def test_embedded_release_is_intact():
             "obsolete_terms": release.obsolete_count, "alternative_ids": release.alt_id_count,
             "sha256": hashlib.sha256(gzip.decompress(EMBEDDED_RELEASE.read_bytes())).hexdigest(),
             } == expected
+
+
+def test_a_gzip_bomb_is_a_release_error_that_leaves_nothing(tmp_path, monkeypatch, capsys):
+    from corvanta_tools import main, release_cache, releases
+    for module in (release_cache, releases):
+        monkeypatch.setattr(module, "MAX_RELEASE_BYTES", 1 << 20)
+    bomb, note, cache = tmp_path / "hp.json.gz", tmp_path / "note.txt", tmp_path / "cache"
+    bomb.write_bytes(gzip.compress(b" " * (2 << 20)))
+    note.write_text(NOTE)
+    code = main(["annotate", "--hpo", str(bomb), "--cache-dir", str(cache), str(note)])
+    assert code == 4 and capsys.readouterr().err.splitlines() == [
+        f"corvanta: error: {bomb}: decompresses to more than 1 MiB; no HPO release is that large"]
+    assert [p for p in cache.rglob("*") if not p.is_dir()] == []
+
+
+def embedded_copy(cache):
+    digest = hashlib.sha256(EMBEDDED_RELEASE.read_bytes()).hexdigest()
+    return cache / "gunzipped" / f"{digest}.json"
+
+
+def plant(path, content=None, link_to=None):
+    path.parent.mkdir(parents=True, exist_ok=True)
+    if link_to is not None:
+        path.symlink_to(link_to)
+    else:
+        path.write_bytes(content)
+
+
+def padded(release, size):
+    data = pathlib.Path(release).read_bytes()
+    return data + b" " * (size - len(data))
+
+
+@pytest.mark.parametrize("planted, argv, outcome", [
+    ("other", [], 0),
+    ("link", [], 0),
+    ("other of the same size", [], "holds release 1999-01-01, not {embedded}; delete it"),
+    ("other", ["--release", "2024-04-26"], "holds release 1999-01-01, not 2024-04-26; delete it"),
+    ("link", ["--release", "2024-04-26"], "is not a regular file (a link is not followed there)"),
+])
+def test_a_cached_file_is_checked_before_use(tmp_path, planted, argv, outcome):
+    fakes = Downloads(tmp_path)
+    other = release_file(tmp_path, "1999-01-01")
+    target = (fakes.cache / "releases" / "2024-04-26" / "hp.json" if argv
+              else embedded_copy(fakes.cache))
+    size = len(gzip.decompress(EMBEDDED_RELEASE.read_bytes()))
+    plant(target, link_to=other if planted == "link" else None,
+          content=padded(other, size) if planted.endswith("size") else pathlib.Path(other).read_bytes())
+    result = fakes.run("annotate", *argv)
+    if outcome == 0:
+        assert result.returncode == 0 and not target.is_symlink(), result.stderr
+        assert f"HPO release {EMBEDDED_VERSION} (embedded)" in result.stderr
+        assert target.read_bytes() == gzip.decompress(EMBEDDED_RELEASE.read_bytes())
+    else:
+        (line,) = result.stderr.splitlines()
+        assert result.returncode == 4 and str(target) in line and outcome.format(
+            embedded=EMBEDDED_VERSION) in line
+    assert Release(other).version == "1999-01-01"  # a linked file is never written
+    if argv and planted == "other":
+        listed = fakes.run("release", "list").stdout
+        assert "2024-04-26 (holds 1999-01-01)" in listed
+
+
+def process_runs(pid):
+    try:
+        return pathlib.Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0] != b"Z"
+    except FileNotFoundError:
+        return False
+
+
+def ended(pid, seconds=10):
+    deadline = time.monotonic() + seconds
+    while process_runs(pid) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return not process_runs(pid)
+
+
+@pytest.mark.skipif(not pathlib.Path("/proc/self/stat").exists(), reason="needs /proc (Linux)")
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGKILL])
+def test_a_download_ends_with_corvanta(tmp_path, signum):
+    slow, pid_file = tmp_path / "slow", tmp_path / "curl.pid"
+    release = release_file(tmp_path, "2024-04-26")
+    fakes = Downloads(tmp_path, curl=f'if [ -e "{slow}" ]; then echo partial > "$out"; '
+                                     f'echo $$ > "{pid_file}"; exec /bin/sleep 60; fi\n'
+                                     + copies(release))
+    slow.touch()
+    corvanta = subprocess.Popen([*CLI, "release", "fetch", "2024-04-26", "--cache-dir",
+                                 str(fakes.cache)], env=fakes.env, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 60
+    while not (pid_file.exists() and pid_file.read_text().strip()) and time.monotonic() < deadline:
+        assert corvanta.poll() is None, corvanta.stderr.read()
+        time.sleep(0.05)
+    corvanta.send_signal(signum)
+    assert corvanta.wait(30) == -signum
+    assert ended(int(pid_file.read_text()))
+    left = fakes.cache_files()  # SIGKILL leaves the temporary file, nothing else does
+    assert [re.fullmatch(r"\.hp\.json\..+\.tmp", name) is not None for name in left] == (
+        [True] if signum == signal.SIGKILL else [])
+    # A temporary file its process left for good goes with the next download.
+    slow.unlink()
+    assert fakes.run("release", "fetch", "2024-04-26").returncode == 0
+    assert fakes.cache_files() == ["releases", "releases/2024-04-26", "releases/2024-04-26/hp.json"]

@@ -5,18 +5,34 @@ an advisory lock, renamed into place only once complete (and checked).
 The temporary file is created here, exclusively and under a random name, so
 the download programs never write through a link someone else left in the
 cache; the target is replaced by rename, which never follows a link either.
+
+A download does not outlive the process: the program gets SIGKILL when the
+thread that started it ends (Linux), SIGTERM and SIGHUP remove the temporary
+file before they take effect, and the temporary files of processes that
+ended without that chance (SIGKILL) are removed by the next download, which
+finds their process id in their names.
 """
 from __future__ import annotations
 
 import contextlib
+import ctypes
 import fcntl
 import os
+import re
+import signal
 import subprocess
 import tempfile
+import threading
 from collections.abc import Callable, Iterator
 from pathlib import Path
 
 __all__ = ["DownloadError", "cache_lock", "download"]
+
+# The signals that end a process unless it handles them, and that a download
+# turns into cleanup first.
+ENDING_SIGNALS = (signal.SIGTERM, signal.SIGHUP)
+PR_SET_PDEATHSIG = 1
+_TEMPORARY = re.compile(r"\..+\.(\d+)\.[^.]+\.tmp")
 
 
 class DownloadError(OSError):
@@ -42,12 +58,73 @@ def cache_lock(path: Path) -> Iterator[None]:
         os.close(fd)
 
 
-def succeeds(argv: list[str]) -> bool:
-    """Whether the program could be started and exited with 0."""
+class _Ended(BaseException):
+    """SIGTERM or SIGHUP arrived during a download."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+@contextlib.contextmanager
+def ending_signals_raise() -> Iterator[None]:
+    """In the main thread, SIGTERM and SIGHUP raise _Ended in the body (so
+    that its cleanup runs) and are then delivered again as they would have
+    been without it. A signal ignored before stays ignored."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    received: list[int] = []
+
+    def ended(signum: int, frame: object) -> None:
+        received.append(signum)
+        raise _Ended(signum)
+
+    previous = {}
+    for signum in ENDING_SIGNALS:
+        if signal.getsignal(signum) != signal.SIG_IGN:
+            previous[signum] = signal.signal(signum, ended)
     try:
-        return subprocess.run(argv, stdin=subprocess.DEVNULL).returncode == 0
+        yield
+    except _Ended:
+        pass
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler if handler is not None else signal.SIG_DFL)
+    if received:
+        signal.raise_signal(received[0])
+        raise DownloadError(f"download interrupted by signal {received[0]}")
+
+
+def _parent_death_signal() -> Callable[[], None] | None:
+    """What the child runs before the program: ask for SIGKILL when the
+    thread that started it ends, and end at once if that already happened.
+    Prepared before the fork, so that the child only calls into libc."""
+    try:
+        prctl = ctypes.CDLL(None, use_errno=True).prctl
+    except (OSError, AttributeError):  # not Linux
+        return None
+    parent = os.getpid()
+
+    def in_child() -> None:
+        if prctl(PR_SET_PDEATHSIG, signal.SIGKILL) != 0 or os.getppid() != parent:
+            os._exit(127)
+
+    return in_child
+
+
+def succeeds(argv: list[str]) -> bool:
+    """Whether the program could be started and exited with 0. An exception
+    while it runs (an ending signal, Ctrl-C) kills it."""
+    try:
+        try:
+            process = subprocess.run(argv, stdin=subprocess.DEVNULL,
+                                     preexec_fn=_parent_death_signal())
+        except RuntimeError:  # a subinterpreter, which may not run code in the child
+            process = subprocess.run(argv, stdin=subprocess.DEVNULL)
     except OSError:
         return False
+    return process.returncode == 0
 
 
 def fetch_into(url: str, temporary: str) -> bool:
@@ -63,13 +140,16 @@ def download(url: str, target: Path, lock: Path, check: Callable[[Path], None] |
     same file system, by default `target`'s), then `check(temporary)` (which
     raises to reject the file), then a rename into `target`, creating the
     directories between `staging` and `target`. Returns whether it
-    downloaded. On any failure nothing is left behind and nothing changed."""
+    downloaded. On any failure, SIGTERM and SIGHUP included, nothing is left
+    behind and nothing changed."""
     staging = staging or target.parent
-    with cache_lock(lock):
+    with ending_signals_raise(), cache_lock(lock):
         if not replace and target.exists():
             return False
         missing = missing_directories(target.parent, staging)
-        fd, temporary = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=staging)
+        remove_stale_temporaries(staging)
+        fd, temporary = tempfile.mkstemp(prefix=f".{target.name}.{os.getpid()}.", suffix=".tmp",
+                                         dir=staging)
         os.close(fd)
         try:
             if not fetch_into(url, temporary):
@@ -104,3 +184,29 @@ def missing_directories(directory: Path, staging: Path) -> list[Path]:
             missing.append(directory)
         directory = directory.parent
     return missing[::-1]
+
+
+def remove_stale_temporaries(staging: Path) -> None:
+    """Removes the temporary files in `staging` whose process has ended."""
+    for path in staging.iterdir():
+        match = _TEMPORARY.fullmatch(path.name)
+        if match is not None and not process_runs(int(match.group(1))):
+            with contextlib.suppress(OSError):
+                path.unlink()
+
+
+def process_runs(pid: int) -> bool:
+    """Whether process `pid` exists and has not ended (a zombie has)."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as file:
+            return file.read().rpartition(b")")[2].split()[0] != b"Z"
+    except FileNotFoundError:
+        return False
+    except OSError:  # no /proc: ask the kernel
+        try:
+            os.kill(pid, 0)
+        except ProcessLookupError:
+            return False
+        except OSError:
+            pass
+        return True

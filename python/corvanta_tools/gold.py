@@ -17,7 +17,7 @@ from pathlib import Path
 from typing import Any
 
 from corvanta_tools.evaluate import GoldDocument, Mention
-from corvanta_tools.formats import READERS, FormatError, Source
+from corvanta_tools.formats import READERS, FormatError, Source, lone_surrogate
 
 __all__ = ["GOLD_FORMATS", "GoldError", "gold_format", "read_gold", "read_gold_jsonl"]
 
@@ -46,7 +46,7 @@ def read_gold(path: str, format: str | None = None) -> list[GoldDocument]:
         documents = read_gold_jsonl(path)
     else:
         try:
-            documents = list(from_sources(path, READERS[format](path)))
+            documents = list(from_sources(path, READERS[format](path, None)))
         except FormatError as error:
             raise GoldError(str(error)) from None
         except UnicodeDecodeError as error:
@@ -86,6 +86,12 @@ def jsonl_document(path: str, number: int, line: str) -> GoldDocument:
         record = json.loads(line)
     except json.JSONDecodeError as error:
         raise gold_error(path, number, f"not JSON: {error.msg} (column {error.colno})") from None
+    except RecursionError:
+        raise gold_error(path, number, "nested too deeply") from None
+    except ValueError as error:  # such as an integer of more digits than Python converts
+        raise gold_error(path, number, str(error)) from None
+    if (surrogate := lone_surrogate(record)) is not None:
+        raise gold_error(path, number, f"not text (lone surrogate {surrogate!r})")
     if not isinstance(record, dict):
         raise gold_error(path, number, "not a JSON object")
     if not isinstance(record.get("text"), str):

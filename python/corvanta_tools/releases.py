@@ -12,6 +12,7 @@ makes reading a release cheaper than building a matcher from it.
 from __future__ import annotations
 
 import gzip
+import io
 import os
 import zlib
 from collections.abc import Iterable
@@ -23,8 +24,9 @@ import msgspec
 
 from corvanta_tools.downloads import DownloadError, download
 from corvanta_tools.embedded import default_release_path
-from corvanta_tools.release_cache import (LATEST_URL, gunzipped_copy, latest_path, pinned_path,
-                                          pinned_url, user_cache_dir)
+from corvanta_tools.release_cache import (LATEST_URL, MAX_RELEASE_BYTES, GzipTooLarge,
+                                          gunzipped_copy, latest_path, pinned_path, pinned_url,
+                                          user_cache_dir)
 
 __all__ = ["Release", "ReleaseError", "Term", "fetch_release", "is_gzip", "read_release_bytes",
            "refresh_latest", "resolve_release_path"]
@@ -89,15 +91,20 @@ def is_gzip(data: bytes) -> bool:
 
 def read_release_bytes(path: str | os.PathLike[str]) -> bytes:
     """The release document's bytes, decompressed when the file is gzip data
-    (whatever its name)."""
+    (whatever its name) up to MAX_RELEASE_BYTES."""
     with open(path, "rb") as file:
         data = file.read()
     if not is_gzip(data):
         return data
     try:
-        return gzip.decompress(data)
+        with gzip.GzipFile(fileobj=io.BytesIO(data)) as file:
+            plain = file.read(MAX_RELEASE_BYTES + 1)
     except (OSError, EOFError, zlib.error) as error:
         raise ReleaseError(f"{os.fspath(path)}: broken gzip data: {error}") from None
+    if len(plain) > MAX_RELEASE_BYTES:
+        raise ReleaseError(f"{os.fspath(path)}: decompresses to more than "
+                           f"{MAX_RELEASE_BYTES >> 20} MiB; no HPO release is that large")
+    return plain
 
 
 def curie(text: str) -> str | None:
@@ -267,8 +274,12 @@ def fetch_release(version: str, cache_dir: Path) -> Path:
     """The pinned release VERSION (a date such as 2025-05-06) in the cache,
     downloaded first when missing; a cached one is used without the network.
     A download whose version is not VERSION is discarded. Raises ValueError
-    for a malformed VERSION and DownloadError when the download fails."""
+    for a malformed VERSION, DownloadError when the download fails and
+    ReleaseError when the cached one is a link or no file."""
     target = pinned_path(cache_dir, version)
+    if target.is_symlink() or (target.exists() and not target.is_file()):
+        raise ReleaseError(f"{target} is not a regular file (a link is not followed there); "
+                           "delete it to download the release again")
     if target.is_file():
         return target
 
@@ -342,6 +353,8 @@ def resolve_release_path(hpo: str | None = None, release: str | None = None,
         return str(gunzipped_copy(hpo, cache_dir))
     except (EOFError, zlib.error, gzip.BadGzipFile) as error:
         raise ReleaseError(f"{hpo}: broken gzip data: {error}") from None
+    except GzipTooLarge as error:
+        raise ReleaseError(str(error)) from None
 
 
 def gzipped(path: str) -> bool:

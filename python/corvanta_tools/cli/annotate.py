@@ -55,8 +55,9 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                              f"{EXIT_INPUT} at the end if any was skipped")
     parser.add_argument("--glob", default="*.txt",
                         help="files taken from directories (default: *.txt)")
-    parser.add_argument("--encoding", default="utf-8",
-                        help="encoding of the input files (default: utf-8)")
+    parser.add_argument("--encoding",
+                        help="encoding of the input files, whatever their --input-format "
+                             "(default: utf-8; for bioc-xml, the one the file declares)")
     parser.add_argument("--assertion", choices=ASSERTIONS, default=DEFAULT_ASSERTION,
                         help="how each mention's assertion status (negated, uncertain, "
                              "historical, hypothetical, family, and the triggers) is found: "
@@ -99,7 +100,7 @@ def run(args: argparse.Namespace) -> int:
             raise CliError(EXIT_USAGE, "no input: name FILEs or pipe text into standard input")
         files = [STDIN]
     try:
-        codecs.lookup(args.encoding)
+        codecs.lookup(args.encoding or "utf-8")
     except LookupError:
         raise CliError(EXIT_USAGE, f"unknown encoding {args.encoding}") from None
     try:
@@ -109,7 +110,8 @@ def run(args: argparse.Namespace) -> int:
     except ModuleNotFoundError as error:
         raise CliError(EXIT_USAGE, str(error)) from None
     skips = Skips(args.keep_going)
-    inputs = expanded(files, check_glob(args.glob), skips)
+    # A brat directory is one whole: a link in it does not reach outside it.
+    inputs = expanded(files, check_glob(args.glob), skips, args.input_format == "brat")
     matcher = matcher_for(args)
     release = release_for(args)
     # One document per input file, unless a file holds a collection.

@@ -26,14 +26,17 @@ def check_glob(pattern: str) -> str:
     return pattern
 
 
-def expand_inputs(names: list[str], pattern: str) -> list[str]:
+def expand_inputs(names: list[str], pattern: str, contained: bool = False) -> list[str]:
     """Files as given; a directory stands for its files matching `pattern`,
-    recursively, in sorted order. Fails before any work when one is missing."""
+    recursively, in sorted order (with `contained`, those that are links to a
+    file outside it are skipped with a warning). Fails before any work when
+    one is missing."""
     inputs: list[str] = []
     for name in names:
         path = Path(name)
         if name != STDIN and path.is_dir():
-            found = sorted(str(p) for p in path.rglob(pattern) if p.is_file())
+            found = sorted(str(p) for p in path.rglob(pattern)
+                           if p.is_file() and (not contained or _inside(p, path)))
             if not found:
                 raise CliError(EXIT_INPUT, f"no files matching {pattern} in {display_name(name)}")
             inputs.extend(found)
@@ -42,6 +45,15 @@ def expand_inputs(names: list[str], pattern: str) -> list[str]:
         else:
             raise CliError(EXIT_INPUT, f"cannot read {display_name(name)}: no such file or directory")
     return inputs
+
+
+def _inside(file: Path, directory: Path) -> bool:
+    """Whether `file`, links followed, lies in `directory`; warns when not."""
+    if file.resolve().is_relative_to(directory.resolve()):
+        return True
+    print(f"corvanta: warning: skipping {display_name(str(file))}: a link to a file outside "
+          f"{display_name(str(directory))}", file=sys.stderr)
+    return False
 
 
 def read_input(name: str, encoding: str) -> str:

@@ -103,6 +103,11 @@ def matcher_for(args: argparse.Namespace) -> corvanta.Corvanta:
     hpo, release, cache_dir = options(args)
     path = str(latest_path(cache_dir)) if release == "latest" else resolved(hpo, release, cache_dir)
     matcher = built(path, hpo, release, cache_dir)
+    expected = EMBEDDED_VERSION if hpo is None and release is None else (
+        None if release in (None, "latest") else release)
+    if expected is not None and matcher.version() != expected:
+        raise CliError(EXIT_RELEASE, f"the cached release {path} holds release "
+                                     f"{matcher.version()}, not {expected}; delete it")
     if hpo is None:
         origin = "embedded" if release is None else path
         print(f"corvanta: HPO release {matcher.version()} ({origin})", file=sys.stderr)

@@ -22,6 +22,7 @@ from corvanta_tools.records import Document
 __all__ = ["FORMATS", "atomic_file", "write_output"]
 
 FORMATS = sorted(WRITERS.keys() | DIRECTORY_WRITERS.keys())
+TEMPORARY_STEM = 200
 
 
 def _umask() -> int:
@@ -45,7 +46,9 @@ def atomic_file(path: str) -> Iterator[TextIO]:
             yield out
         return
     directory, name = os.path.split(os.path.abspath(path))
-    descriptor, temporary = tempfile.mkstemp(dir=directory, prefix=f".{name}.", suffix=".part")
+    # The temporary name is the target's and 15 characters more, cut to fit.
+    descriptor, temporary = tempfile.mkstemp(dir=directory, prefix=f".{name[:TEMPORARY_STEM]}.",
+                                             suffix=".part")
     try:
         with os.fdopen(descriptor, "w", encoding="utf-8", newline="") as out:
             yield out
@@ -78,8 +81,13 @@ def _write_directory(files: FileWriter, directory: str, version: str,
                      documents: Iterable[Document]) -> None:
     Path(directory).mkdir(parents=True, exist_ok=True)
     for name, content in files(version, documents):
-        with atomic_file(os.path.join(directory, name)) as out:
-            out.write(content)
+        path = os.path.join(directory, name)
+        try:
+            with atomic_file(path) as out:
+                out.write(content)
+        except OSError as error:
+            raise CliError(EXIT_OUTPUT, f"cannot write {display_name(path)}: "
+                                        f"{error.strerror or error}") from None
 
 
 def write_output(format: str, output: str | None, version: str, documents: Iterable[Document],

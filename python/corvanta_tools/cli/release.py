@@ -8,6 +8,7 @@ import sys
 from collections.abc import Callable, Sequence
 from pathlib import Path
 
+from corvanta_tools.cli.errors import EXIT_RELEASE, CliError
 from corvanta_tools.cli.matcher import (add_cache_dir_option, add_release_options, cache_dir_of,
                                         fetch_failed, release_for)
 from corvanta_tools.downloads import DownloadError
@@ -46,6 +47,8 @@ def run_fetch(args: argparse.Namespace) -> int:
         path = fetch_release(args.fetched_version, cache_dir)
     except DownloadError as error:
         raise fetch_failed(error) from None
+    except ReleaseError as error:
+        raise CliError(EXIT_RELEASE, str(error)) from None
     print(path)
     return 0
 
@@ -56,7 +59,8 @@ def run_list(args: argparse.Namespace) -> int:
     latest = latest_path(cache_dir)
     if latest.is_file():
         rows.append((version_of(latest), "latest", latest))
-    rows += [(version, "pinned", path) for version, path in pinned_releases(cache_dir)]
+    rows += [(pinned_version(version, path), "pinned", path)
+             for version, path in pinned_releases(cache_dir)]
     table: list[tuple[str, ...]] = [("version", "kind", "size", "downloaded", "path")]
     for version, kind, path in rows:
         stat = path.stat()
@@ -72,6 +76,12 @@ def version_of(path: Path) -> str:
         return Release(path).version
     except (OSError, ReleaseError):
         return "unreadable"
+
+
+def pinned_version(version: str, path: Path) -> str:
+    """The version of a pinned release, flagged when the file holds another."""
+    found = version_of(path)
+    return version if found == version else f"{version} (holds {found})"
 
 
 def print_table(rows: Sequence[tuple[str, ...]]) -> None:

@@ -38,38 +38,39 @@ class Skips:
         print(f"corvanta: error: {error} (skipped)", file=sys.stderr)
 
 
-def expanded(names: list[str], pattern: str, skips: Skips) -> list[str]:
-    """The input files the names stand for; with --keep-going a missing one
-    (or a directory without matching files) goes to `skips`, without it the
-    run fails before any work."""
+def expanded(names: list[str], pattern: str, skips: Skips, contained: bool = False) -> list[str]:
+    """The input files the names stand for (see `expand_inputs`); with
+    --keep-going a missing one (or a directory without matching files) goes
+    to `skips`, without it the run fails before any work."""
     if not skips.keep_going:
-        return expand_inputs(names, pattern)
+        return expand_inputs(names, pattern, contained)
     inputs = []
     for name in names:
         try:
-            inputs.extend(expand_inputs([name], pattern))
+            inputs.extend(expand_inputs([name], pattern, contained))
         except CliError as error:
             skips.skip(error)
     return inputs
 
 
-def _read(name: str, input_format: str, encoding: str) -> list[Source]:
+def _read(name: str, input_format: str, encoding: str | None) -> list[Source]:
     if input_format == "text":
         return [TextSource("<stdin>" if name == STDIN else display_name(name),
-                           read_input(name, encoding))]
+                           read_input(name, encoding or "utf-8"))]
     shown = display_name(name)
     try:
-        return list(READERS[input_format](name))
+        return list(READERS[input_format](name, encoding))
     except FormatError as error:
         raise CliError(EXIT_INPUT, f"cannot read {error}") from None
     except OSError as error:
         raise CliError(EXIT_INPUT, f"cannot read {shown}: {error.strerror or error}") from None
     except UnicodeDecodeError as error:
-        raise CliError(EXIT_INPUT, f"cannot read {shown}: not UTF-8 text ({error.reason} at "
-                                   f"byte {error.start})") from None
+        raise CliError(EXIT_INPUT, f"cannot read {shown}: not {encoding or 'UTF-8'} text "
+                                   f"({error.reason} at byte {error.start}); "
+                                   "see --encoding") from None
 
 
-def read_sources(inputs: Iterable[str], input_format: str, encoding: str,
+def read_sources(inputs: Iterable[str], input_format: str, encoding: str | None,
                  skips: Skips) -> Iterator[Source]:
     """The documents of every input, in order; an input that cannot be read
     goes to `skips` whole."""

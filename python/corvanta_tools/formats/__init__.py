@@ -14,14 +14,20 @@ from __future__ import annotations
 
 import importlib
 import io
+import json
 from collections.abc import Callable, Iterable, Iterator
 from typing import Protocol, TextIO
 
 from corvanta_tools.records import Document, write_jsonl, write_table, write_tsv
 from corvanta_tools.report import write_html
 
-__all__ = ["DIRECTORY_WRITERS", "READERS", "STREAM_FORMATS", "WRITERS", "FileWriter", "FormatError",
-           "Reader", "Source", "Writer", "check_available", "render"]
+__all__ = ["DIRECTORY_WRITERS", "MAX_OFFSET", "READERS", "STREAM_FORMATS", "WRITERS", "FileWriter",
+           "FormatError", "Reader", "Source", "Writer", "check_available", "lone_surrogate",
+           "offset_value", "render", "shown"]
+
+# The largest offset or length an input may give: BioC's int. Past it an
+# offset cannot be real, and is refused rather than carried into the output.
+MAX_OFFSET = 2**31 - 1
 
 
 class FormatError(ValueError):
@@ -30,6 +36,32 @@ class FormatError(ValueError):
 
     def __init__(self, path: str, position: str, problem: str) -> None:
         super().__init__(f"{path}: {position}: {problem}")
+
+
+def offset_value(text: str) -> int | None:
+    """The offset written as `text` (decimal digits, surrounding whitespace
+    allowed), or None when it is no integer from 0 to MAX_OFFSET."""
+    digits = text.strip()
+    if not (digits.isascii() and digits.isdigit() and len(digits) <= len(str(MAX_OFFSET))):
+        return None
+    value = int(digits)
+    return value if value <= MAX_OFFSET else None
+
+
+def lone_surrogate(value: object) -> str | None:
+    """The first lone surrogate in a string of `value` (parsed JSON), which
+    no text holds but a JSON escape can give; None when there is none."""
+    try:
+        json.dumps(value, ensure_ascii=False).encode("utf-8")
+    except UnicodeEncodeError as error:
+        return error.object[error.start:error.end]
+    return None
+
+
+def shown(value: str | None) -> str:
+    """`value` quoted for a one-line message, control characters escaped and
+    a long one cut short."""
+    return repr(value if value is None or len(value) <= 40 else value[:40] + "...")
 
 
 Writer = Callable[[TextIO, str, Iterable[Document]], None]
@@ -54,9 +86,10 @@ class Source(Protocol):
     def attach(self, annotated: list[Document]) -> Document: ...
 
 
-Reader = Callable[[str], Iterator[Source]]
-"""The documents of one input file, in order; raises `FormatError` when the
-file does not parse."""
+Reader = Callable[[str, str | None], Iterator[Source]]
+"""The documents of one input file, given its path and its encoding (None:
+UTF-8, or what the file declares where the format has it declared), in
+order; raises `FormatError` when the file does not parse."""
 
 _EXTRA_MODULES = {"phenopackets", "bioc", "google"}
 

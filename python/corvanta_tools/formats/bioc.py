@@ -16,23 +16,29 @@ found in; the collection's own source, date, key and infons are kept too.
 from __future__ import annotations
 
 import datetime
+import io
 import json
 from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
-from typing import TextIO
+from typing import Annotated, Any, TextIO
 
 import bioc  # type: ignore[import-untyped]
+import msgspec
 from bioc import biocjson, biocxml
 from bioc.biocjson import decoder as json_decoder  # type: ignore[import-untyped]
 from lxml import etree  # type: ignore[import-untyped]
 
 from corvanta_tools.assertion import CATEGORIES, Assertion
-from corvanta_tools.formats import FormatError
+from corvanta_tools.formats import MAX_OFFSET, FormatError, lone_surrogate, offset_value, shown
 from corvanta_tools.records import Document, Record, combined, json_line
 
 __all__ = ["BioCSource", "collection", "read_json", "read_xml", "write_json", "write_xml"]
 
 ANNOTATION_TYPE = "Phenotype"
+# A document's passages are laid out at their offsets, the gaps between them
+# filled with line breaks (records.combined); a layout needing more breaks
+# than this is no real document.
+MAX_GAP = 10_000_000
 
 
 def _annotation(record: Record, id: str, offset: int) -> bioc.BioCAnnotation:
@@ -157,21 +163,52 @@ def write_json(out: TextIO, version: str, documents: Iterable[Document]) -> None
 
 
 def _integers(root: etree._Element, path: str) -> None:
-    """Fails on the first offset or length that is not an integer, with its line."""
+    """Fails on the first offset or length that is not an integer from 0 to
+    MAX_OFFSET, with its line."""
     for element in root.iter("offset", "length", "location"):
         values = [element.text] if element.tag != "location" else [
             element.get("offset"), element.get("length")]
         for value in values:
-            if value is None or not value.strip().lstrip("-").isdigit():
+            if value is None or offset_value(value) is None:
                 raise FormatError(path, f"line {element.sourceline}",
-                                  f"<{element.tag}> needs an integer, not {value!r}")
+                                  f"<{element.tag}> needs an integer from 0 to {MAX_OFFSET}, "
+                                  f"not {shown(value)}")
 
 
-def read_xml(path: str) -> Iterator[BioCSource]:
-    """The documents of a BioC XML collection."""
+def _entities(root: etree._Element, path: str) -> None:
+    """Fails on the first entity reference left in the tree: the parser
+    expands none, so that no file is read and no text multiplied through one."""
+    for entity in root.iter(etree.Entity):
+        raise FormatError(path, f"line {entity.sourceline}",
+                          f"entity reference {entity.text} is not supported")
+
+
+def _laid_out(path: str, number: int, source: BioCSource) -> BioCSource:
+    """The source, unless its passages' offsets leave more than MAX_GAP
+    characters between them (the line breaks `combined` would lay out)."""
+    end = gaps = 0
+    for offset, text in source.passages:
+        gap = offset - end if offset >= end else int(end > 0)
+        gaps += gap
+        end += gap + len(text)
+    if gaps > MAX_GAP:
+        raise FormatError(path, f"document {number} ({shown(source.id)})",
+                          f"passage offsets leave {gaps} characters between passages; at most "
+                          f"{MAX_GAP} can be laid out")
+    return source
+
+
+def read_xml(path: str, encoding: str | None = None) -> Iterator[BioCSource]:
+    """The documents of a BioC XML collection, in the encoding it declares
+    unless `encoding` is given."""
+    # A given encoding is applied here (the parser knows fewer names), the
+    # text handed on as UTF-8 over whatever the file declares.
+    with open(path, "rb") as f:
+        data = f.read() if encoding is None else f.read().decode(encoding).encode("utf-8")
+    parser = etree.XMLParser(resolve_entities=False, no_network=True,
+                             encoding=None if encoding is None else "utf-8")
     try:
-        with open(path, "rb") as f:
-            tree = etree.parse(f, etree.XMLParser(resolve_entities=False, no_network=True))
+        tree = etree.parse(io.BytesIO(data), parser)
     except etree.XMLSyntaxError as error:
         line, column = error.position
         raise FormatError(path, f"line {line}, column {column}", error.msg) from None
@@ -180,35 +217,107 @@ def read_xml(path: str) -> Iterator[BioCSource]:
         raise FormatError(path, f"line {root.sourceline}",
                           f"not a BioC collection: the root element is <{root.tag}>")
     _integers(root, path)
+    _entities(root, path)
     try:
         parsed = biocxml.loads(etree.tostring(tree, encoding="unicode"))
-    except (ValueError, AttributeError, TypeError, KeyError) as error:
+    except (ValueError, AttributeError, TypeError, KeyError, etree.LxmlError) as error:
         raise FormatError(path, f"line {root.sourceline}", f"not a BioC collection ({error})") from None
-    for document in parsed.documents:
-        yield BioCSource(parsed, document)
+    for number, document in enumerate(parsed.documents, start=1):
+        yield _laid_out(path, number, BioCSource(parsed, document))
 
 
-def read_json(path: str) -> Iterator[BioCSource]:
-    """The documents of a BioC JSON collection."""
+Offset = Annotated[int, msgspec.Meta(ge=0, le=MAX_OFFSET)]
+Infons = dict[str, Any]
+
+
+# What the `bioc` package's JSON decoder reads, and of which type.
+class _Location(msgspec.Struct):
+    offset: Offset
+    length: Offset
+
+
+class _Node(msgspec.Struct):
+    refid: str
+    role: str
+
+
+class _Relation(msgspec.Struct):
+    id: str
+    infons: Infons
+    nodes: list[_Node]
+
+
+class _Annotation(msgspec.Struct):
+    id: str
+    infons: Infons
+    text: str
+    locations: list[_Location]
+
+
+class _Sentence(msgspec.Struct):
+    offset: Offset
+    infons: Infons
+    text: str
+    annotations: list[_Annotation]
+    relations: list[_Relation]
+
+
+class _Passage(msgspec.Struct):
+    offset: Offset
+    infons: Infons
+    sentences: list[_Sentence]
+    annotations: list[_Annotation]
+    relations: list[_Relation]
+    text: str | None = None
+
+
+class _Document(msgspec.Struct):
+    id: str
+    infons: Infons
+    passages: list[_Passage]
+    relations: list[_Relation]
+    annotations: list[_Annotation] = []
+
+
+class _Collection(msgspec.Struct):
+    source: str
+    date: str
+    key: str
+    infons: Infons
+    documents: list[Any]
+    version: str | None = None
+
+
+def _checked(path: str, data: object, shape: type, where: str) -> None:
+    """Fails unless `data` has the shape (keys, types, offset range)."""
     try:
-        with open(path, encoding="utf-8") as f:
+        msgspec.convert(data, shape)
+    except msgspec.ValidationError as error:
+        raise FormatError(path, where, f"not a BioC {shape.__name__.strip('_').lower()}: "
+                                       f"{error}") from None
+
+
+def read_json(path: str, encoding: str | None = None) -> Iterator[BioCSource]:
+    """The documents of a BioC JSON collection (UTF-8 unless `encoding` is given)."""
+    try:
+        with open(path, encoding=encoding or "utf-8") as f:
             data = json.load(f)
     except json.JSONDecodeError as error:
         raise FormatError(path, f"line {error.lineno}, column {error.colno}", error.msg) from None
+    except RecursionError:
+        raise FormatError(path, "top level", "nested too deeply") from None
+    except UnicodeDecodeError:
+        raise
+    except ValueError as error:  # such as an integer of more digits than Python converts
+        raise FormatError(path, "a number", str(error)) from None
+    if (surrogate := lone_surrogate(data)) is not None:
+        raise FormatError(path, "a string", f"not text (lone surrogate {surrogate!r})")
     if not isinstance(data, dict) or not isinstance(data.get("documents"), list):
         raise FormatError(path, "top level", "not a BioC collection: no \"documents\" list")
-    documents = data["documents"]
-    try:
-        parsed = json_decoder.parse_collection(dict(data, documents=[]))
-    except (ValueError, AttributeError, TypeError, KeyError) as error:
-        raise FormatError(path, "top level", f"not a BioC collection (missing or bad {error})") from None
-    for number, entry in enumerate(documents):
-        try:
-            document = json_decoder.parse_doc(entry)
-            for passage in document.passages:
-                passage.offset = int(passage.offset)
-        except (ValueError, AttributeError, TypeError, KeyError) as error:
-            raise FormatError(path, f"document {number + 1}",
-                              f"not a BioC document (missing or bad {error})") from None
+    _checked(path, data, _Collection, "top level")
+    parsed = json_decoder.parse_collection(dict(data, documents=[]))
+    for number, entry in enumerate(data["documents"], start=1):
+        _checked(path, entry, _Document, f"document {number}")
+        document = json_decoder.parse_doc(entry)
         parsed.add_document(document)
-        yield BioCSource(parsed, document)
+        yield _laid_out(path, number, BioCSource(parsed, document))

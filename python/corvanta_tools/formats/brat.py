@@ -110,7 +110,8 @@ def files(version: str, documents: Iterable[Document]) -> Iterator[tuple[str, st
         yield f"{name}.ann", ann_file(document.text, document.records)
 
 
-def read(path: str) -> Iterator[TextSource]:
-    """The document of one `.txt` file (UTF-8, read with its line ends as they are)."""
-    with open(path, encoding="utf-8", newline="") as f:
+def read(path: str, encoding: str | None = None) -> Iterator[TextSource]:
+    """The document of one `.txt` file (UTF-8 unless `encoding` is given,
+    read with its line ends as they are)."""
+    with open(path, encoding=encoding or "utf-8", newline="") as f:
         yield TextSource(Path(path).stem, f.read())

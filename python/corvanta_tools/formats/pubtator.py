@@ -1,8 +1,8 @@
 """PubTator: per document a title line (`ID|t|title`), an abstract line
 (`ID|a|abstract`) and one tab-separated line per annotation (document id,
 start, end, mention, type, HPO id), then a blank line. Offsets count
-characters of the title, one space and the abstract. Read with the `bioc`
-package's PubTator support.
+characters of the title, one space and the abstract. Written with the
+`bioc` package's PubTator types; read here, line by line (see `read`).
 
 A plain text document becomes its first line as the title and the rest as
 the abstract, line breaks and tabs turned into spaces (so no offset moves)
@@ -24,7 +24,7 @@ from typing import TextIO
 
 from bioc import pubtator  # type: ignore[import-untyped]
 
-from corvanta_tools.formats import FormatError
+from corvanta_tools.formats import MAX_OFFSET, FormatError, offset_value, shown
 from corvanta_tools.records import Document, Record, combined
 
 __all__ = ["PubTatorSource", "read", "write"]
@@ -129,32 +129,80 @@ def write(out: TextIO, version: str, documents: Iterable[Document]) -> None:
         out.write("\n")
 
 
-def _check(path: str, lines: list[str]) -> None:
-    """Fails on the first line that is neither blank, a title or abstract,
-    an annotation (six or more fields, integer offsets) nor a relation."""
-    for number, line in enumerate(lines, start=1):
-        line = line.strip()
-        if not line or "|t|" in line or "|a|" in line:
-            continue
-        fields = line.split("\t")
+_HEADER = re.compile(r"([^\t|]*)\|([ta])\|(.*)", re.DOTALL)
+
+
+class _Reader:
+    """Gathers the lines of one PubTator file into documents: a title line
+    starts one, a blank line ends it, and every other line must carry the
+    open document's id."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+        self.documents: list[pubtator.PubTator] = []
+        self.open: pubtator.PubTator | None = None
+
+    def fail(self, number: int, problem: str) -> FormatError:
+        return FormatError(self.path, f"line {number}", problem)
+
+    def add(self, number: int, line: str) -> None:
+        if not line.strip():
+            self.open = None
+            return
+        header = _HEADER.fullmatch(line)
+        fields = [] if header else line.strip().split("\t")
+        if header is None and len(fields) < 4:
+            raise self.fail(number, "neither a title, an abstract, an annotation nor a relation "
+                                    "line")
+        pmid = (header.group(1) if header else fields[0]).strip()
+        if not pmid:
+            raise self.fail(number, "no document id before the first '|' or tab")
+        if header is not None and header.group(2) == "t":
+            self.open = pubtator.PubTator(pmid, header.group(3).strip())
+            self.documents.append(self.open)
+            return
+        if self.open is None:
+            raise self.fail(number, f"document {shown(pmid)} has no title line (ID|t|title) "
+                                    "before this")
+        if pmid != self.open.pmid:
+            raise self.fail(number, f"document id {shown(pmid)} inside document "
+                                    f"{shown(self.open.pmid)} (a blank line or a title line "
+                                    "starts the next)")
+        if header is None:
+            self.annotation(number, fields)
+        elif self.open.abstract is not None:
+            raise self.fail(number, f"a second abstract line for document {shown(pmid)}")
+        else:
+            self.open.abstract = header.group(3).strip()
+
+    def annotation(self, number: int, fields: list[str]) -> None:
+        assert self.open is not None
         if len(fields) in (4, 5):
-            continue
+            self.open.add_relation(pubtator.PubTatorRel(*fields))
+            return
         if len(fields) < 6:
-            raise FormatError(path, f"line {number}", "neither a title, an abstract, an "
-                              "annotation nor a relation line")
-        if not (fields[1].isdigit() and fields[2].isdigit()):
-            raise FormatError(path, f"line {number}", "annotation offsets must be integers")
+            raise self.fail(number, "an annotation line needs six fields or more")
+        start, end = offset_value(fields[1]), offset_value(fields[2])
+        if start is None or end is None:
+            raise self.fail(number, "annotation offsets must be integers from 0 to "
+                                    f"{MAX_OFFSET}")
+        if start > end:
+            raise self.fail(number, f"annotation from {start} to {end} ends before it starts")
+        try:
+            self.open.add_annotation(pubtator.loads_ann(fields))
+        except ValueError as error:
+            raise self.fail(number, str(error)) from None
 
 
-def read(path: str) -> Iterator[PubTatorSource]:
-    """The documents of a PubTator file."""
-    with open(path, encoding="utf-8") as f:
+def read(path: str, encoding: str | None = None) -> Iterator[PubTatorSource]:
+    """The documents of a PubTator file (UTF-8 unless `encoding` is given).
+    Lines end at line feeds only (a carriage return before one is dropped):
+    the other characters Unicode takes as line ends may stand inside a title
+    or abstract."""
+    with open(path, encoding=encoding or "utf-8", newline="") as f:
         text = f.read()
-    lines = text.splitlines()
-    _check(path, lines)
-    try:
-        documents = list(pubtator.iterparse_s(lines))
-    except ValueError as error:
-        raise FormatError(path, "annotation line", str(error)) from None
-    for document in documents:
+    reader = _Reader(path)
+    for number, line in enumerate(text.split("\n"), start=1):
+        reader.add(number, line.removesuffix("\r"))
+    for document in reader.documents:
         yield PubTatorSource(document)
