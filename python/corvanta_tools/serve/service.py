@@ -2,17 +2,21 @@
 the work behind each endpoint, free of HTTP."""
 from __future__ import annotations
 
+import functools
 import json
 import threading
 import time
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
+from typing import Any
 
 import corvanta
 
 from corvanta_tools.assertion import Assertion, Modifier
 from corvanta_tools.assessment import assessed_all
 from corvanta_tools.formats import render
-from corvanta_tools.records import Document, Record, document_of_hits
+from corvanta_tools.records import (Document, Record, document_of_hits, document_of_profile_hits,
+                                    profile_recognition)
 from corvanta_tools.releases import Release
 from corvanta_tools.serve.payload import (AnnotateRequest, AssertionIn, Format, RenderRequest,
                                           RequestError)
@@ -75,15 +79,16 @@ class Service:
     matcher: corvanta.Corvanta
     release: Release
     build_seconds: float
+    profile: str = "exact"  # of requests that name none
 
     @classmethod
-    def load(cls, release_path: str) -> Service:
+    def load(cls, release_path: str, profile: str = "exact") -> Service:
         """Builds the matcher; OSError, ReleaseError (or the extension's
         invariant failure) when the release is unusable."""
         started = time.perf_counter()
         matcher = corvanta.Corvanta(release_path)
         release = Release(release_path)
-        return cls(matcher, release, time.perf_counter() - started)
+        return cls(matcher, release, time.perf_counter() - started, profile)
 
     @property
     def version(self) -> str:
@@ -96,7 +101,13 @@ class Service:
         """The documents of the request with their records; 413 as soon as
         they hold more than `max_hits` hits, before any record is made of
         the hits of the document that passes it."""
-        recognize = self.matcher.map_text_longest if request.longest else self.matcher.map_text
+        profile = request.profile or self.profile
+        recognize: Callable[[str], Sequence[Any]]
+        if profile == "exact":
+            recognize = self.matcher.map_text_longest if request.longest else self.matcher.map_text
+        else:
+            recognize = functools.partial(profile_recognition(self.matcher, self.release, profile),
+                                          longest=request.longest)
         documents = []
         hits_left = max_hits
         for name, text in request.named_documents():
@@ -104,7 +115,8 @@ class Service:
             hits_left -= len(hits)
             if hits_left < 0:
                 raise _too_many_hits(max_hits)
-            documents.append(document_of_hits(name, text, hits, self.release))
+            documents.append(document_of_hits(name, text, hits, self.release) if profile == "exact"
+                             else document_of_profile_hits(name, text, hits, self.release))
         if request.assertion == "medspacy":
             return _with_medspacy(documents)
         return list(assessed_all(documents, request.assertion))
