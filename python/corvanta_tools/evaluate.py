@@ -219,17 +219,17 @@ class _ProfileHit(Protocol):
 class ProfileRecogniser(Protocol):
     """A recogniser of a profile other than exact (corvanta_tools.accuracy's is one)."""
 
-    def hits(self, text: str) -> Sequence[_ProfileHit]: ...
+    def hits(self, text: str, longest: bool = False) -> Sequence[_ProfileHit]: ...
 
 
-def profile_mentions(recogniser: ProfileRecogniser,
-                     documents: Iterable[GoldDocument]) -> dict[str, list[Mention]]:
+def profile_mentions(recogniser: ProfileRecogniser, documents: Iterable[GoldDocument],
+                     longest: bool = False) -> dict[str, list[Mention]]:
     """`found_mentions` for the recogniser of a profile."""
     found: dict[str, list[Mention]] = {}
     for document in documents:
         mentions = found.setdefault(document.id, [])
         for offset, text in document.passages:
-            for hit in recogniser.hits(text):
+            for hit in recogniser.hits(text, longest):
                 span = hit.char_span
                 if span is not None:
                     span = (span[0] + offset, span[1] + offset)
