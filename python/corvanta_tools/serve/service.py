@@ -6,9 +6,8 @@ import functools
 import json
 import threading
 import time
-from collections.abc import Callable, Sequence
+from collections.abc import Callable
 from dataclasses import dataclass
-from typing import Any
 
 import corvanta
 
@@ -102,24 +101,27 @@ class Service:
         they hold more than `max_hits` hits, before any record is made of
         the hits of the document that passes it."""
         profile = request.profile or self.profile
-        recognize: Callable[[str], Sequence[Any]]
-        if profile == "exact":
-            recognize = self.matcher.map_text_longest if request.longest else self.matcher.map_text
-        else:
-            recognize = functools.partial(profile_recognition(self.matcher, self.release, profile),
-                                          longest=request.longest)
         documents = []
         hits_left = max_hits
         for name, text in request.named_documents():
-            hits = recognize(text)
-            hits_left -= len(hits)
+            count, document = self._recognised(name, text, request.longest, profile)
+            hits_left -= count
             if hits_left < 0:
                 raise _too_many_hits(max_hits)
-            documents.append(document_of_hits(name, text, hits, self.release) if profile == "exact"
-                             else document_of_profile_hits(name, text, hits, self.release))
+            documents.append(document())
         if request.assertion == "medspacy":
             return _with_medspacy(documents)
         return list(assessed_all(documents, request.assertion))
+
+    def _recognised(self, name: str, text: str, longest: bool,
+                    profile: str) -> tuple[int, Callable[[], Document]]:
+        """The number of hits of `text`, and what makes its document of them."""
+        if profile == "exact":
+            hits = self.matcher.map_text_longest(text) if longest else self.matcher.map_text(text)
+            return len(hits), functools.partial(document_of_hits, name, text, hits, self.release)
+        found = profile_recognition(self.matcher, self.release, profile)(text, longest)
+        return len(found), functools.partial(document_of_profile_hits, name, text, found,
+                                             self.release)
 
     @staticmethod
     def reviewed(request: RenderRequest, max_hits: int) -> list[Document]:
