@@ -31,14 +31,17 @@ dropped.
 """
 from __future__ import annotations
 
+import contextlib
 import functools
 import hashlib
 import json
+import os
 import re
+import tempfile
 from pathlib import Path
 from typing import Any
 
-from corvanta_tools.release_cache import process_temporary_dir, user_cache_dir, write_atomically
+from corvanta_tools.release_cache import process_temporary_dir, user_cache_dir
 from corvanta_tools.releases import read_release_bytes
 
 __all__ = ["MARK", "OUTSIDE_ROOTS", "clustered", "derived_release_path", "original_surface"]
@@ -115,6 +118,22 @@ def derived_release(data: bytes, outside_subtree: bool = False) -> bytes:
     return json.dumps(document, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
 
 
+def _written_atomically(target: Path, data: bytes) -> str:
+    """`data` in `target`, written beside it under a temporary name and
+    renamed over it once complete, so that a reader never sees half a file."""
+    fd, temporary = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
+    try:
+        with os.fdopen(fd, "wb") as file:
+            file.write(data)
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+    return str(target)
+
+
 @functools.lru_cache(maxsize=4)
 def derived_release_path(source: str, outside_subtree: bool = False,
                          cache_dir: Path | None = None) -> str:
@@ -133,6 +152,6 @@ def derived_release_path(source: str, outside_subtree: bool = False,
     derived = derived_release(data, outside_subtree)
     try:
         directory.mkdir(parents=True, exist_ok=True)
-        return str(write_atomically(cached, derived))
+        return _written_atomically(cached, derived)
     except OSError:
-        return str(write_atomically(Path(process_temporary_dir()) / name, derived))
+        return _written_atomically(Path(process_temporary_dir()) / name, derived)
