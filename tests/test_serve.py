@@ -158,7 +158,7 @@ def test_health_release_and_schema(client):
     body = schema["paths"]["/v1/annotate"]["post"]["requestBody"]["content"]["application/json"]
     name = body["schema"]["$ref"].rsplit("/", 1)[1]
     assert set(schema["components"]["schemas"][name]["properties"]) == {
-        "text", "documents", "longest", "assertion"}
+        "text", "documents", "longest", "assertion", "profile"}
 
 
 def test_pages_load_nothing_from_elsewhere(client):

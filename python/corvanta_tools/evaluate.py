@@ -16,7 +16,7 @@ hand `score` the mentions it found per document.
 """
 from __future__ import annotations
 
-from collections.abc import Callable, Iterable, Mapping
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Protocol
 
@@ -25,7 +25,7 @@ import corvanta
 from corvanta_tools.offsets import CharOffsets
 
 __all__ = ["LEVELS", "Counts", "Evaluation", "GoldDocument", "Mention", "Scores", "found_mentions",
-           "score", "unknown_ids"]
+           "profile_mentions", "score", "unknown_ids"]
 
 LEVELS = ("document", "lenient", "strict")
 
@@ -201,6 +201,36 @@ def found_mentions(matcher: corvanta.Corvanta, documents: Iterable[GoldDocument]
             offsets = CharOffsets(text)
             for hit in recognise(text):
                 span = offsets.char_span(hit.span)
+                if span is not None:
+                    span = (span[0] + offset, span[1] + offset)
+                mentions.append(Mention(span, hit.term_id, hit.excluded))
+    return found
+
+
+class _ProfileHit(Protocol):
+    @property
+    def char_span(self) -> tuple[int, int] | None: ...
+    @property
+    def term_id(self) -> str: ...
+    @property
+    def excluded(self) -> bool: ...
+
+
+class ProfileRecogniser(Protocol):
+    """A recogniser of a profile other than exact (corvanta_tools.accuracy's is one)."""
+
+    def hits(self, text: str, longest: bool = False) -> Sequence[_ProfileHit]: ...
+
+
+def profile_mentions(recogniser: ProfileRecogniser, documents: Iterable[GoldDocument],
+                     longest: bool = False) -> dict[str, list[Mention]]:
+    """`found_mentions` for the recogniser of a profile."""
+    found: dict[str, list[Mention]] = {}
+    for document in documents:
+        mentions = found.setdefault(document.id, [])
+        for offset, text in document.passages:
+            for hit in recogniser.hits(text, longest):
+                span = hit.char_span
                 if span is not None:
                     span = (span[0] + offset, span[1] + offset)
                 mentions.append(Mention(span, hit.term_id, hit.excluded))

@@ -5,7 +5,7 @@ from __future__ import annotations
 import functools
 import itertools
 import json
-from collections.abc import Iterable, Iterator, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass, replace
 from json.encoder import encode_basestring
 from typing import TYPE_CHECKING, Protocol, TextIO
@@ -17,8 +17,26 @@ from corvanta_tools.offsets import CharOffsets
 if TYPE_CHECKING:
     from corvanta_tools.assertion import Assertion
 
-__all__ = ["Document", "Record", "TermLabels", "annotate", "combined", "document_of_hits",
-           "json_line", "with_assessed", "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["Document", "ProfileHit", "Record", "TermLabels", "annotate", "combined",
+           "document_of_hits", "document_of_profile_hits", "json_line", "profile_recognition",
+           "with_assessed", "write_jsonl", "write_table", "write_tsv"]
+
+
+class ProfileHit(Protocol):
+    """A hit of a profile's recognition (corvanta_tools.accuracy's AccurateHit is one)."""
+
+    @property
+    def byte_span(self) -> tuple[int, int]: ...
+    @property
+    def char_span(self) -> tuple[int, int] | None: ...
+    @property
+    def term_id(self) -> str: ...
+    @property
+    def label(self) -> str: ...
+    @property
+    def excluded(self) -> bool: ...
+    @property
+    def text(self) -> str: ...
 
 
 class TermLabels(Protocol):
@@ -115,13 +133,20 @@ def _moved_assertion(assertion: Assertion | None, chars: int) -> Assertion | Non
 
 
 def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool = False,
-             release: TermLabels | None = None, assertion: str = "context") -> Document:
+             release: TermLabels | None = None, assertion: str = "context",
+             profile: str = "exact") -> Document:
     """Recognizes `text` and turns its hits into records; with a `release`,
     each record carries its term's official label. `assertion` names how the
     records' assertion status is found (corvanta_tools.assessment: "context",
-    the default, "medspacy" or "library" for none)."""
-    hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
-    unassessed = document_of_hits(document, text, hits, release)
+    the default, "medspacy" or "library" for none). `profile` "accurate"
+    recognises with corvanta_tools.accuracy (from the release file of
+    `release`, or the embedded release for its matcher)."""
+    if profile == "exact":
+        hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
+        unassessed = document_of_hits(document, text, hits, release)
+    else:
+        unassessed = document_of_profile_hits(document, text, profile_recognition(
+            matcher, release, profile)(text, longest), release)
     if assertion == "library":
         return unassessed
     from corvanta_tools.assessment import assessed
@@ -153,6 +178,24 @@ def document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
                               hit.excluded, offsets.matched_text(span) if chars is None
                               else text[chars[0]:chars[1]]))
     return Document(document, text, records)
+
+
+def profile_recognition(matcher: corvanta.Corvanta, release: TermLabels | None,
+                        profile: str) -> Callable[[str, bool], Sequence[ProfileHit]]:
+    """The recognition of a profile other than exact: (text, longest) to its hits."""
+    from corvanta_tools.accuracy.profiles import check_profile, recogniser_for
+
+    check_profile(profile)
+    return recogniser_for(matcher, release).hits
+
+
+def document_of_profile_hits(document: str, text: str, hits: Iterable[ProfileHit],
+                             release: TermLabels | None = None) -> Document:
+    """`document_of_hits` for the hits of `profile_recognition`."""
+    term_labels = _TermLabelCache(release)
+    return Document(document, text, [
+        Record(document, hit.term_id, hit.label, term_labels[hit.term_id], hit.char_span,
+               hit.byte_span, hit.excluded, hit.text) for hit in hits])
 
 
 class _TermLabelCache(dict[str, "str | None"]):

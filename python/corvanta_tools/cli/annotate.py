@@ -15,6 +15,7 @@ from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
 from corvanta_tools.cli.inputs import STDIN, check_glob
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
 from corvanta_tools.cli.outputs import FORMATS, write_output
+from corvanta_tools.cli.profile import add_profile_option, profile_of
 from corvanta_tools.cli.sources import (INPUT_FORMATS, Skips, annotated_sources, expanded,
                                         read_sources)
 from corvanta_tools.formats import check_available
@@ -37,6 +38,7 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                              "standard input (the default when input is piped)")
     parser.add_argument("--longest", action="store_true",
                         help="drop clustering matches nested inside longer ones (map_text_longest)")
+    add_profile_option(parser)
     parser.add_argument("--format", choices=FORMATS, default="tsv",
                         help="tsv (default), jsonl, html (a self-contained visual report), "
                              "table (aligned, for reading), phenopacket (JSON lines, or "
@@ -109,6 +111,7 @@ def run(args: argparse.Namespace) -> int:
         check_assertion(args.assertion)
     except ModuleNotFoundError as error:
         raise CliError(EXIT_USAGE, str(error)) from None
+    profile = profile_of(args)
     skips = Skips(args.keep_going)
     # A brat directory is one whole: a link in it does not reach outside it.
     inputs = expanded(files, check_glob(args.glob), skips, args.input_format == "brat")
@@ -119,7 +122,7 @@ def run(args: argparse.Namespace) -> int:
     with progress_bar(len(inputs) if per_file else 0) as progress:
         sources = read_sources(inputs, args.input_format, args.encoding, skips)
         documents = annotated_sources(matcher, sources, args.jobs, args.longest, release,
-                                      args.assertion)
+                                      args.assertion, profile)
         write_output(args.format, args.output, release.version, counted(documents, progress),
                      args.subject)
     if skips.count:

@@ -6,9 +6,11 @@ import json
 import sys
 
 from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
+from corvanta_tools.accuracy.profiles import recogniser_for
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
-from corvanta_tools.evaluate import (LEVELS, Evaluation, GoldDocument, found_mentions, score,
-                                     unknown_ids)
+from corvanta_tools.cli.profile import add_profile_option, profile_of
+from corvanta_tools.evaluate import (LEVELS, Evaluation, GoldDocument, found_mentions,
+                                     profile_mentions, score, unknown_ids)
 from corvanta_tools.gold import GOLD_FORMATS, GoldError, read_gold
 
 __all__ = ["register"]
@@ -32,6 +34,7 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                              ".json, pubtator for .pubtator, else jsonl)")
     parser.add_argument("--longest", action="store_true",
                         help="score map_text_longest instead of map_text")
+    add_profile_option(parser)
     parser.add_argument("--keep-excluded", action="store_true",
                         help="count hits in the scope of a negation as found")
     parser.add_argument("--per-document", action="store_true",
@@ -52,20 +55,23 @@ def gold_documents(path: str, format: str | None) -> list[GoldDocument]:
 
 
 def run(args: argparse.Namespace) -> int:
+    profile = profile_of(args)
     gold = gold_documents(args.gold, args.gold_format)
     matcher = matcher_for(args)
     release = release_for(args)
     for warning in unknown_ids(gold, release.knows):
         print(f"corvanta: warning: {warning}", file=sys.stderr)
-    evaluation = score(gold, found_mentions(matcher, gold, args.longest), release,
-                       args.keep_excluded)
+    found = (found_mentions(matcher, gold, args.longest) if profile == "exact" else
+             profile_mentions(recogniser_for(matcher, release), gold, args.longest))
+    evaluation = score(gold, found, release, args.keep_excluded)
     method = "map_text_longest" if args.longest else "map_text"
     if args.json:
-        result = {"release": release.version, "method": method,
+        result = {"release": release.version, "method": method, "profile": profile,
                   "keep_excluded": args.keep_excluded, **evaluation.as_json(args.per_document)}
         print(json.dumps(result, indent=2))
     else:
-        print(f"HPO release {release.version}, {method}, {len(gold)} documents"
+        print(f"HPO release {release.version}, {method}, "
+              + ("" if profile == "exact" else f"profile {profile}, ") + f"{len(gold)} documents"
               + (", negated hits kept" if args.keep_excluded else ""))
         print_table(evaluation, args.per_document)
     return 0

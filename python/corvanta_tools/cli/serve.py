@@ -6,6 +6,7 @@ import sys
 import time
 
 from corvanta_tools.cli.errors import EXIT_USAGE, CliError
+from corvanta_tools.cli.profile import add_profile_option, profile_of
 from corvanta_tools.cli.matcher import (add_release_options, matcher_for, release_for,
                                         release_path_for)
 from corvanta_tools.serve.settings import (DEFAULT_BODY_TIMEOUT, DEFAULT_HEAD_TIMEOUT,
@@ -22,6 +23,7 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                     "schema (/openapi.json, /docs) and a review page (/) over HTTP. Stops "
                     "cleanly on SIGTERM or SIGINT once the requests in flight are answered.")
     add_release_options(parser)
+    add_profile_option(parser)
     parser.add_argument("--host", default="127.0.0.1",
                         help="address to bind (default: 127.0.0.1, this machine only)")
     parser.add_argument("--port", type=_port, default=8000, help="port (default: 8000)")
@@ -83,8 +85,9 @@ def run(args: argparse.Namespace) -> int:
     except ImportError as error:
         raise CliError(EXIT_USAGE, f"corvanta serve needs the [serve] extra "
                                    f"(pip install 'corvanta[serve]'): {error}") from None
+    profile = profile_of(args)
     started = time.perf_counter()
-    service = Service(matcher_for(args), release_for(args), time.perf_counter() - started)
+    service = Service(matcher_for(args), release_for(args), time.perf_counter() - started, profile)
     try:
         sock = listening_socket(args.host, args.port)
     except OSError as error:
@@ -95,7 +98,8 @@ def run(args: argparse.Namespace) -> int:
                         cors_origins=tuple(args.cors_origin),
                         allowed_hosts=allowed_hosts(sock.getsockname()[0],
                                                     tuple(args.allow_host)),
-                        head_timeout=args.head_timeout, body_timeout=args.body_timeout)
+                        head_timeout=args.head_timeout, body_timeout=args.body_timeout,
+                        profile=profile)
     if args.workers == 1:
         return serve(settings, sock, 1, service, args.access_log)
     print(f"corvanta: HPO release {service.version} checked; each of {args.workers} worker "

@@ -85,7 +85,8 @@ def read_sources(inputs: Iterable[str], input_format: str, encoding: str | None,
 
 def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], jobs: int,
                       longest: bool, release: TermLabels | None,
-                      assertion: str = DEFAULT_ASSERTION) -> Iterator[Document]:
+                      assertion: str = DEFAULT_ASSERTION,
+                      profile: str = "exact") -> Iterator[Document]:
     """Each source annotated passage by passage (on `jobs` threads), each
     passage's records given their `assertion` status, and given back by the
     source's `attach`, in order."""
@@ -101,7 +102,7 @@ def annotated_sources(matcher: corvanta.Corvanta, sources: Iterable[Source], job
                 yield source.id, text
 
     parts: list[Document] = []
-    for part in annotate_many(matcher, notes(), jobs, longest, release, assertion):
+    for part in annotate_many(matcher, notes(), jobs, longest, release, assertion, profile):
         parts.append(part)
         source, wanted = pending[0]
         if len(parts) >= wanted:

@@ -15,6 +15,7 @@ from typing import TYPE_CHECKING
 import dask.bag
 from dask.delayed import delayed
 
+from corvanta_tools.accuracy.profiles import check_profile
 from corvanta_tools.assessment import DEFAULT_ASSERTION, assessed_all, check_assertion
 from corvanta_tools.records import Document, annotate
 from corvanta_tools.scale.items import Note, note_id_and_text
@@ -29,48 +30,52 @@ __all__ = ["annotate_bag", "annotate_dataframe"]
 
 
 def _bag_partition(notes: Iterable[Note], partition: int, hpo: str | None,
-                   longest: bool, assertion: str) -> list[dict[str, object]]:
+                   longest: bool, assertion: str, profile: str = "exact") -> list[dict[str, object]]:
     matcher, release = worker_release(hpo)
     documents = (annotate(matcher, *note_id_and_text(note, f"{partition}:{position}"), longest,
-                          release, "library") for position, note in enumerate(notes))
+                          release, "library", profile) for position, note in enumerate(notes))
     return [r.as_json() for document in assessed_all(documents, assertion)
             for r in document.records]
 
 
 def annotate_bag(bag: dask.bag.Bag, hpo: str | None = None, longest: bool = False,
-                 assertion: str = DEFAULT_ASSERTION) -> dask.bag.Bag:
+                 assertion: str = DEFAULT_ASSERTION, profile: str = "exact") -> dask.bag.Bag:
     """A bag of one dict per hit (`Record.as_json()`: the objects of
     `corvanta annotate --format jsonl`), in the order of the notes.
 
     `bag` holds notes: texts, or mappings with "text" and "id" (a bare text
     gets the id "PARTITION:POSITION"). `hpo` is the path of the release file
     as every worker sees it; None is the release embedded in the package.
-    `assertion` is that of `corvanta_tools.records.annotate`."""
+    `assertion` and `profile` are those of `corvanta_tools.records.annotate`."""
     check_assertion(assertion)
+    check_profile(profile)
     partitions = bag.to_delayed()  # type: ignore[no-untyped-call]
-    parts = [delayed(_bag_partition)(part, k, hpo, longest, assertion)
+    parts = [delayed(_bag_partition)(part, k, hpo, longest, assertion, profile)
              for k, part in enumerate(partitions)]
     annotated: dask.bag.Bag = dask.bag.from_delayed(parts)  # type: ignore[no-untyped-call]
     return annotated
 
 
 def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str | None,
-                     hpo: str | None, longest: bool) -> Iterable[Document]:
+                     hpo: str | None, longest: bool, profile: str) -> Iterable[Document]:
     matcher, release = worker_release(hpo)
     ids = frame[id_column] if id_column is not None else frame.index
     for note_id, text in zip(ids, frame[text_column]):
-        yield annotate(matcher, str(note_id), present_text(text), longest, release, "library")
+        yield annotate(matcher, str(note_id), present_text(text), longest, release, "library",
+                       profile)
 
 
 def _frame_partition(frame: pandas.DataFrame, text_column: str, id_column: str | None,
-                     hpo: str | None, longest: bool, assertion: str) -> pandas.DataFrame:
-    documents = _frame_documents(frame, text_column, id_column, hpo, longest)
+                     hpo: str | None, longest: bool, assertion: str,
+                     profile: str = "exact") -> pandas.DataFrame:
+    documents = _frame_documents(frame, text_column, id_column, hpo, longest, profile)
     return hit_frame(assessed_all(documents, assertion), frame.index)
 
 
 def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str | None = None,
                        id_column: str | None = None, longest: bool = False,
-                       assertion: str = DEFAULT_ASSERTION) -> dask.dataframe.DataFrame:
+                       assertion: str = DEFAULT_ASSERTION,
+                       profile: str = "exact") -> dask.dataframe.DataFrame:
     """A DataFrame of one row per hit (columns and types:
     `corvanta_tools.scale.rows`), in the order of the notes.
 
@@ -79,12 +84,13 @@ def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str
     side by side. `document` is the note's `id_column` value as a string, or
     its index value without one. A missing text (None, NaN) has no hits.
     `hpo` is the path of the release file as every worker sees it; None is
-    the release embedded in the package. `assertion` is that of
-    `corvanta_tools.records.annotate`."""
+    the release embedded in the package. `assertion` and `profile` are those
+    of `corvanta_tools.records.annotate`."""
     import pandas
 
     check_assertion(assertion)
+    check_profile(profile)
     meta = hit_frame([], pandas.Index([], dtype=ddf.index.dtype, name=ddf.index.name))
     hits: dask.dataframe.DataFrame = ddf.map_partitions(  # type: ignore[no-untyped-call]
-        _frame_partition, text_column, id_column, hpo, longest, assertion, meta=meta)
+        _frame_partition, text_column, id_column, hpo, longest, assertion, profile, meta=meta)
     return hits

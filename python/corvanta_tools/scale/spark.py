@@ -15,6 +15,7 @@ import os
 from collections.abc import Iterable, Iterator
 from typing import TYPE_CHECKING
 
+from corvanta_tools.accuracy.profiles import check_profile
 from corvanta_tools.assessment import DEFAULT_ASSERTION, assessed_all, check_assertion
 from corvanta_tools.records import Document, annotate
 from corvanta_tools.scale.rows import FLAG_COLUMNS, hit_frame, present_text
@@ -46,21 +47,25 @@ def release_path(hpo: str | None) -> str | None:
     return SparkFiles.get(os.path.basename(hpo))
 
 
-def _documents(frame: pandas.DataFrame, hpo: str | None, longest: bool) -> Iterable[Document]:
+def _documents(frame: pandas.DataFrame, hpo: str | None, longest: bool,
+               profile: str) -> Iterable[Document]:
     matcher, release = worker_release(release_path(hpo))
     for note_id, text in zip(frame[_ID], frame[_TEXT]):
-        yield annotate(matcher, str(note_id), present_text(text), longest, release, "library")
+        yield annotate(matcher, str(note_id), present_text(text), longest, release, "library",
+                       profile)
 
 
 def _annotate_batches(frames: Iterator[pandas.DataFrame], hpo: str | None,
-                      longest: bool, assertion: str) -> Iterator[pandas.DataFrame]:
+                      longest: bool, assertion: str,
+                      profile: str = "exact") -> Iterator[pandas.DataFrame]:
     for frame in frames:
-        yield hit_frame(assessed_all(_documents(frame, hpo, longest), assertion))
+        yield hit_frame(assessed_all(_documents(frame, hpo, longest, profile), assertion))
 
 
 def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str | None = None,
                    id_col: str | None = None, longest: bool = False,
-                   assertion: str = DEFAULT_ASSERTION) -> pyspark.sql.DataFrame:
+                   assertion: str = DEFAULT_ASSERTION,
+                   profile: str = "exact") -> pyspark.sql.DataFrame:
     """A DataFrame of one row per hit, with the columns of
     `corvanta_tools.scale.rows` (Spark types: SCHEMA).
 
@@ -69,12 +74,14 @@ def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str | None = N
     consecutive). A null text has no hits. Within a partition, rows follow
     the notes' order. `hpo` is a path every executor reads, the file name of
     a release shipped with the job, or None for the release embedded in the
-    package. `assertion` is that of `corvanta_tools.records.annotate`."""
+    package. `assertion` and `profile` are those of
+    `corvanta_tools.records.annotate`."""
     from pyspark.sql import functions
 
     check_assertion(assertion)
+    check_profile(profile)
     note_id = functions.col(id_col) if id_col is not None else functions.monotonically_increasing_id()
     notes = df.select(note_id.cast("string").alias(_ID), functions.col(text_col).alias(_TEXT))
     return notes.mapInPandas(
-        functools.partial(_annotate_batches, hpo=hpo, longest=longest, assertion=assertion),
-        schema=SCHEMA)
+        functools.partial(_annotate_batches, hpo=hpo, longest=longest, assertion=assertion,
+                          profile=profile), schema=SCHEMA)

@@ -115,7 +115,7 @@ def create_app(settings: Settings, service: Service | None = None) -> FastAPI:
     @asynccontextmanager
     async def lifespan(app: FastAPI) -> AsyncIterator[None]:
         built = service if service is not None else await run_in_threadpool(
-            Service.load, settings.release_path)
+            Service.load, settings.release_path, settings.profile)
         LOG.info("HPO release %s: matcher built in %.2f s", built.version, built.build_seconds)
         app.state.service = built
         # One request at a time per core turns its body into an answer: more

@@ -2,9 +2,11 @@
 the work behind each endpoint, free of HTTP."""
 from __future__ import annotations
 
+import functools
 import json
 import threading
 import time
+from collections.abc import Callable
 from dataclasses import dataclass
 
 import corvanta
@@ -12,7 +14,8 @@ import corvanta
 from corvanta_tools.assertion import Assertion, Modifier
 from corvanta_tools.assessment import assessed_all
 from corvanta_tools.formats import render
-from corvanta_tools.records import Document, Record, document_of_hits
+from corvanta_tools.records import (Document, Record, document_of_hits, document_of_profile_hits,
+                                    profile_recognition)
 from corvanta_tools.releases import Release
 from corvanta_tools.serve.payload import (AnnotateRequest, AssertionIn, Format, RenderRequest,
                                           RequestError)
@@ -75,15 +78,16 @@ class Service:
     matcher: corvanta.Corvanta
     release: Release
     build_seconds: float
+    profile: str = "exact"  # of requests that name none
 
     @classmethod
-    def load(cls, release_path: str) -> Service:
+    def load(cls, release_path: str, profile: str = "exact") -> Service:
         """Builds the matcher; OSError, ReleaseError (or the extension's
         invariant failure) when the release is unusable."""
         started = time.perf_counter()
         matcher = corvanta.Corvanta(release_path)
         release = Release(release_path)
-        return cls(matcher, release, time.perf_counter() - started)
+        return cls(matcher, release, time.perf_counter() - started, profile)
 
     @property
     def version(self) -> str:
@@ -96,18 +100,28 @@ class Service:
         """The documents of the request with their records; 413 as soon as
         they hold more than `max_hits` hits, before any record is made of
         the hits of the document that passes it."""
-        recognize = self.matcher.map_text_longest if request.longest else self.matcher.map_text
+        profile = request.profile or self.profile
         documents = []
         hits_left = max_hits
         for name, text in request.named_documents():
-            hits = recognize(text)
-            hits_left -= len(hits)
+            count, document = self._recognised(name, text, request.longest, profile)
+            hits_left -= count
             if hits_left < 0:
                 raise _too_many_hits(max_hits)
-            documents.append(document_of_hits(name, text, hits, self.release))
+            documents.append(document())
         if request.assertion == "medspacy":
             return _with_medspacy(documents)
         return list(assessed_all(documents, request.assertion))
+
+    def _recognised(self, name: str, text: str, longest: bool,
+                    profile: str) -> tuple[int, Callable[[], Document]]:
+        """The number of hits of `text`, and what makes its document of them."""
+        if profile == "exact":
+            hits = self.matcher.map_text_longest(text) if longest else self.matcher.map_text(text)
+            return len(hits), functools.partial(document_of_hits, name, text, hits, self.release)
+        found = profile_recognition(self.matcher, self.release, profile)(text, longest)
+        return len(found), functools.partial(document_of_profile_hits, name, text, found,
+                                             self.release)
 
     @staticmethod
     def reviewed(request: RenderRequest, max_hits: int) -> list[Document]:

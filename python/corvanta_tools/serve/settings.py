@@ -33,6 +33,7 @@ class Settings:
     body_timeout: float = DEFAULT_BODY_TIMEOUT
     cors_origins: tuple[str, ...] = ()  # none: no cross-origin access
     allowed_hosts: tuple[str, ...] = ()  # Host header names answered; none: any
+    profile: str = "exact"  # of requests that name none
 
     def to_environment(self) -> None:
         """Hands these settings to worker processes started from here on."""

@@ -10,6 +10,9 @@ Spans are token spans: a hit that starts or ends inside a token (the
 tokenizer keeps "seizure-like" whole) covers the whole token; a hit whose
 byte span has no character offsets (see corvanta_tools.offsets) is left out.
 
+`profile` "accurate" recognises with corvanta_tools.accuracy instead of the
+library's recognition as it is ("exact", the default).
+
 Entities of earlier components are kept. Where one of them overlaps a hit,
 the earlier entity wins and the hit stays only in the span group; with
 `overwrite_ents` the hit wins and the overlapping entities are dropped.
@@ -28,6 +31,7 @@ values travel with `Doc.to_bytes` (and so through `nlp.pipe(n_process=...)`).
 # No `from __future__ import annotations`: spaCy validates factory settings
 # against the evaluated annotations.
 
+import functools
 import json
 import os
 from collections.abc import Callable, Iterable, Sequence
@@ -38,6 +42,8 @@ from spacy.language import Language
 from spacy.tokens import Doc, Span
 from spacy.util import filter_spans
 
+from corvanta_tools.accuracy.profiles import check_profile
+from corvanta_tools.accuracy.recogniser import accurate_recogniser
 from corvanta_tools.assertion import Assertion, Modifier
 from corvanta_tools.offsets import CharOffsets
 from corvanta_tools.releases import resolve_release_path
@@ -111,7 +117,7 @@ class CorvantaComponent:
     def __init__(self, name: str = "corvanta", hpo: str | None = None,
                  release: str | None = None, longest: bool = True, spans_key: str = "hpo",
                  set_ents: bool = True, overwrite_ents: bool = False,
-                 assertion: str = "context") -> None:
+                 assertion: str = "context", profile: str = "exact") -> None:
         if assertion not in ASSERTIONS:
             raise ValueError(f"the corvanta component's assertion is one of {', '.join(ASSERTIONS)}, "
                              f"not {assertion!r} (medspaCy's ConText: clinical_pipeline)")
@@ -123,6 +129,7 @@ class CorvantaComponent:
         self.set_ents = set_ents
         self.overwrite_ents = overwrite_ents
         self.assertion = assertion
+        self.profile = check_profile(profile)
         self.path: str | None = None
         # A relative `hpo` that names nothing here may be that of a pipeline
         # saved in another directory, being loaded: from_disk then gives the
@@ -135,12 +142,16 @@ class CorvantaComponent:
     def _use(self, path: str) -> None:
         self.path = path
         matcher, self._labels = worker_release(path)
-        self._recognize = matcher.map_text_longest if self.longest else matcher.map_text
+        # Both kinds of hit have .span (bytes), .term_id, .label and .excluded.
+        self._recognize: Callable[[str], Sequence[Any]] = (
+            (matcher.map_text_longest if self.longest else matcher.map_text)
+            if self.profile == "exact" else
+            functools.partial(accurate_recogniser(path).hits, longest=self.longest))
 
     def __reduce__(self) -> tuple[Any, ...]:
         hpo = self.hpo if self.hpo is None else self.path  # the same file from any directory
         return (_rebuilt, (self.name, hpo, self.release, self.longest, self.spans_key,
-                           self.set_ents, self.overwrite_ents, self.assertion))
+                           self.set_ents, self.overwrite_ents, self.assertion, self.profile))
 
     def to_disk(self, path: str | Path, exclude: Iterable[str] = ()) -> None:
         """Saves the absolute path of the release file with the pipeline: the
@@ -212,19 +223,21 @@ class CorvantaComponent:
 
 
 def _rebuilt(name: str, hpo: str | None, release: str | None, longest: bool, spans_key: str,
-             set_ents: bool, overwrite_ents: bool, assertion: str) -> CorvantaComponent:
+             set_ents: bool, overwrite_ents: bool, assertion: str,
+             profile: str = "exact") -> CorvantaComponent:
     return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents,
-                             assertion)
+                             assertion, profile)
 
 
 @Language.factory("corvanta", default_config={
     "hpo": None, "release": None, "longest": True, "spans_key": "hpo", "set_ents": True,
-    "overwrite_ents": False, "assertion": "context"})
+    "overwrite_ents": False, "assertion": "context", "profile": "exact"})
 def make_corvanta(nlp: Language, name: str, hpo: str | None, release: str | None, longest: bool,
                   spans_key: str, set_ents: bool, overwrite_ents: bool,
-                  assertion: str) -> CorvantaComponent:
+                  assertion: str, profile: str) -> CorvantaComponent:
     """The "corvanta" factory: `hpo` is a release file, or `release` a version
     ("latest", "2025-05-06"); neither: the default release. `assertion`:
-    "context" (default) or "library"."""
+    "context" (default) or "library"; `profile`: "exact" (default) or
+    "accurate"."""
     return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents,
-                             assertion)
+                             assertion, profile)

@@ -1,0 +1,214 @@
+"""The accurate profile's recognition: the derived release's `map_text` (every
+hit a clustering hit), one-word hits checked against their labels, and the
+hits of coordination and predicative variants added."""
+from __future__ import annotations
+
+import functools
+import re
+import threading
+from bisect import bisect_left
+from collections.abc import Callable, Iterable
+from typing import NamedTuple
+
+import corvanta
+import msgspec
+
+from corvanta_tools.accuracy.coordination import coordination_variants
+from corvanta_tools.accuracy.derived_release import (OUTSIDE_ROOTS, derived_release_path,
+                                                     original_surface)
+from corvanta_tools.accuracy.graph import PHENOTYPE_ROOT, ReleaseGraph
+from corvanta_tools.accuracy.most_specific import most_specific
+from corvanta_tools.accuracy.one_word import kept_one_word
+from corvanta_tools.accuracy.predicative import predicative_variants
+from corvanta_tools.accuracy.variants import Segments, VariantHit, variant_hits
+from corvanta_tools.accuracy.vocabulary import Vocabulary
+from corvanta_tools.offsets import CharOffsets
+
+__all__ = ["ACCURATE", "PHENOTYPE", "AccurateHit", "AccurateRecogniser", "Levers", "accurate_recogniser"]
+
+
+class Levers(NamedTuple):
+    """Which of the profile's changes to recognition are on."""
+
+    labels_cluster: bool = True  # no exact label match suppresses the clustering hits it overlaps
+    one_word_hits_checked: bool = True  # one-word clustering hits must be their label's word
+    coordination: bool = True  # each conjunct of "short and broad thumbs" with the shared words
+    predicative: bool = True  # "the ears were low set"
+    # Switches, whose sign depends on how a corpus annotates:
+    outside_subtree: bool = False  # mode of inheritance and clinical modifiers, as categories
+    most_specific: bool = False  # of nested ancestor and descendant hits, the descendant only
+
+
+# Predicative variants find little outside case reports and cost a scan of every
+# text: not part of the profile (benchmarks/accuracy.py measures them), nor
+# are the switches.
+ACCURATE = Levers(predicative=False)
+PHENOTYPE = "phenotype"
+
+
+class AccurateHit(NamedTuple):
+    byte_span: tuple[int, int]  # UTF-8 bytes of the lower-cased text, as Hit.span
+    char_span: tuple[int, int] | None  # str indices; None where the bytes do not map
+    term_id: str
+    label: str  # the label-table surface, as the release writes it
+    excluded: bool
+    text: str  # the covered text
+    category: str  # PHENOTYPE, or the name of an OUTSIDE_ROOTS subtree (Levers.outside_subtree)
+
+    @property
+    def span(self) -> tuple[int, int]:
+        """`byte_span`, under the name `corvanta.Hit` gives it."""
+        return self.byte_span
+
+
+class _JsonHit(msgspec.Struct, rename={"term_id": "termId"}, gc=False):
+    term_id: str
+    label: str
+    span: tuple[int, int]
+    excluded: bool
+
+
+# A line break before a capital (Latin, Greek, Cyrillic), a digit or a bullet.
+_NEW_LINE = re.compile("\n(?=[ \t]*[A-Z\u00c0-\u00de\u0391-\u03a9\u0410-\u042f0-9*\u2022-])")
+# How far from a hit a coordination is looked for: a few words.
+_REACH = 20
+# map_text_json decoded in one go costs less than reading each Hit's attributes.
+_HITS = msgspec.json.Decoder(list[_JsonHit])
+
+
+# A hit made without the keyword handling of its class's constructor.
+_make_hit = tuple.__new__
+
+
+def _start(hit: AccurateHit) -> int:
+    return hit.byte_span[0]
+
+
+def _items_separated(text: str) -> str:
+    """`text` with its items kept apart for recognition, offsets unchanged:
+    a spaced hyphen (a dash between items, "Seizures - Strabismus") becomes a
+    comma, and a line break before a line that starts anew (a capital, a digit,
+    a bullet) a full stop, which negation takes for a line break's equal. The
+    clustering stage reads both as spaces, and a list of terms would make one
+    cluster longer than its windows reach; a line break inside a sentence
+    (lower case after it) stays."""
+    if " - " in text:
+        text = text.replace(" - ", " , ")
+    return _NEW_LINE.sub(".", text) if "\n" in text else text
+
+
+def _lowered_offset(text: str, index: int) -> int:
+    return index if text.isascii() else len(text[:index].lower().encode("utf-8"))
+
+
+def _near(starts: list[int]) -> Callable[[int], bool]:
+    """Whether a hit (`starts`, in order) starts within a few words of a place."""
+    def near(place: int) -> bool:
+        k = bisect_left(starts, place - _REACH)
+        return k < len(starts) and starts[k] <= place + _REACH
+    return near
+
+
+class AccurateRecogniser:
+    """Recognition with some or all levers of the accurate profile, for one
+    release file; immutable and shared by threads."""
+
+    def __init__(self, release_path: str, levers: Levers = ACCURATE) -> None:
+        self.levers = levers
+        self.matcher = corvanta.Corvanta(
+            derived_release_path(release_path, levers.outside_subtree)
+            if levers.labels_cluster or levers.outside_subtree else release_path)
+        self.graph = ReleaseGraph(release_path)
+        self.vocabulary = Vocabulary(s for t in self.graph.descendants(PHENOTYPE_ROOT)
+                                     for s in self.graph.surfaces.get(t, ()))
+        self.categories = {term: name for root, name in OUTSIDE_ROOTS.items()
+                           for term in self.graph.descendants(root)} if levers.outside_subtree else {}
+
+    def hits(self, text: str, longest: bool = False) -> list[AccurateHit]:
+        """The hits of `text`, ordered by start; with `longest`, none whose
+        span lies inside a longer hit's, as `map_text_longest`."""
+        found = _HITS.decode(self.matcher.map_text_json(_items_separated(text)))
+        offsets = None if text.isascii() else CharOffsets(text)
+        check = self.levers.one_word_hits_checked
+        categories = self.categories
+        make = _make_hit
+        hits = []
+        for hit in found:
+            span = hit.span
+            if offsets is None:
+                chars: tuple[int, int] | None = span
+                covered = text[span[0]:span[1]]
+            else:
+                chars = offsets.char_span(span)
+                covered = offsets.matched_text(span)
+            label = original_surface(hit.label)
+            if check and covered.isalnum() and not kept_one_word(covered, label):
+                continue
+            hits.append(make(AccurateHit, (span, chars, hit.term_id, label, hit.excluded, covered,
+                                           categories.get(hit.term_id, PHENOTYPE))))
+        variants = self._variants(text, [h.span[0] for h in found] if offsets is None else
+                                  [s[0] for s in (offsets.char_span(h.span) for h in found) if s])
+        if variants:
+            hits += _new_hits(text, hits, variant_hits(self.matcher, text, variants), categories)
+            hits.sort(key=_start)
+        if self.levers.most_specific:
+            hits = [hits[k] for k in most_specific(hits, self.graph.ancestors)]
+        return longest_only(hits) if longest else hits
+
+    def _variants(self, text: str, starts: list[int]) -> list[Segments]:
+        variants: list[Segments] = []
+        if self.levers.coordination and starts:
+            variants += coordination_variants(text, self.vocabulary, _near(starts))
+        if self.levers.predicative:
+            variants += predicative_variants(text, self.vocabulary)
+        return variants
+
+
+def longest_only(hits: list[AccurateHit]) -> list[AccurateHit]:
+    """The hits (in start order) whose span no other hit's strictly contains."""
+    widest = sorted(range(len(hits)), key=lambda k: (hits[k].byte_span[0], -hits[k].byte_span[1]))
+    inside = set()
+    reach = -1
+    reached: tuple[int, int] = (-1, -1)
+    for k in widest:
+        span = hits[k].byte_span
+        if span[1] <= reach and span != reached:
+            inside.add(k)
+        elif span[1] > reach:
+            reach, reached = span[1], span
+    return [hit for k, hit in enumerate(hits) if k not in inside]
+
+
+def _new_hits(text: str, hits: list[AccurateHit], found: Iterable[VariantHit],
+              categories: dict[str, str]) -> list[AccurateHit]:
+    """The variant hits whose term no hit at an overlapping place has already."""
+    by_term: dict[str, list[tuple[int, int]]] = {}
+    for hit in hits:
+        if hit.char_span is not None:
+            by_term.setdefault(hit.term_id, []).append(hit.char_span)
+    new = []
+    for variant in found:
+        start, end = variant.char_span
+        places = by_term.setdefault(variant.term_id, [])
+        if any(s < end and start < e for s, e in places):
+            continue
+        places.append(variant.char_span)
+        byte_span = (_lowered_offset(text, start), _lowered_offset(text, end))
+        new.append(AccurateHit(byte_span, variant.char_span, variant.term_id,
+                               original_surface(variant.label), variant.excluded,
+                               text[start:end], categories.get(variant.term_id, PHENOTYPE)))
+    return new
+
+
+_building = threading.Lock()
+
+
+def accurate_recogniser(release_path: str, levers: Levers = ACCURATE) -> AccurateRecogniser:
+    """The recogniser for `release_path`, built once per process and levers."""
+    with _building:
+        return _built(release_path, levers)
+
+
+@functools.lru_cache(maxsize=8)
+def _built(release_path: str, levers: Levers) -> AccurateRecogniser:
+    return AccurateRecogniser(release_path, levers)
