@@ -77,14 +77,9 @@ class Hierarchy:
         where it closes)."""
         found = self._ancestors.get(term)
         if found is None:
-            seen = {term}
-            stack = [term]
-            while stack:
-                for parent in self._parents.get(stack.pop(), ()):
-                    if parent not in seen:
-                        seen.add(parent)
-                        stack.append(parent)
-            found = self._ancestors[term] = frozenset(seen)
+            self._ancestors[term] = frozenset((term,))  # what a cycle back here sees
+            found = frozenset((term,)).union(*map(self.ancestors, self._parents.get(term, ())))
+            self._ancestors[term] = found
         return found
 
     def terms(self) -> frozenset[str]:
