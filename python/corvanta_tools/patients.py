@@ -83,14 +83,14 @@ def notes_of_inputs(rows: Sequence[NoteRow], inputs: Sequence[str]) -> dict[str,
     assigned: dict[str, NoteRow] = {}
     used: set[str] = set()
     for name in inputs:
-        row = by_note.get(name) or by_note.get(os.path.basename(name))
-        if row is None:
+        found = by_note.get(name) or by_note.get(os.path.basename(name))
+        if found is None:
             raise PatientMapError(f"input {name} is not in the patient map")
-        if row.note in used:
-            raise PatientMapError(f"patient map note {row.note!r} matches more than one input "
+        if found.note in used:
+            raise PatientMapError(f"patient map note {found.note!r} matches more than one input "
                                   f"(give paths in the map)")
-        used.add(row.note)
-        assigned[name] = row
+        used.add(found.note)
+        assigned[name] = found
     unused = [row.note for row in rows if row.note not in used]
     if unused:
         raise PatientMapError(f"patient map note {unused[0]!r} matches no input"

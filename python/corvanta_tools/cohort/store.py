@@ -22,7 +22,7 @@ from corvanta_tools.releases import Release
 
 if TYPE_CHECKING:
     import duckdb
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
 __all__ = ["CohortError", "check_release", "connect", "indexed_version", "is_parquet_index",
            "write_duckdb", "write_parquet", "write_release_parquet"]
@@ -54,7 +54,7 @@ def indexed_version(path: str | os.PathLike[str]) -> str | None:
         table = Path(path, "release.parquet")
         if not table.exists():
             return None
-        import pyarrow.parquet
+        import pyarrow.parquet  # type: ignore[import-untyped, unused-ignore]
 
         return str(pyarrow.parquet.read_table(table)["version"][0])
     if not os.path.exists(path):
@@ -80,7 +80,7 @@ def write_duckdb(path: str | os.PathLike[str], release: Release,
     """Appends the mentions to the DuckDB index at `path` (created with the
     release's tables when new); returns the number of mentions added."""
     import duckdb
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
     check_release(path, release.version)
     added = 0
@@ -101,7 +101,7 @@ def write_duckdb(path: str | os.PathLike[str], release: Release,
 def write_release_parquet(directory: str | os.PathLike[str], release: Release) -> None:
     """The release's tables in `directory`, unless it has them already (of
     the same release: another raises CohortError)."""
-    import pyarrow.parquet
+    import pyarrow.parquet  # type: ignore[import-untyped, unused-ignore]
 
     check_release(Path(directory, ""), release.version)
     Path(directory).mkdir(parents=True, exist_ok=True)
@@ -116,7 +116,7 @@ def write_parquet(directory: str | os.PathLike[str], release: Release,
     """Adds one part file of mentions to the Parquet index in `directory`
     (created with the release's tables when new); returns the number of
     mentions added."""
-    import pyarrow.parquet
+    import pyarrow.parquet  # type: ignore[import-untyped, unused-ignore]
 
     write_release_parquet(directory, release)
     parts = Path(directory, "mentions")

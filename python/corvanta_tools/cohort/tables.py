@@ -24,7 +24,7 @@ from corvanta_tools.releases import Release
 from corvanta_tools.version import package_version
 
 if TYPE_CHECKING:
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
 __all__ = ["MENTION_COLUMNS", "closure_table", "mention_batches", "mention_schema",
            "release_table", "replacement_table", "term_table"]
@@ -39,7 +39,7 @@ BATCH_ROWS = 65536
 
 
 def mention_schema() -> pyarrow.Schema:
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
     text, flag, position = pyarrow.string(), pyarrow.bool_(), pyarrow.int64()
     return pyarrow.schema([
@@ -55,7 +55,7 @@ def mention_batches(documents: Iterable[Document],
     """The mentions of the documents in batches of about BATCH_ROWS rows; a
     note's patient and date from its map row (`rows` keyed by document id),
     without a map each note is a patient of its own."""
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
     schema = mention_schema()
     columns: list[list[object]] = [[] for _ in MENTION_COLUMNS]
@@ -93,7 +93,7 @@ def mention_batches(documents: Iterable[Document],
 
 
 def term_table(release: Release) -> pyarrow.Table:
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
     terms = list(release.terms())
     return pyarrow.table({"id": [t.id for t in terms], "label": [t.label for t in terms],
@@ -103,7 +103,7 @@ def term_table(release: Release) -> pyarrow.Table:
 
 
 def replacement_table(release: Release) -> pyarrow.Table:
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
     replacements = release.replacements()
     return pyarrow.table({"id": pyarrow.array(list(replacements), type=pyarrow.string()),
@@ -112,7 +112,7 @@ def replacement_table(release: Release) -> pyarrow.Table:
 
 
 def closure_table(hierarchy: Hierarchy) -> pyarrow.Table:
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
     pairs = list(hierarchy.closure())
     return pyarrow.table({"ancestor": pyarrow.array([a for a, _ in pairs], type=pyarrow.string()),
@@ -121,7 +121,7 @@ def closure_table(hierarchy: Hierarchy) -> pyarrow.Table:
 
 
 def release_table(release: Release) -> pyarrow.Table:
-    import pyarrow
+    import pyarrow  # type: ignore[import-untyped, unused-ignore]
 
     return pyarrow.table({"version": [release.version],
                           "created_by": [f"corvanta {package_version()}"]})
