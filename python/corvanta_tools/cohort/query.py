@@ -1,11 +1,10 @@
 """Cohort queries: the patients (or notes) with every given term, or any of
 its descendants, among their own affirmed mentions.
 
-The SQL, for two terms, one excluded term, by patient (what `cohort_sql`
-writes; `is_a_closure` holds each term as its own descendant too):
+What a query asks, written over the `mentions` table (for two terms and one
+excluded term; `is_a_closure` holds each term as its own descendant too):
 
     WITH wanted(position, term_id) AS (VALUES (0, 'HP:0001250'), (1, 'HP:0004322')),
-    unwanted(term_id) AS (VALUES ('HP:0001251')),
     found AS (
         SELECT m.*, w.position FROM mentions m
         JOIN is_a_closure c ON c.descendant = m.term_id
@@ -14,18 +13,21 @@ writes; `is_a_closure` holds each term as its own descendant too):
     excluded AS (
         SELECT DISTINCT m.patient FROM mentions m
         JOIN is_a_closure c ON c.descendant = m.term_id
-        JOIN unwanted u ON u.term_id = c.ancestor
-        WHERE NOT m.negated AND NOT m.uncertain AND NOT m.family AND NOT m.hypothetical)
-    SELECT patient, count(DISTINCT note) AS notes,
-           count(DISTINCT (note, byte_start, byte_end, term_id)) AS mentions
-    FROM found WHERE patient NOT IN (SELECT patient FROM excluded)
+        WHERE c.ancestor = 'HP:0001251'
+          AND NOT m.negated AND NOT m.uncertain AND NOT m.family AND NOT m.hypothetical)
+    SELECT patient, count(DISTINCT note) AS notes, count(*) AS mentions
+    FROM (SELECT DISTINCT patient, note, byte_start, byte_end, term_id, position FROM found)
+    WHERE patient NOT IN (SELECT patient FROM excluded)
     GROUP BY patient HAVING count(DISTINCT position) = 2
     ORDER BY patient
 
-By note, `note, patient` take the place of `patient` in the grouping (every
-term in the same note). Widening (`include_negated`, `include_uncertain`,
-`include_family`) drops that condition from `found`; `excluded` always
-counts only the patient's own affirmed mentions.
+`cohort_sql` asks the same of the compact tables of
+`corvanta_tools.cohort.summary` (integer keys, one row per note, term and
+status), which answers it several times faster. By note, the note takes the
+place of the patient in the grouping (every term in the same note).
+Widening (`include_negated`, `include_uncertain`, `include_family`) drops
+that condition from `found`; `excluded` always counts only the patient's own
+affirmed mentions.
 """
 from __future__ import annotations
 
@@ -34,6 +36,7 @@ from collections.abc import Sequence
 from typing import TYPE_CHECKING
 
 from corvanta_tools.cohort.store import CohortError, connect
+from corvanta_tools.cohort.summary import FAMILY, HYPOTHETICAL, NEGATED, UNCERTAIN
 
 if TYPE_CHECKING:
     import duckdb
@@ -47,7 +50,7 @@ class UnknownTermError(CohortError):
     """A queried id names no current term of the index's release."""
 
 
-OWN_AFFIRMED = ("NOT m.negated", "NOT m.uncertain", "NOT m.family", "NOT m.hypothetical")
+OWN_AFFIRMED = NEGATED | UNCERTAIN | FAMILY | HYPOTHETICAL
 
 
 def current_terms(connection: duckdb.DuckDBPyConnection, terms: Sequence[str]) -> dict[str, str]:
@@ -79,11 +82,14 @@ def _version(connection: duckdb.DuckDBPyConnection) -> str:
     return "?" if row is None else str(row[0])
 
 
-def _values(terms: Sequence[str], positions: bool) -> str:
-    literals = ["'" + t.replace("'", "''") + "'" for t in terms]
-    if positions:
-        return ", ".join(f"({i}, {t})" for i, t in enumerate(literals))
-    return ", ".join(f"({t})" for t in literals)
+def _literals(terms: Sequence[str]) -> str:
+    return ", ".join("'" + t.replace("'", "''") + "'" for t in terms)
+
+
+def _keys_below(terms: str) -> str:
+    """The term keys of every descendant of the terms (SQL string literals)."""
+    return ("SELECT TRY_CAST(substr(descendant, 4) AS INTEGER) FROM is_a_closure "
+            f"WHERE ancestor IN ({terms})")
 
 
 def cohort_sql(terms: Sequence[str], exclude: Sequence[str] = (), notes: bool = False,
@@ -92,28 +98,41 @@ def cohort_sql(terms: Sequence[str], exclude: Sequence[str] = (), notes: bool = 
     """The query of `cohort` for current term ids (see the module's description)."""
     if not terms:
         raise ValueError("a cohort query needs at least one term")
-    dropped = {"NOT m.negated": include_negated, "NOT m.uncertain": include_uncertain,
-               "NOT m.family": include_family}
-    found_when = " AND ".join(c for c in OWN_AFFIRMED if not dropped.get(c)) or "true"
-    key = "note, patient" if notes else "patient"
-    excluded = ""
-    where = ""
+    terms = list(dict.fromkeys(terms))
+    mask = OWN_AFFIRMED & ~((NEGATED * include_negated) | (UNCERTAIN * include_uncertain)
+                            | (FAMILY * include_family))
+    key = "note_key" if notes else "patient_key"
+    parts = [
+        "wanted_keys AS (\n    " + "\n    UNION ".join(
+            f"SELECT DISTINCT {i} AS position, key FROM ({_keys_below(_literals([t]))}) k(key)"
+            for i, t in enumerate(terms)) + ")",
+        "found AS (\n    SELECT patient_key, note_key, term_key, mentions FROM note_terms\n"
+        "    WHERE term_key IN (SELECT key FROM wanted_keys) AND status & "
+        f"{mask} = 0)"]
+    conditions = []
     if exclude:
-        excluded = (f",\nunwanted(term_id) AS (VALUES {_values(exclude, False)}),\n"
-                    "excluded AS (\n    SELECT DISTINCT m.patient FROM mentions m\n"
-                    "    JOIN is_a_closure c ON c.descendant = m.term_id\n"
-                    "    JOIN unwanted u ON u.term_id = c.ancestor\n"
-                    f"    WHERE {' AND '.join(OWN_AFFIRMED)})")
-        where = "WHERE patient NOT IN (SELECT patient FROM excluded)\n"
-    return (f"WITH wanted(position, term_id) AS (VALUES {_values(terms, True)}){excluded},\n"
-            "found AS (\n    SELECT m.*, w.position FROM mentions m\n"
-            "    JOIN is_a_closure c ON c.descendant = m.term_id\n"
-            "    JOIN wanted w ON w.term_id = c.ancestor\n"
-            f"    WHERE {found_when})\n"
-            f"SELECT {key}, " + ("" if notes else "count(DISTINCT note) AS notes, ") +
-            "count(DISTINCT (note, byte_start, byte_end, term_id)) AS mentions\n"
-            f"FROM found {where}GROUP BY {key} "
-            f"HAVING count(DISTINCT position) = {len(set(terms))}\nORDER BY {key}")
+        parts.append("excluded AS (\n    SELECT DISTINCT patient_key FROM note_terms\n"
+                     f"    WHERE term_key IN ({_keys_below(_literals(exclude))}) "
+                     f"AND status & {OWN_AFFIRMED} = 0)")
+        conditions.append("patient_key NOT IN (SELECT patient_key FROM excluded)")
+    if len(terms) > 1:
+        parts.append(f"qualified AS (\n    SELECT f.{key} FROM (SELECT DISTINCT {key}, term_key "
+                     "FROM found) f\n    JOIN wanted_keys w ON w.key = f.term_key\n"
+                     f"    GROUP BY f.{key} HAVING count(DISTINCT w.position) = {len(terms)})")
+        conditions.append(f"{key} IN (SELECT {key} FROM qualified)")
+    where = f" WHERE {' AND '.join(conditions)}" if conditions else ""
+    parts.append("per_note AS (\n    SELECT patient_key, note_key, sum(mentions)::BIGINT AS mentions "
+                 f"FROM found{where}\n    GROUP BY patient_key, note_key)")
+    if notes:
+        answer = ("SELECT n.note, p.patient, c.mentions FROM per_note c\n"
+                  "JOIN notes n USING (note_key) JOIN patients p ON p.patient_key = c.patient_key\n"
+                  "ORDER BY n.note")
+    else:
+        answer = ("SELECT p.patient, c.notes, c.mentions FROM (\n"
+                  "    SELECT patient_key, count(*) AS notes, sum(mentions)::BIGINT AS mentions "
+                  "FROM per_note GROUP BY patient_key) c\n"
+                  "JOIN patients p USING (patient_key) ORDER BY p.patient")
+    return "WITH " + ",\n".join(parts) + "\n" + answer
 
 
 def cohort(index: str | os.PathLike[str], terms: Sequence[str], exclude: Sequence[str] = (),
@@ -128,7 +147,7 @@ def cohort(index: str | os.PathLike[str], terms: Sequence[str], exclude: Sequenc
         mapped = current_terms(connection, [*terms, *exclude])
         wanted = list(dict.fromkeys(mapped[t] for t in terms))
         frame = connection.execute(cohort_sql(
-            wanted, list(dict.fromkeys(mapped[t] for t in exclude)), notes, include_negated,
-            include_uncertain, include_family)).df()
+            wanted, [mapped[t] for t in exclude], notes, include_negated, include_uncertain,
+            include_family)).df()
     frame.attrs["terms"] = mapped
     return frame

@@ -15,6 +15,7 @@ from collections.abc import Callable, Iterable
 from pathlib import Path
 from typing import TYPE_CHECKING
 
+from corvanta_tools.cohort.summary import derive_summary
 from corvanta_tools.cohort.tables import (closure_table, mention_schema, release_table,
                                           replacement_table, term_table)
 from corvanta_tools.hierarchy import Hierarchy
@@ -94,6 +95,7 @@ def write_duckdb(path: str | os.PathLike[str], release: Release,
         for batch in batches:
             connection.from_arrow(pyarrow.Table.from_batches([batch])).insert_into("mentions")
             added += batch.num_rows
+        derive_summary(connection)
         connection.execute("COMMIT")
     return added
 
@@ -155,6 +157,7 @@ def connect(path: str | os.PathLike[str]) -> duckdb.DuckDBPyConnection:
     parts = str(Path(text, "mentions", "**", "*.parquet"))
     connection.execute(f"CREATE VIEW mentions AS SELECT * FROM read_parquet({_literal(parts)}, "
                        f"union_by_name = true)")
+    derive_summary(connection, "VIEW")
     return connection
 
 
