@@ -1,6 +1,7 @@
 """The phenotype index (DuckDB and Parquet) and the cohort queries it answers."""
 import importlib.util
 import json
+import textwrap
 
 import pytest
 
@@ -78,20 +79,27 @@ def test_term_ids_are_mapped_or_refused(capsys, index):
     assert code == 2 and "unknown term HP:9999999" in err
 
 
-def test_python_query_matches_and_the_sql_is_plain(index):
-    import duckdb
+def documented_sql():
+    """The query the module documents, over the mentions table."""
+    from corvanta_tools.cohort import query as module
 
+    text = module.__doc__.split("\n\n    ", 1)[1].split("\n\n", 1)[0]
+    return textwrap.dedent("    " + text)
+
+
+@pytest.mark.parametrize("by_note", [False, True])
+def test_compact_query_answers_the_documented_sql(index, by_note):
     from corvanta_tools.cohort import cohort, cohort_sql, connect
 
-    frame = cohort(index, [SEIZURE])
-    assert list(frame["patient"]) == ["P1", "P3"] and list(frame.columns) == [
-        "patient", "notes", "mentions"]
     with connect(index) as connection:
-        assert connection.execute(cohort_sql([SEIZURE])).fetchall() == [
-            tuple(r) for r in frame.itertuples(index=False)]
+        documented = connection.execute(documented_sql()).fetchall()
         version, = connection.execute("SELECT version FROM release").fetchone()
-        assert version == "2025-05-06"
-        assert isinstance(connection, duckdb.DuckDBPyConnection)
+        terms, exclude = [SEIZURE, SHORT_STATURE], ["HP:0001251"]
+        assert connection.execute(cohort_sql(terms, exclude)).fetchall() == documented
+    assert version == "2025-05-06"
+    frame = cohort(index, [SEIZURE], notes=by_note)
+    assert list(frame.columns) == (["note", "patient", "mentions"] if by_note
+                                   else ["patient", "notes", "mentions"])
 
 
 def test_another_release_is_refused(capsys, index, notes, tmp_path):

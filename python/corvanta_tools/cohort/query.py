@@ -15,9 +15,9 @@ excluded term; `is_a_closure` holds each term as its own descendant too):
         JOIN is_a_closure c ON c.descendant = m.term_id
         WHERE c.ancestor = 'HP:0001251'
           AND NOT m.negated AND NOT m.uncertain AND NOT m.family AND NOT m.hypothetical)
-    SELECT patient, count(DISTINCT note) AS notes, count(*) AS mentions
-    FROM (SELECT DISTINCT patient, note, byte_start, byte_end, term_id, position FROM found)
-    WHERE patient NOT IN (SELECT patient FROM excluded)
+    SELECT patient, count(DISTINCT note) AS notes,
+           count(DISTINCT (note, byte_start, byte_end, term_id)) AS mentions
+    FROM found WHERE patient NOT IN (SELECT patient FROM excluded)
     GROUP BY patient HAVING count(DISTINCT position) = 2
     ORDER BY patient
 
