@@ -128,7 +128,8 @@ def main() -> None:
         for name, (wall, cpu) in (("annotate --format jsonl", annotate), ("index", index)):
             print(f"{name:<24}{wall:>9.1f}{args.notes / wall:>10.0f}{cpu:>9.1f}"
                   f"{args.notes / cpu:>13.0f}")
-        print(f"index / jsonl: {index[0] / annotate[0]:.2f}x wall, {index[1] / annotate[1]:.2f}x CPU "
+        print(f"index / jsonl: {index[0] / annotate[0]:.2f}x wall, "
+              f"{index[1] / annotate[1]:.2f}x CPU "
               f"(target: within 1.5x)")
         print(f"database {database.stat().st_size / 1e6:.0f} MB; JSON lines "
               f"{(directory / 'notes.jsonl').stat().st_size / 1e6:.0f} MB")

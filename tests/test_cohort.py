@@ -9,7 +9,8 @@ from conftest import SMALL_TERMS, phenotypes, write_json
 from corvanta_tools import main
 
 if importlib.util.find_spec("duckdb") is None or importlib.util.find_spec("pyarrow") is None:
-    pytest.skip("duckdb and pyarrow are not installed (the [cohort] extra)", allow_module_level=True)
+    pytest.skip("duckdb and pyarrow are not installed (the [cohort] extra)",
+                allow_module_level=True)
 
 from test_patients import MAP, NOTES  # noqa: E402
 

@@ -11,7 +11,8 @@ import pytest
 from test_patients import MAP, NOTES
 
 if os.environ.get("CORVANTA_SANITIZED") == "1":
-    pytest.skip("Spark's JVM and Python workers are left out of the sanitized run", allow_module_level=True)
+    pytest.skip("Spark's JVM and Python workers are left out of the sanitized run",
+                allow_module_level=True)
 for module in ("pyspark", "pyarrow", "duckdb"):
     if importlib.util.find_spec(module) is None:
         pytest.skip(f"{module} is not installed (scripts/test-extras.sh installs it)",

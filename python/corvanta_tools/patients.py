@@ -50,7 +50,8 @@ def _date(text: str, where: str) -> datetime.date | None:
     try:
         return datetime.date.fromisoformat(text.strip())
     except ValueError:
-        raise PatientMapError(f"{where}: date {text!r} is not an ISO date such as 2024-03-01") from None
+        raise PatientMapError(f"{where}: date {text!r} is not an ISO date such as "
+                              "2024-03-01") from None
 
 
 def read_patient_map(path: str | os.PathLike[str]) -> list[NoteRow]:

@@ -13,4 +13,5 @@ from corvanta_tools.cohort.index import index_documents
 from corvanta_tools.cohort.query import UnknownTermError, cohort, cohort_sql, current_terms
 from corvanta_tools.cohort.store import CohortError, connect
 
-__all__ = ["CohortError", "UnknownTermError", "cohort", "cohort_sql", "connect", "current_terms", "index_documents"]
+__all__ = ["CohortError", "UnknownTermError", "cohort", "cohort_sql", "connect", "current_terms",
+           "index_documents"]

@@ -68,7 +68,8 @@ def current_terms(connection: duckdb.DuckDBPyConnection, terms: Sequence[str]) -
         if replacement is not None:
             mapped[term] = replacement
         elif found is None:
-            raise UnknownTermError(f"unknown term {term}: not in HPO release {_version(connection)}")
+            raise UnknownTermError(f"unknown term {term}: not in HPO release "
+                                   f"{_version(connection)}")
         elif obsolete:
             raise UnknownTermError(f"{term} is obsolete in HPO release {_version(connection)} and "
                               f"names no replacement")
@@ -121,8 +122,9 @@ def cohort_sql(terms: Sequence[str], exclude: Sequence[str] = (), notes: bool = 
                      f"    GROUP BY f.{key} HAVING count(DISTINCT w.position) = {len(terms)})")
         conditions.append(f"{key} IN (SELECT {key} FROM qualified)")
     where = f" WHERE {' AND '.join(conditions)}" if conditions else ""
-    parts.append("per_note AS (\n    SELECT patient_key, note_key, sum(mentions)::BIGINT AS mentions "
-                 f"FROM found{where}\n    GROUP BY patient_key, note_key)")
+    parts.append("per_note AS (\n    SELECT patient_key, note_key, "
+                 f"sum(mentions)::BIGINT AS mentions FROM found{where}\n"
+                 "    GROUP BY patient_key, note_key)")
     if notes:
         answer = ("SELECT n.note, p.patient, c.mentions FROM per_note c\n"
                   "JOIN notes n USING (note_key) JOIN patients p ON p.patient_key = c.patient_key\n"

@@ -36,7 +36,8 @@ class CohortError(ValueError):
 
 
 def _release_tables(release: Release) -> dict[str, Callable[[], pyarrow.Table]]:
-    return {"terms": lambda: term_table(release), "replacements": lambda: replacement_table(release),
+    return {"terms": lambda: term_table(release),
+            "replacements": lambda: replacement_table(release),
             "is_a_closure": lambda: closure_table(Hierarchy.read(release.path)),
             "release": lambda: release_table(release)}
 

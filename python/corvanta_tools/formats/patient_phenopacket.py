@@ -78,4 +78,5 @@ def patient_files(version: str, patients: Iterable[Patient],
     names = file_names()
     for patient in patients:
         message = patient_phenopacket(patient, version, created, hierarchy)
-        yield names(f"{patient.id}.json") + ".json", json_format.MessageToJson(message, indent=2) + "\n"
+        content = json_format.MessageToJson(message, indent=2) + "\n"
+        yield names(f"{patient.id}.json") + ".json", content

@@ -40,7 +40,8 @@ def mentions_spark(hits: pyspark.sql.DataFrame, notes: pyspark.sql.DataFrame,
     from pyspark.sql import functions as F
 
     patients = notes.select(
-        F.col(note_col).cast("string").alias("note"), F.col(patient_col).cast("string").alias("patient"),
+        F.col(note_col).cast("string").alias("note"),
+        F.col(patient_col).cast("string").alias("patient"),
         (F.col(date_col).cast("date") if date_col is not None else F.lit(None).cast("date"))
         .alias("note_date"))
     joined = hits.join(patients, hits["document"] == patients["note"])
