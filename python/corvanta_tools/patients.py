@@ -20,14 +20,14 @@ from __future__ import annotations
 import csv
 import datetime
 import os
-from collections.abc import Iterable, Iterator, Mapping, Sequence
+from collections.abc import Iterable, Mapping, Sequence
 from dataclasses import dataclass, field
 
 from corvanta_tools.hierarchy import Hierarchy
 from corvanta_tools.records import Document, Record
 
 __all__ = ["Feature", "NoteRow", "Patient", "PatientMapError", "affirmed", "features",
-           "group_by_patient", "is_own", "notes_of_inputs", "read_patient_map", "with_context"]
+           "group_by_patient", "is_own", "notes_of_inputs", "read_patient_map"]
 
 
 class PatientMapError(ValueError):
@@ -120,17 +120,6 @@ def group_by_patient(documents: Iterable[Document], rows: Mapping[str, NoteRow])
         grouped.setdefault(row.patient, []).append(document)
         dates.setdefault(row.patient, {})[document.id] = row.date
     return [Patient(patient, tuple(docs), dates[patient]) for patient, docs in grouped.items()]
-
-
-def with_context(documents: Iterable[Document]) -> Iterator[Document]:
-    """The documents with ConText's assertion status on every record: a
-    document whose records lack one is assessed by the native engine."""
-    from corvanta_tools.context import assess
-
-    for document in documents:
-        if any(r.assertion is None for r in document.records):
-            document = assess(document)
-        yield document
 
 
 def is_own(record: Record) -> bool:

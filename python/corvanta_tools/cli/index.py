@@ -6,6 +6,7 @@ import argparse
 import os
 import sys
 
+from corvanta_tools.assessment import ASSERTIONS, DEFAULT_ASSERTION, check_assertion
 from corvanta_tools.cli.annotate import positive_int
 from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError
 from corvanta_tools.cli.inputs import check_glob, display_name
@@ -38,6 +39,9 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                         help="files taken from directories (default: *.txt)")
     parser.add_argument("--encoding", default="utf-8",
                         help="encoding of the input files (default: utf-8)")
+    parser.add_argument("--assertion", choices=ASSERTIONS, default=DEFAULT_ASSERTION,
+                        help="how each mention's assertion status is found: context (default, "
+                             "the toolkit's ConText), medspacy, or library (only its negation)")
     parser.add_argument("-j", "--jobs", type=positive_int, default=1, metavar="N",
                         help="recognize on N threads sharing one matcher (default: 1)")
     parser.set_defaults(run=run)
@@ -50,6 +54,10 @@ def run(args: argparse.Namespace) -> int:
     except ModuleNotFoundError as error:
         raise CliError(EXIT_USAGE, f"corvanta index needs the [cohort] extra "
                                    f"(pip install 'corvanta[cohort]'): {error}") from None
+    try:
+        check_assertion(args.assertion)
+    except ModuleNotFoundError as error:
+        raise CliError(EXIT_USAGE, str(error)) from None
     inputs = expanded(args.files, check_glob(args.glob), Skips(False))
     rows = mapped_rows(args.patients, inputs) if args.patients is not None else None
     parquet = args.format == "parquet"
@@ -61,7 +69,8 @@ def run(args: argparse.Namespace) -> int:
         raise CliError(EXIT_USAGE, str(error)) from None
     matcher = matcher_for(args)
     sources = read_sources(inputs, "text", args.encoding, Skips(False))
-    documents = annotated_sources(matcher, sources, args.jobs, args.longest, release)
+    documents = annotated_sources(matcher, sources, args.jobs, args.longest, release,
+                                  args.assertion)
     try:
         added = index_documents(target, documents, release, rows, parquet)
     except CohortError as error:

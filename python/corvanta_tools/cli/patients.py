@@ -66,9 +66,7 @@ def write_patients(args: argparse.Namespace, release: Release, documents: Iterab
     """One Phenopacket per patient: DIR/<patient>.json when -o names a
     directory, else JSON lines to -o or standard output."""
     from corvanta_tools.formats.patient_phenopacket import patient_files, write_patients_jsonl
-    from corvanta_tools.patients import with_context
-
-    patients = group_by_patient(with_context(documents), rows)
+    patients = group_by_patient(documents, rows)
     hierarchy = Hierarchy.read(release.path) if args.most_specific else None
     output = args.output
     target = display_name(output) if output else "standard output"

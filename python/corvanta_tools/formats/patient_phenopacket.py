@@ -2,7 +2,8 @@
 `corvanta_tools.patients.features` over all the patient's notes.
 
 Each feature's description lists every mention of its term (note, span,
-text, and its assertion status where one is not plain); `onset` is the
+text, and its assertion status where one is not plain, a relative's
+mention marked as such); `onset` is the
 earliest date of a note that affirms the term, when the map gives dates.
 """
 from __future__ import annotations
@@ -27,9 +28,9 @@ __all__ = ["patient_files", "patient_phenopacket", "write_patients_jsonl"]
 
 
 def _evidence(record: Record) -> str:
-    flags = [] if record.assertion is None else [f for f in record.assertion.flags
-                                                 if f != "negated"]
-    return f"{record.document}: {_mention(record)}" + (f" ({', '.join(flags)})" if flags else "")
+    family = record.assertion is not None and record.assertion.is_family
+    return f"{record.document}: {_mention(record)}" + (" (said of a family member)" if family
+                                                        else "")
 
 
 def _timestamp(date: datetime.date) -> Timestamp:
