@@ -22,7 +22,7 @@ for name in sys.argv[1:]:
     print(*extras[name], sep="\n")
 PY
 }
-current_stack=(formats spacy serve dask spark)
+current_stack=(formats spacy serve dask spark cohort)
 
 # The current stack's requirements plus what only the tests use: mypy, the
 # service's test client (httpx) and Selenium to drive the browser. One
@@ -35,7 +35,7 @@ if .venv/bin/python -c 'import medspacy' 2>/dev/null; then
 fi
 if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark, spacy
 import phenopackets, bioc, fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium
-import sys; sys.exit(tuple(map(int, spacy.__version__.split(".")[:2])) < (3, 8))' 2>/dev/null; then
+import duckdb, sys; sys.exit(tuple(map(int, spacy.__version__.split(".")[:2])) < (3, 8))' 2>/dev/null; then
   mapfile -t extras < <(extra_requirements "${current_stack[@]}")
   .venv/bin/python -m pip install -q mypy httpx selenium "${extras[@]}"
 fi

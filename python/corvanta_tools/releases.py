@@ -15,7 +15,7 @@ import gzip
 import io
 import os
 import zlib
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -256,6 +256,15 @@ class Release:
         """The current term an alternative or obsolete id stands for (chains of
         replacements followed); any other id unchanged."""
         return self._primary.get(term_id, term_id)
+
+    def terms(self) -> Iterator[Term]:
+        """Every HP term of the release, obsolete ones included, in file order."""
+        return iter(self._terms.values())
+
+    def replacements(self) -> dict[str, str]:
+        """Every alternative or obsolete id that leads to a current term,
+        mapped to it (what `primary_id` follows)."""
+        return dict(self._primary)
 
     def knows(self, term_id: str) -> bool:
         """Whether the id names a term of this release or leads to one."""

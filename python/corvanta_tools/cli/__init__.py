@@ -7,7 +7,7 @@ import io
 import os
 import sys
 
-from corvanta_tools.cli import annotate, evaluate, release, serve
+from corvanta_tools.cli import annotate, evaluate, index, query, release, serve
 from corvanta_tools.cli.errors import (EXIT_BROKEN_PIPE, EXIT_FETCH, EXIT_INPUT, EXIT_INTERRUPTED,
                                        EXIT_OUTPUT, EXIT_RELEASE, EXIT_USAGE, CliError)
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, user_cache_dir
@@ -16,7 +16,7 @@ from corvanta_tools.version import package_version
 __all__ = ["EXIT_FETCH", "EXIT_INPUT", "EXIT_OUTPUT", "EXIT_RELEASE", "EXIT_USAGE", "main",
            "package_version", "user_cache_dir"]
 
-SUBCOMMANDS = (annotate, evaluate, release, serve)
+SUBCOMMANDS = (annotate, evaluate, index, query, release, serve)
 
 
 def build_parser() -> argparse.ArgumentParser:

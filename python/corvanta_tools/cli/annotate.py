@@ -15,6 +15,7 @@ from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
 from corvanta_tools.cli.inputs import STDIN, check_glob
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
 from corvanta_tools.cli.outputs import FORMATS, write_output
+from corvanta_tools.cli.patients import add_patient_options, patient_rows, write_patients
 from corvanta_tools.cli.profile import add_profile_option, profile_of
 from corvanta_tools.cli.sources import (INPUT_FORMATS, Skips, annotated_sources, expanded,
                                         read_sources)
@@ -52,6 +53,7 @@ def register(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> N
                         help="write here instead of standard output (a directory for brat)")
     parser.add_argument("--subject", metavar="ID",
                         help="the subject id of every Phenopacket (default: the document id)")
+    add_patient_options(parser)
     parser.add_argument("--keep-going", action="store_true",
                         help="report an input that cannot be read, skip it and go on; exit "
                              f"{EXIT_INPUT} at the end if any was skipped")
@@ -115,6 +117,7 @@ def run(args: argparse.Namespace) -> int:
     skips = Skips(args.keep_going)
     # A brat directory is one whole: a link in it does not reach outside it.
     inputs = expanded(files, check_glob(args.glob), skips, args.input_format == "brat")
+    rows = patient_rows(args, inputs)
     matcher = matcher_for(args)
     release = release_for(args)
     # One document per input file, unless a file holds a collection.
@@ -123,8 +126,11 @@ def run(args: argparse.Namespace) -> int:
         sources = read_sources(inputs, args.input_format, args.encoding, skips)
         documents = annotated_sources(matcher, sources, args.jobs, args.longest, release,
                                       args.assertion, profile)
-        write_output(args.format, args.output, release.version, counted(documents, progress),
-                     args.subject)
+        if rows is not None:
+            write_patients(args, release, counted(documents, progress), rows)
+        else:
+            write_output(args.format, args.output, release.version, counted(documents, progress),
+                         args.subject)
     if skips.count:
         print(f"corvanta: {skips.count} inputs skipped", file=sys.stderr)
         return EXIT_INPUT
