@@ -174,7 +174,7 @@ def test_compiled_search_finds_what_the_pattern_finds(text):
     compiled = [(found[k], found[k + 1], lexicon.phrases[found[k + 2]])
                 for k in range(0, len(found), 3)]
     assert compiled == [(m.start(), m.end(), lexicon.rules_of(m.group()))
-                        for m in lexicon.lowered.finditer(text)]
+                        for m in lexicon.pattern().finditer(text)]
 
 
 def test_spans_come_back_in_the_order_given():

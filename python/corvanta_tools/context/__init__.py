@@ -29,14 +29,10 @@ def assess(document: Document, lexicon: Lexicon | None = None) -> Document:
     records = document.records
     if not records:
         return document
-    located = None
-    spans = []
-    for record in records:
-        span = record.char_span
-        if span is None:
-            located = located or _LoweredBytes(document.text)
-            span = located.char_span(record.byte_span)
-        spans.append(span)
+    spans = [record.char_span for record in records if record.char_span is not None]
+    if len(spans) < len(records):
+        located = _LoweredBytes(document.text)
+        spans = [record.char_span or located.char_span(record.byte_span) for record in records]
     found = assertions(document.text, spans, lexicon)
     return Document(document.id, document.text, [
         Record(r.document, r.term_id, r.label, r.term_label, r.char_span, r.byte_span, r.excluded,

@@ -45,15 +45,13 @@ def assertions(text: str, char_spans: Sequence[tuple[int, int]],
         return []
     lexicon = lexicon or default_lexicon()
     lowered = text.lower()
-    if len(lowered) == len(text):
-        searched, pattern = lowered, lexicon.lowered
-    else:
-        searched, pattern = text, lexicon.folding
+    folding = len(lowered) != len(text)
+    searched = text if folding else lowered
     order = sorted(range(len(char_spans)), key=char_spans.__getitem__)
     spans = [char_spans[i] for i in order]
     starts = [start for start, _ in spans]
     longest = max(end - start for start, end in spans)
-    phrases = _phrases(pattern, lexicon, searched, spans, starts)
+    phrases = _phrases(lexicon, searched, folding, spans, starts)
     result = [UNMODIFIED] * len(char_spans)
     if not phrases:
         return result
@@ -74,7 +72,7 @@ def assertions(text: str, char_spans: Sequence[tuple[int, int]],
     return result
 
 
-def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str,
+def _phrases(lexicon: Lexicon, searched: str, folding: bool,
              spans: list[tuple[int, int]], starts: list[int]) -> list[_Phrase]:
     """The triggers and terminators of the text in order, pseudo-triggers and
     phrases inside a mention left out (`spans` in order of their `starts`);
@@ -84,7 +82,7 @@ def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str,
     reach = list(itertools.accumulate((end for _, end in spans), max))
     found: list[_Phrase] = []
     triggers = False
-    for start, end, phrase_rules in _found(pattern, lexicon, searched):
+    for start, end, phrase_rules in _found(lexicon, searched, folding):
         category = phrase_rules[0].category
         if category == PSEUDO:
             continue
@@ -96,18 +94,18 @@ def _phrases(pattern: re.Pattern[str], lexicon: Lexicon, searched: str,
     return found if triggers else []
 
 
-def _found(pattern: re.Pattern[str], lexicon: Lexicon,
-           searched: str) -> Iterator[tuple[int, int, tuple[Rule, ...]]]:
+def _found(lexicon: Lexicon, searched: str,
+           folding: bool) -> Iterator[tuple[int, int, tuple[Rule, ...]]]:
     """Each phrase of the lexicon in the text: start, end and its rules. The
-    compiled search reads lower-cased text; the pattern does the rest."""
-    if scan is not None and pattern is lexicon.lowered:
+    compiled search reads lower-cased text; the expression does the rest."""
+    if scan is not None and not folding:
         found = scan(searched, lexicon.table)
         phrases = lexicon.phrases
         for k in range(0, len(found), 3):
             yield found[k], found[k + 1], phrases[found[k + 2]]
         return
     rules = lexicon.rules
-    for match in pattern.finditer(searched):
+    for match in lexicon.pattern(folding).finditer(searched):
         matched = match.group()
         yield match.start(), match.end(), rules.get(matched) or lexicon.rules_of(matched)
 

@@ -149,23 +149,31 @@ def _tree_table(phrases: Iterable[str]) -> bytes:
 
 
 class Lexicon:
-    """The rules of each phrase, and the pattern that finds them: `lowered`
-    searches a lower-cased text, `folding` the text itself (for the rare text
-    whose lower-casing changes its length, so that indices stay the text's)."""
+    """The rules of each phrase, the phrases by number and their prefix tree
+    as the compiled search reads it (`table`), and the regular expressions
+    that find them where that search is not built or cannot serve."""
 
-    __slots__ = ("rules", "lowered", "folding", "phrases", "table")
+    __slots__ = ("rules", "phrases", "table", "_patterns")
 
     def __init__(self, rules: Iterable[Rule]) -> None:
         self.rules: dict[str, tuple[Rule, ...]] = {}
         for rule in rules:
             self.rules[rule.phrase] = (*self.rules.get(rule.phrase, ()), rule)
-        body = _trie_pattern(self.rules)
-        # The same tree for the compiled search: phrases by number, and the
-        # table corvanta_tools._context.scan reads.
         self.phrases = list(self.rules.values())
         self.table = _tree_table(self.rules)
-        self.lowered = re.compile(rf"\b{body}(?!\w)")
-        self.folding = re.compile(rf"\b{body}(?!\w)", re.IGNORECASE)
+        # Compiling the expression takes longer than annotating a note, so
+        # it waits until a text needs it.
+        self._patterns: dict[bool, re.Pattern[str]] = {}
+
+    def pattern(self, folding: bool = False) -> re.Pattern[str]:
+        """The expression for a lower-cased text, or (`folding`) for the text
+        itself, for the rare text whose lower-casing changes its length."""
+        compiled = self._patterns.get(folding)
+        if compiled is None:
+            body = _trie_pattern(self.rules)
+            compiled = re.compile(rf"\b{body}(?!\w)", re.IGNORECASE if folding else 0)
+            self._patterns[folding] = compiled
+        return compiled
 
     def rules_of(self, matched: str) -> tuple[Rule, ...]:
         """The rules of a phrase as matched (any case, any white space)."""
