@@ -20,7 +20,8 @@ from corvanta_tools.embedded import EMBEDDED_VERSION
 from corvanta_tools.release_cache import check_version, latest_path, pinned_path, user_cache_dir
 from corvanta_tools.releases import Release, ReleaseError, resolve_release_path
 
-__all__ = ["add_cache_dir_option", "add_release_options", "cache_dir_of", "matcher_for", "release_for", "release_path_for", "release_version", "user_cache_dir"]
+__all__ = ["add_cache_dir_option", "add_release_options", "cache_dir_of", "matcher_for",
+           "release_for", "release_path_for", "release_version", "user_cache_dir"]
 
 
 def release_version(text: str) -> str:
