@@ -457,12 +457,6 @@ def test_a_path_object_is_refused_before_anything_happens(fakes):
     assert not (fakes.root / "cache").exists()
 
 
-def test_signature_and_docstring():
-    fetch_latest = corvanta.Corvanta.fetch_latest
-    assert fetch_latest.__text_signature__ == "(cache_dir)"
-    assert fetch_latest.__doc__.startswith("Fetches (or reuses a cached) latest HPO release into")
-
-
 SUBINTERPRETER_CHILD = """
 import os, signal, sys, threading, time, _testcapi
 cache, started = sys.argv[1], sys.argv[2]
