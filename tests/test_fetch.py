@@ -1,9 +1,14 @@
-"""Corvanta.fetch_latest against fake curl and wget scripts: no network is used.
+"""Fetching the latest release into a cache directory, one table of scenarios
+run against both implementations: the extension's `Corvanta.fetch_latest`
+and the toolkit's download path (`fetch_latest_release`, the one under
+`--release latest`, pinned releases and `release refresh`). No network is used.
 
-Each fake is a shell script first (and alone) on PATH. It logs its arguments,
-one per line after their count, then runs a behaviour given as shell code in
-which "$out" is the argument after -o or -O.
+Each fake download program is a shell script first (and alone) on PATH. It
+logs its arguments, one per line after their count, then runs a behaviour
+given as shell code in which "$out" is the argument after -o or -O and "$d"
+its directory.
 """
+import fcntl
 import json
 import os
 import signal
@@ -11,42 +16,37 @@ import subprocess
 import sys
 import threading
 import time
+from pathlib import Path
 
 import pytest
 
 import corvanta
+from corvanta_tools.downloads import DownloadError
+from corvanta_tools.releases import Release, fetch_latest_release
 
 URL = "https://purl.obolibrary.org/obo/hp.json"
 FETCH_FAILED = "failed to fetch/cache the HPO release: "
-DOWNLOAD_FAILED = (
-    FETCH_FAILED + f"failed to download {URL} - neither curl nor wget succeeded "
-    "(is one installed and is there network access?)"
-)
-RELEASE = json.dumps(
-    {
-        "graphs": [
-            {
-                "id": "g",
-                "meta": {
-                    "basicPropertyValues": [
-                        {"pred": "http://www.w3.org/2002/07/owl#versionInfo", "val": "2025-01-01"}
-                    ]
-                },
-                "nodes": [
-                    {"id": "http://purl.obolibrary.org/obo/HP_0000118", "lbl": "Phenotypic abnormality"},
-                    {"id": "http://purl.obolibrary.org/obo/HP_0001250", "lbl": "Seizure"},
-                ],
-                "edges": [
-                    {
-                        "sub": "http://purl.obolibrary.org/obo/HP_0001250",
-                        "pred": "is_a",
-                        "obj": "http://purl.obolibrary.org/obo/HP_0000118",
-                    }
-                ],
-            }
-        ]
-    }
-)
+DOWNLOAD_FAILED = (f"failed to download {URL} - neither curl nor wget succeeded "
+                   "(is one installed and is there network access?)")
+INTERRUPTED = f"download of {URL} interrupted"
+LOCK_NOT_A_FILE = "the cache's lock {lock} is not a regular file"
+MOVE_FAILED = "failed to move downloaded file into place at {target}"
+CREATE_FAILED = "failed to create cache directory {cache}"
+
+
+def release_text(version):
+    return json.dumps({"graphs": [{
+        "id": "g",
+        "meta": {"basicPropertyValues": [
+            {"pred": "http://www.w3.org/2002/07/owl#versionInfo", "val": version}]},
+        "nodes": [{"id": "http://purl.obolibrary.org/obo/HP_0000118",
+                   "lbl": "Phenotypic abnormality"},
+                  {"id": "http://purl.obolibrary.org/obo/HP_0001250", "lbl": "Seizure"}],
+        "edges": [{"sub": "http://purl.obolibrary.org/obo/HP_0001250", "pred": "is_a",
+                   "obj": "http://purl.obolibrary.org/obo/HP_0000118"}]}]})
+
+
+RELEASE = release_text("2025-01-01")
 SCRIPT = """#!/bin/sh
 PATH=/usr/bin:/bin
 log='{log}'
@@ -54,27 +54,62 @@ printf '%s\\n' "$#" >> "$log"
 for a in "$@"; do printf '%s\\n' "$a" >> "$log"; done
 out=; prev=
 for a in "$@"; do case $prev in -o|-O) out=$a;; esac; prev=$a; done
+d=$(dirname "$out")
 {behaviour}
 """
-CHILD = """
-import sys, corvanta
-try:
-    print(corvanta.Corvanta.fetch_latest(sys.argv[1]).version())
-except BaseException as e:
-    print(type(e).__name__, e)
-"""
 
 
-def curl_argv(tmp):
-    return ["-L", "--fail", "--silent", "--show-error", "-o", str(tmp), URL]
+class Extension:
+    """`Corvanta.fetch_latest`: the fixed temporary file `hp.json.tmp`."""
+
+    child = ("import sys, corvanta\n"
+             "try:\n"
+             "    print(corvanta.Corvanta.fetch_latest(sys.argv[1]).version())\n"
+             "except BaseException as e:\n"
+             "    print(type(e).__name__, e)\n")
+    # A failed rename leaves the downloaded file where it is.
+    keeps_temporary_after_failed_rename = True
+
+    @staticmethod
+    def fetch(cache_dir):
+        """The version of the release in the cache; the message on failure."""
+        try:
+            return corvanta.Corvanta.fetch_latest(cache_dir).version()
+        except OSError as error:
+            assert (error.errno, error.strerror, error.__cause__) == (None, None, None)
+            return str(error)
+
+    @staticmethod
+    def temporary_is_its_own(path, cache):
+        return path == cache / "hp.json.tmp"
 
 
-def wget_argv(tmp):
-    return ["--quiet", "-O", str(tmp), URL]
+class Toolkit:
+    """`fetch_latest_release`: a fresh temporary file of this process."""
+
+    child = ("import sys, pathlib\n"
+             "from corvanta_tools.releases import Release, fetch_latest_release\n"
+             "try:\n"
+             "    print(Release(fetch_latest_release(pathlib.Path(sys.argv[1]))).version)\n"
+             "except BaseException as e:\n"
+             "    print(type(e).__name__, e)\n")
+    keeps_temporary_after_failed_rename = False
+
+    @staticmethod
+    def fetch(cache_dir):
+        try:
+            return Release(fetch_latest_release(Path(cache_dir))).version
+        except DownloadError as error:
+            return FETCH_FAILED + str(error)
+
+    @staticmethod
+    def temporary_is_its_own(path, cache):
+        return path.parent == cache and path.name.startswith(f".hp.json.{os.getpid()}.")
 
 
-def fails_with(code):
-    return f'printf partial > "$out"; exit {code}'
+@pytest.fixture(params=[Extension, Toolkit], ids=["extension", "toolkit"])
+def fetcher(request):
+    return request.param
 
 
 class Fakes:
@@ -106,6 +141,13 @@ class Fakes:
             assert time.monotonic() < deadline, f"{name} never appeared"
             time.sleep(0.01)
 
+    def run_children(self, fetcher, cache, count):
+        """Starts `count` interpreters that each fetch into `cache`."""
+        env = dict(os.environ, PATH=str(self.bin))
+        return [subprocess.Popen([sys.executable, "-c", fetcher.child, str(cache)], env=env,
+                                 stdout=subprocess.PIPE, text=True, start_new_session=True)
+                for _ in range(count)]
+
 
 @pytest.fixture
 def fakes(tmp_path, monkeypatch):
@@ -114,118 +156,131 @@ def fakes(tmp_path, monkeypatch):
     return fakes
 
 
-def run_children(fakes, cache, count):
-    """Starts `count` interpreters that each fetch into `cache`."""
-    env = dict(os.environ, PATH=str(fakes.bin))
-    return [
-        subprocess.Popen(
-            [sys.executable, "-c", CHILD, str(cache)],
-            env=env,
-            stdout=subprocess.PIPE,
-            text=True,
-            start_new_session=True,
-        )
-        for _ in range(count)
-    ]
+def fails_with(code):
+    return f'printf partial > "$out"; exit {code}'
 
 
-@pytest.mark.parametrize(
-    "curl, wget, curl_called, wget_called",
-    [
-        ("release", "fail", True, False),
-        (None, "release", False, True),
-        ("fail", "release", True, True),
-    ],
-    ids=["curl", "curl missing", "curl fails"],
-)
-def test_downloads_and_builds(fakes, curl, wget, curl_called, wget_called):
-    behaviours = {"release": fakes.writes_release, "fail": fails_with(22)}
+def cache_files(cache):
+    """What a fetch leaves in the cache besides its lock, which stays once made."""
+    return sorted(p.name for p in cache.iterdir() if p.name != "hp.json.lock") \
+        if cache.is_dir() else []
+
+
+def holding_the_lock_a_moment(cache, writes_release=False):
+    """Another holder of the cache's lock, which lets go after 0.3 s, having
+    put a release in place first if `writes_release`."""
+    cache.mkdir(parents=True)
+    holder = os.open(cache / "hp.json.lock", os.O_RDONLY | os.O_CREAT, 0o600)
+    fcntl.flock(holder, fcntl.LOCK_EX)
+
+    def let_go():
+        if writes_release:
+            (cache / "hp.json").write_text(release_text("2024-06-30"), encoding="utf-8")
+        os.close(holder)
+
+    threading.Timer(0.3, let_go).start()
+
+
+def plant(cache, name, kind, elsewhere):
+    """Something other than a fresh file at `cache/name`."""
+    cache.mkdir(parents=True, exist_ok=True)
+    path = cache / name
+    if kind == "directory":
+        path.mkdir()
+        return
+    if kind != "dangling link":
+        elsewhere.write_text(release_text("2024-06-30"), encoding="utf-8")
+    (os.link if kind == "hard link" else os.symlink)(elsewhere, path)
+
+
+# id, curl, wget, what stands in the cache first, and the outcome: the
+# version fetched or the message (its parts in braces filled in), then
+# whether curl and wget ran.
+SCENARIOS = [
+    ("curl", "release", "release", None, "2025-01-01", True, False),
+    ("curl missing", None, "release", None, "2025-01-01", False, True),
+    ("curl fails, wget follows", "fail", "release", None, "2025-01-01", True, True),
+    ("both fail", "fail", "fail", None, DOWNLOAD_FAILED, True, True),
+    ("neither installed", None, None, None, DOWNLOAD_FAILED, False, False),
+    ("curl killed by SIGINT: wget not tried", "sigint", "release", None, INTERRUPTED, True,
+     False),
+    ("rename fails", "blocks the rename", None, None, MOVE_FAILED, True, False),
+    ("hp.json present (a link) is used as it stands", "release", "release",
+     ("hp.json", "link"), "2024-06-30", False, False),
+    ("hp.json a dangling link: a miss", "release", None, ("hp.json", "dangling link"),
+     "2025-01-01", True, False),
+    ("hp.json.tmp a link: not written through", "release", None, ("hp.json.tmp", "link"),
+     "2025-01-01", True, False),
+    ("hp.json.tmp a dangling link: not written through", "release", None,
+     ("hp.json.tmp", "dangling link"), "2025-01-01", True, False),
+    ("hp.json.tmp a hard link: not written through", "release", None,
+     ("hp.json.tmp", "hard link"), "2025-01-01", True, False),
+    ("lock a link", "release", None, ("hp.json.lock", "link"), LOCK_NOT_A_FILE, False, False),
+    ("lock a dangling link", "release", None, ("hp.json.lock", "dangling link"),
+     LOCK_NOT_A_FILE, False, False),
+    ("lock a directory", "release", None, ("hp.json.lock", "directory"), LOCK_NOT_A_FILE, False,
+     False),
+    ("lock held a moment", "release", None, "held", "2025-01-01", True, False),
+    ("lock held while another fetch finishes", "release", None, "held by a fetch",
+     "2024-06-30", False, False),
+]
+
+
+@pytest.mark.parametrize("curl, wget, planted, outcome, curl_ran, wget_ran",
+                         [row[1:] for row in SCENARIOS], ids=[row[0] for row in SCENARIOS])
+def test_fetch(fetcher, fakes, curl, wget, planted, outcome, curl_ran, wget_ran):
+    behaviours = {
+        "release": fakes.writes_release,
+        "fail": fails_with(22),
+        "sigint": 'printf partial > "$out"; kill -INT $$; sleep 5; exit 1',
+        # A non-empty directory appearing at hp.json cannot be replaced.
+        "blocks the rename": 'printf partial > "$out"; mkdir "$d/hp.json"; : > "$d/hp.json/x"',
+    }
     for name, behaviour in (("curl", curl), ("wget", wget)):
         if behaviour:
             fakes.install(name, behaviours[behaviour])
     cache = fakes.root / "no" / "such" / "cache"
-    tmp = cache / "hp.json.tmp"
+    elsewhere = fakes.root / "elsewhere"
+    if planted in ("held", "held by a fetch"):
+        holding_the_lock_a_moment(cache, writes_release=planted == "held by a fetch")
+    elif planted:
+        plant(cache, *planted, elsewhere)
+    before = elsewhere.read_text() if elsewhere.is_file() else None
 
-    fetched = corvanta.Corvanta.fetch_latest(str(cache))
+    result = fetcher.fetch(str(cache))
 
-    assert type(fetched) is corvanta.Corvanta
-    assert fetched.version() == "2025-01-01"
-    assert [h.term_id for h in fetched.map_text("seizure")] == ["HP:0001250"]
-    assert (cache / "hp.json").read_text(encoding="utf-8") == RELEASE
-    assert not tmp.exists()
-    assert fakes.calls("curl") == ([curl_argv(tmp)] if curl_called else [])
-    assert fakes.calls("wget") == ([wget_argv(tmp)] if wget_called else [])
-
-
-def test_fetch_latest_on_an_instance(fakes, small):
-    fakes.install("curl", fakes.writes_release)
-    fetched = small.fetch_latest(cache_dir=str(fakes.root / "cache"))
-    assert type(fetched) is corvanta.Corvanta
-    assert fetched is not small
-    assert fetched.version() == "2025-01-01"
-
-
-@pytest.mark.parametrize(
-    "curl, wget, cause, keeps_tmp",
-    [
-        (fails_with(22), fails_with(8), DOWNLOAD_FAILED[len(FETCH_FAILED):], False),
-        (None, None, DOWNLOAD_FAILED[len(FETCH_FAILED):], False),
-        (
-            # A non-empty directory appearing at hp.json cannot be replaced.
-            ': > "$out"; mkdir "${out%.tmp}"; : > "${out%.tmp}/x"',
-            None,
-            "failed to move downloaded file into place at {target}",
-            True,
-        ),
-    ],
-    ids=["both fail", "neither installed", "rename fails"],
-)
-def test_fetch_failures(fakes, curl, wget, cause, keeps_tmp):
-    for name, behaviour in (("curl", curl), ("wget", wget)):
-        if behaviour:
-            fakes.install(name, behaviour)
-    cache = fakes.root / "cache"
     target = cache / "hp.json"
-
-    with pytest.raises(OSError) as info:
-        corvanta.Corvanta.fetch_latest(str(cache))
-
-    assert info.value.args == (FETCH_FAILED + cause.format(target=target),)
-    assert info.value.errno is None and info.value.strerror is None
-    assert info.value.__cause__ is None
-    assert not target.is_file()
-    assert (cache / "hp.json.tmp").exists() == keeps_tmp
-
-
-@pytest.mark.parametrize(
-    "content, outcome",
-    [
-        ("", "failed to load HPO ontology from {target}: Reading graph document"),
-        (RELEASE.replace("2025-01-01", "2024-06-30"), "2024-06-30"),
-    ],
-    ids=["empty", "valid"],
-)
-def test_cached_release_is_reused_without_running_anything(fakes, content, outcome):
-    fakes.install("curl", fakes.writes_release)
-    fakes.install("wget", fakes.writes_release)
-    cache = fakes.root / "cache"
-    cache.mkdir()
-    target = cache / "hp.json"
-    target.write_text(content, encoding="utf-8")
-
-    try:
-        result = corvanta.Corvanta.fetch_latest(str(cache)).version()
-    except OSError as error:
-        assert error.errno is None
-        result = str(error)
-
-    assert result == outcome.format(target=target)
-    assert target.read_text(encoding="utf-8") == content
-    assert fakes.calls("curl") == fakes.calls("wget") == []
+    expected = outcome.format(lock=cache / "hp.json.lock", target=target)
+    if outcome[0].isdigit():
+        assert result == expected
+        assert target.resolve().read_text(encoding="utf-8") == (
+            RELEASE if curl_ran or wget_ran else release_text("2024-06-30"))
+    else:
+        assert result == FETCH_FAILED + expected
+        assert not target.is_file()
+    calls = {name: fakes.calls(name) for name in ("curl", "wget")}
+    assert (len(calls["curl"]), len(calls["wget"])) == (curl_ran, wget_ran)
+    assert [argv[:5] + argv[6:] for argv in calls["curl"]] == [
+        ["-L", "--fail", "--silent", "--show-error", "-o", URL]] * curl_ran
+    assert [argv[:2] + argv[3:] for argv in calls["wget"]] == [["--quiet", "-O", URL]] * wget_ran
+    # One temporary file of its own, that both programs write.
+    temporaries = {Path(argv[-2]) for argv in calls["curl"] + calls["wget"]}
+    assert all(fetcher.temporary_is_its_own(path, cache) for path in temporaries)
+    assert len(temporaries) <= 1
+    if before is not None:
+        assert elsewhere.read_text() == before
+    left = cache_files(cache)
+    if outcome == MOVE_FAILED:
+        assert left == (["hp.json", "hp.json.tmp"] if fetcher.keeps_temporary_after_failed_rename
+                        else ["hp.json"])
+    elif not outcome[0].isdigit():
+        assert left == []
+    else:
+        assert not temporaries & {cache / name for name in left}
 
 
 @pytest.mark.parametrize("kind", ["regular file", "below a regular file", "NUL"])
-def test_cache_dir_that_cannot_be_a_directory(fakes, kind):
+def test_cache_dir_that_cannot_be_a_directory(fetcher, fakes, kind):
     fakes.install("curl", fakes.writes_release)
     (fakes.root / "file").write_text("")
     cache_dir = {
@@ -234,48 +289,33 @@ def test_cache_dir_that_cannot_be_a_directory(fakes, kind):
         "NUL": str(fakes.root) + "\0cache",
     }[kind]
 
-    with pytest.raises(OSError) as info:
-        corvanta.Corvanta.fetch_latest(cache_dir)
+    message = fetcher.fetch(cache_dir)
 
-    assert info.value.args == (FETCH_FAILED + "failed to create cache directory " + cache_dir,)
-    assert info.value.errno is None
+    # The toolkit adds the system's reason after a colon.
+    expected = FETCH_FAILED + CREATE_FAILED.format(cache=cache_dir)
+    assert message == expected or (fetcher is Toolkit and message.startswith(expected + ": "))
     assert fakes.calls("curl") == []
 
 
-def test_cache_dir_reaches_the_program_as_one_literal_argument(fakes):
+def test_cache_dir_reaches_the_program_as_one_literal_argument(fetcher, fakes):
     fakes.install("curl", fakes.writes_release)
     marker = fakes.root / "pwned"
     cache = fakes.root / f"a b 'c' \"d\" $(touch {marker}) `touch {marker}`; touch {marker} #"
 
-    fetched = corvanta.Corvanta.fetch_latest(str(cache))
-
-    assert fetched.version() == "2025-01-01"
-    assert fakes.calls("curl") == [curl_argv(cache / "hp.json.tmp")]
+    assert fetcher.fetch(str(cache)) == "2025-01-01"
+    assert fetcher.temporary_is_its_own(Path(fakes.calls("curl")[0][5]), cache)
     assert not marker.exists()
 
 
-def test_a_path_object_is_refused_before_anything_happens(fakes):
-    fakes.install("curl", fakes.writes_release)
-    with pytest.raises(TypeError):
-        corvanta.Corvanta.fetch_latest(fakes.root / "cache")
-    assert not (fakes.root / "cache").exists()
-
-
-def test_signature_and_docstring():
-    fetch_latest = corvanta.Corvanta.fetch_latest
-    assert fetch_latest.__text_signature__ == "(cache_dir)"
-    assert fetch_latest.__doc__.startswith("Fetches (or reuses a cached) latest HPO release into")
-
-
-def test_download_programs_inherit_the_standard_streams(fakes, capfd):
+def test_download_programs_inherit_the_standard_streams(fetcher, fakes, capfd):
     fakes.install("curl", f"echo to-stdout; echo to-stderr >&2; {fakes.writes_release}")
-    corvanta.Corvanta.fetch_latest(str(fakes.root / "cache"))
+    assert fetcher.fetch(str(fakes.root / "cache")) == "2025-01-01"
     captured = capfd.readouterr()
     assert "to-stdout" in captured.out
     assert "to-stderr" in captured.err
 
 
-def test_other_threads_run_during_the_download(fakes):
+def test_other_threads_run_during_the_download(fetcher, fakes):
     # The fake waits for a file that only another Python thread creates, so
     # the download can only succeed if the interpreter lock is released.
     started, go = fakes.root / "started", fakes.root / "go"
@@ -292,13 +332,12 @@ def test_other_threads_run_during_the_download(fakes):
     helper = threading.Thread(target=release_the_download)
     helper.start()
     try:
-        fetched = corvanta.Corvanta.fetch_latest(str(fakes.root / "cache"))
+        assert fetcher.fetch(str(fakes.root / "cache")) == "2025-01-01"
     finally:
         helper.join()
-    assert fetched.version() == "2025-01-01"
 
 
-def test_processes_that_miss_one_cache_together_download_it_once(fakes):
+def test_processes_that_miss_one_cache_together_download_it_once(fetcher, fakes):
     # Written in pieces, so a second writer or an early rename would show.
     quarter = -(-len(RELEASE) // 4)
     for i in range(4):
@@ -310,25 +349,25 @@ def test_processes_that_miss_one_cache_together_download_it_once(fakes):
     fakes.install("wget", fails_with(4))
     cache = fakes.root / "shared" / "cache"
 
-    outputs = [child.communicate(timeout=60)[0] for child in run_children(fakes, cache, 3)]
+    outputs = [child.communicate(timeout=60)[0]
+               for child in fakes.run_children(fetcher, cache, 3)]
 
     assert outputs == ["2025-01-01\n"] * 3
     assert len(fakes.calls("curl")) == 1
     assert fakes.calls("wget") == []
     assert (cache / "hp.json").read_text(encoding="utf-8") == RELEASE
+    assert cache_files(cache) == ["hp.json"]
 
 
-@pytest.mark.parametrize(
-    "to_group",
-    [True, False],
-    ids=["Ctrl-C in a terminal", "SIGINT to the interpreter alone"],
-)
-def test_sigint_stops_the_fetch_and_leaves_no_file(fakes, to_group):
-    fakes.install("curl", f'printf partial > "$out"; : > \'{fakes.root / "started"}\'; exec sleep 30')
+@pytest.mark.parametrize("to_group", [True, False],
+                         ids=["Ctrl-C in a terminal", "SIGINT to the interpreter alone"])
+def test_sigint_stops_the_fetch_and_leaves_no_file(fetcher, fakes, to_group):
+    fakes.install("curl", f'printf partial > "$out"; : > \'{fakes.root / "started"}\'; '
+                          "exec sleep 30")
     fakes.install("wget", fakes.writes_release)
     cache = fakes.root / "cache"
 
-    (child,) = run_children(fakes, cache, 1)
+    (child,) = fakes.run_children(fetcher, cache, 1)
     try:
         fakes.wait_for("started")
         # A terminal sends SIGINT to the whole foreground group, download
@@ -343,8 +382,79 @@ def test_sigint_stops_the_fetch_and_leaves_no_file(fakes, to_group):
 
     assert output.startswith("KeyboardInterrupt")
     assert fakes.calls("wget") == []
-    assert not (cache / "hp.json").exists()
-    assert not (cache / "hp.json.tmp").exists()
+    assert cache_files(cache) == []
+
+
+def has_ended(pid):
+    """Gone, or a zombie nobody has reaped yet."""
+    try:
+        state = Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0]
+    except FileNotFoundError:
+        return True
+    return state == b"Z"
+
+
+@pytest.mark.skipif(not Path("/proc/self/stat").exists(), reason="needs /proc (Linux)")
+def test_a_download_whose_fetching_process_is_killed_dies(fetcher, fakes):
+    pid_file = fakes.root / "orphan.pid"
+    # Keeps the file open and writes on, as a download program does.
+    fakes.install("curl", f'exec 3> "$out"; echo $$ > \'{pid_file}\'; '
+                          "while :; do printf x >&3; sleep 0.02; done")
+    cache = fakes.root / "cache"
+    (child,) = fakes.run_children(fetcher, cache, 1)
+    try:
+        fakes.wait_for("orphan.pid")
+        while not pid_file.read_text().strip():
+            time.sleep(0.01)
+    finally:
+        child.kill()
+        child.wait(10)
+    orphan = int(pid_file.read_text())
+    deadline = time.monotonic() + 10
+    while not has_ended(orphan) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    ended = has_ended(orphan)
+    if not ended:
+        os.kill(orphan, signal.SIGKILL)
+    assert ended
+    fakes.install("curl", fakes.writes_release)
+    assert fetcher.fetch(str(cache)) == "2025-01-01"
+
+
+def test_the_toolkit_waits_for_the_lock_only_up_to_its_limit(fakes):
+    # The extension's limit is fixed at ten minutes: its own unit test states it.
+    fakes.install("curl", fakes.writes_release)
+    cache = fakes.root / "cache"
+    cache.mkdir()
+    holder = os.open(cache / "hp.json.lock", os.O_RDONLY | os.O_CREAT, 0o600)
+    fcntl.flock(holder, fcntl.LOCK_EX)
+    try:
+        with pytest.raises(DownloadError) as info:
+            fetch_latest_release(cache, lock_wait_limit=0.2)
+    finally:
+        os.close(holder)
+    assert str(info.value) == (f"another process holds the cache's lock {cache / 'hp.json.lock'} "
+                               "and did not release it in time")
+    assert fakes.calls("curl") == [] and cache_files(cache) == []
+
+
+# What follows is the extension's own surface.
+
+
+def test_fetch_latest_on_an_instance(fakes, small):
+    fakes.install("curl", fakes.writes_release)
+    fetched = small.fetch_latest(cache_dir=str(fakes.root / "cache"))
+    assert type(fetched) is corvanta.Corvanta
+    assert fetched is not small
+    assert fetched.version() == "2025-01-01"
+    assert [h.term_id for h in fetched.map_text("seizure")] == ["HP:0001250"]
+
+
+def test_a_path_object_is_refused_before_anything_happens(fakes):
+    fakes.install("curl", fakes.writes_release)
+    with pytest.raises(TypeError):
+        corvanta.Corvanta.fetch_latest(fakes.root / "cache")
+    assert not (fakes.root / "cache").exists()
 
 
 SUBINTERPRETER_CHILD = """
@@ -381,6 +491,7 @@ def test_sigint_during_a_fetch_in_a_subinterpreter_reaches_the_main_interpreter(
     started = fakes.root / "started"
     fakes.install("curl", f": > '{started}'; sleep 1; {fakes.writes_release}")
     env = dict(os.environ, PATH=str(fakes.bin))
-    out = subprocess.run([sys.executable, "-c", SUBINTERPRETER_CHILD, str(fakes.root / "cache"), str(started)],
-                         env=env, capture_output=True, text=True, timeout=60)
-    assert (out.returncode, out.stdout) == (0, "sub: 2025-01-01\nmain: KeyboardInterrupt\n"), out.stderr
+    out = subprocess.run([sys.executable, "-c", SUBINTERPRETER_CHILD, str(fakes.root / "cache"),
+                          str(started)], env=env, capture_output=True, text=True, timeout=60)
+    assert (out.returncode, out.stdout) == (0, "sub: 2025-01-01\nmain: KeyboardInterrupt\n"), \
+        out.stderr

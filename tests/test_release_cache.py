@@ -51,8 +51,9 @@ class Downloads:
         return self.log.read_text().splitlines() if self.log.exists() else []
 
     def cache_files(self):
-        return sorted(str(p.relative_to(self.cache)) for p in self.cache.rglob("*")) \
-            if self.cache.exists() else []
+        """The cache's files but its lock, which stays once made (as the extension's does)."""
+        return sorted(str(p.relative_to(self.cache)) for p in self.cache.rglob("*")
+                      if p.name != "hp.json.lock") if self.cache.exists() else []
 
 
 def release_file(tmp_path, version):

@@ -19,17 +19,16 @@ from collections.abc import Iterable, Iterator
 from dataclasses import dataclass
 from pathlib import Path
 
-import corvanta
 import msgspec
 
-from corvanta_tools.downloads import DownloadError, download
+from corvanta_tools.downloads import LOCK_WAIT_LIMIT, DownloadError, download
 from corvanta_tools.embedded import default_release_path
 from corvanta_tools.release_cache import (LATEST_URL, MAX_RELEASE_BYTES, GzipTooLarge,
                                           gunzipped_copy, latest_path, pinned_path, pinned_url,
                                           user_cache_dir)
 
-__all__ = ["Release", "ReleaseError", "Term", "fetch_release", "is_gzip", "read_release_bytes",
-           "refresh_latest", "resolve_release_path"]
+__all__ = ["Release", "ReleaseError", "Term", "fetch_latest_release", "fetch_release", "is_gzip",
+           "read_release_bytes", "refresh_latest", "resolve_release_path"]
 
 OBO = "http://purl.obolibrary.org/obo/"
 HP_IRI = OBO + "HP_"
@@ -299,7 +298,19 @@ def fetch_release(version: str, cache_dir: Path) -> Path:
                                 f"requested {version}")
 
     make_cache_dir(cache_dir)
-    download(pinned_url(version), target, lock=cache_dir, check=check, staging=cache_dir)
+    download(pinned_url(version), target, check=check, staging=cache_dir)
+    return target
+
+
+def fetch_latest_release(cache_dir: Path, lock_wait_limit: float = LOCK_WAIT_LIMIT) -> Path:
+    """The latest release in the cache, `hp.json`, downloaded first when
+    missing, as `Corvanta.fetch_latest` does but without building a matcher:
+    a present file (a link followed) is used as it stands, whatever it holds.
+    Raises DownloadError when the download fails."""
+    target = latest_path(cache_dir)
+    make_cache_dir(cache_dir)
+    if not target.exists():
+        download(LATEST_URL, target, lock_wait_limit=lock_wait_limit)
     return target
 
 
@@ -318,7 +329,7 @@ def refresh_latest(cache_dir: Path) -> tuple[str | None, str]:
         new.append(downloaded_version(downloaded))
 
     make_cache_dir(cache_dir)
-    download(LATEST_URL, target, lock=cache_dir / "hp.json.lock", check=check, replace=True)
+    download(LATEST_URL, target, check=check, replace=True)
     return old, new[0]
 
 
@@ -330,6 +341,10 @@ def downloaded_version(path: Path) -> str:
 
 
 def make_cache_dir(cache_dir: Path) -> None:
+    # A NUL would cut the path short at the system call, where it is refused.
+    if "\0" in str(cache_dir):
+        raise DownloadError(f"failed to create cache directory {cache_dir}: "
+                            "path contains a NUL character")
     try:
         cache_dir.mkdir(parents=True, exist_ok=True)
     except OSError as error:
@@ -342,16 +357,12 @@ def resolve_release_path(hpo: str | None = None, release: str | None = None,
     """A path `Corvanta(...)` accepts for the release the options name: `hpo`
     as given (a gzipped file through its plain copy in the cache), `release`
     VERSION pinned in the cache (downloaded once), `release` "latest" the
-    cached latest (through `Corvanta.fetch_latest` when missing), neither the
-    embedded release."""
+    cached latest (downloaded when missing), neither the embedded release."""
     if hpo is not None and release is not None:
         raise ValueError("name a release file or a release version, not both")
     cache_dir = cache_dir or user_cache_dir()
     if release == "latest":
-        target = latest_path(cache_dir)
-        if not target.exists():
-            corvanta.Corvanta.fetch_latest(str(cache_dir))
-        return str(target)
+        return str(fetch_latest_release(cache_dir))
     if release is not None:
         return str(fetch_release(release, cache_dir))
     if hpo is None:

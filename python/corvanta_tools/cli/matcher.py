@@ -13,17 +13,15 @@ from pathlib import Path
 
 import corvanta
 
-from corvanta_tools.cli.errors import EXIT_FETCH, EXIT_RELEASE, EXIT_USAGE, CliError
-from corvanta_tools.cli.release_hints import UNREADABLE_GRAPH, release_hint
+from corvanta_tools.cli.errors import EXIT_RELEASE, EXIT_USAGE, CliError
+from corvanta_tools.cli.extension_errors import fetch_failed, matcher_failed
 from corvanta_tools.downloads import DownloadError
 from corvanta_tools.embedded import EMBEDDED_VERSION
 from corvanta_tools.release_cache import check_version, latest_path, pinned_path, user_cache_dir
 from corvanta_tools.releases import Release, ReleaseError, resolve_release_path
 
-__all__ = ["add_cache_dir_option", "add_release_options", "cache_dir_of", "fetch_failed",
-           "matcher_for", "release_for", "release_path_for", "release_version", "user_cache_dir"]
-
-_FETCH_FAILED = "failed to fetch/cache the HPO release: "
+__all__ = ["add_cache_dir_option", "add_release_options", "cache_dir_of", "matcher_for",
+           "release_for", "release_path_for", "release_version", "user_cache_dir"]
 
 
 def release_version(text: str) -> str:
@@ -60,10 +58,6 @@ def cache_dir_of(args: argparse.Namespace) -> Path:
     return cache_dir
 
 
-def fetch_failed(error: DownloadError) -> CliError:
-    return CliError(EXIT_FETCH, _FETCH_FAILED + str(error))
-
-
 def options(args: argparse.Namespace) -> tuple[str | None, str | None, Path]:
     hpo: str | None = getattr(args, "hpo", None)
     release: str | None = getattr(args, "release", None)
@@ -81,7 +75,10 @@ def release_path_for(args: argparse.Namespace) -> str:
 def resolved(hpo: str | None, release: str | None, cache_dir: Path) -> str:
     """Resolves once per process, so the matcher and the metadata of one run
     read the same file and say so once."""
-    if release not in (None, "latest") and not pinned_path(cache_dir, release).exists():
+    if release == "latest" and not latest_path(cache_dir).exists():
+        print(f"corvanta: downloading the latest HPO release into {cache_dir} "
+              "(once; later runs reuse it)", file=sys.stderr)
+    elif release not in (None, "latest") and not pinned_path(cache_dir, release).exists():
         print(f"corvanta: downloading HPO release {release} into "
               f"{pinned_path(cache_dir, release).parent}", file=sys.stderr)
     try:
@@ -89,8 +86,6 @@ def resolved(hpo: str | None, release: str | None, cache_dir: Path) -> str:
     except DownloadError as error:
         raise fetch_failed(error) from None
     except OSError as error:
-        if str(error).startswith(_FETCH_FAILED):
-            raise CliError(EXIT_FETCH, str(error)) from None
         raise CliError(EXIT_RELEASE, f"cannot read {hpo}: {error.strerror or error}") from None
     except ReleaseError as error:
         raise CliError(EXIT_RELEASE, str(error)) from None
@@ -101,8 +96,8 @@ def matcher_for(args: argparse.Namespace) -> corvanta.Corvanta:
     """The matcher the parsed release options name. Unless --hpo named the
     file, standard error gets one line saying which release is in use."""
     hpo, release, cache_dir = options(args)
-    path = str(latest_path(cache_dir)) if release == "latest" else resolved(hpo, release, cache_dir)
-    matcher = built(path, hpo, release, cache_dir)
+    path = resolved(hpo, release, cache_dir)
+    matcher = built(path, hpo, release)
     expected = EMBEDDED_VERSION if hpo is None and release is None else (
         None if release in (None, "latest") else release)
     if expected is not None and matcher.version() != expected:
@@ -114,30 +109,14 @@ def matcher_for(args: argparse.Namespace) -> corvanta.Corvanta:
     return matcher
 
 
-def built(path: str, hpo: str | None, release: str | None, cache_dir: Path) -> corvanta.Corvanta:
-    """The matcher for `path`; the latest release through `fetch_latest`."""
+def built(path: str, hpo: str | None, release: str | None) -> corvanta.Corvanta:
     try:
-        if release == "latest":
-            if not Path(path).exists():
-                print(f"corvanta: downloading the latest HPO release into {cache_dir} "
-                      "(once; later runs reuse it)", file=sys.stderr)
-            return corvanta.Corvanta.fetch_latest(str(cache_dir))
         return corvanta.Corvanta(path)
-    except OSError as error:
-        message = str(error)
-        if message.startswith(_FETCH_FAILED):
-            raise CliError(EXIT_FETCH, message) from None
-        if message.endswith(UNREADABLE_GRAPH):
-            message += release_hint(path)
-        if release == "latest":
-            message += f" (remove {path} to download the latest release again)"
-        elif hpo is not None and path != hpo:
-            message += f" (decompressed from {hpo})"
-        raise CliError(EXIT_RELEASE, message) from None
-    except (KeyboardInterrupt, SystemExit, GeneratorExit, Exception):
-        raise
-    except BaseException as error:  # the extension's invariant failures: a broken release
-        raise CliError(EXIT_RELEASE, f"unusable HPO release {hpo or path}: {error}") from None
+    except BaseException as error:  # OSError, or the extension's invariant failure
+        failure = matcher_failed(error, path, hpo, latest=release == "latest")
+        if failure is None:
+            raise
+        raise failure from None
 
 
 def release_for(args: argparse.Namespace) -> Release:

@@ -9,8 +9,9 @@ from collections.abc import Callable, Sequence
 from pathlib import Path
 
 from corvanta_tools.cli.errors import EXIT_RELEASE, CliError
+from corvanta_tools.cli.extension_errors import fetch_failed
 from corvanta_tools.cli.matcher import (add_cache_dir_option, add_release_options, cache_dir_of,
-                                        fetch_failed, release_for)
+                                        release_for)
 from corvanta_tools.downloads import DownloadError
 from corvanta_tools.embedded import EMBEDDED_RELEASE, EMBEDDED_VERSION
 from corvanta_tools.release_cache import check_version, latest_path, pinned_releases

@@ -4,9 +4,7 @@ from __future__ import annotations
 
 from pathlib import Path
 
-__all__ = ["UNREADABLE_GRAPH", "release_hint"]
-
-UNREADABLE_GRAPH = "Reading graph document"
+__all__ = ["release_hint"]
 
 _GZIP_MAGIC = b"\x1f\x8b"
 _UTF8_BOM = b"\xef\xbb\xbf"
