@@ -86,7 +86,6 @@ class _Layout:
         parts: list[str] = []
         self.starts: list[int] = []  # synthetic index of each piece
         self.origins: list[int] = []  # original index of each piece
-        self.lengths: list[int] = []
         self.joins: list[int] = []  # synthetic indices where two pieces of a variant meet
         position = 0
         for segments in variants:
@@ -97,7 +96,6 @@ class _Layout:
                     self.joins.append(position)
                 self.starts.append(position)
                 self.origins.append(start)
-                self.lengths.append(end - start)
                 parts.append(text[start:end])
                 position += end - start
             parts.append(_SEPARATOR)
