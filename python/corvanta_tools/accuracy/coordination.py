@@ -60,6 +60,7 @@ def coordination_variants(text: str, vocabulary: Vocabulary,
     whose conjunction lies within a few words of a hit (`hit_starts`, in order)."""
     variants: list[Segments] = []
     k, count = 0, len(hit_starts)
+    words = vocabulary.words
     for conjunction in _CONJUNCTION.finditer(text):
         place = conjunction.start()
         # Conjunctions come in text order: the hits too far back for this
@@ -68,7 +69,10 @@ def coordination_variants(text: str, vocabulary: Vocabulary,
             k += 1
         if k == count:
             break
-        if hit_starts[k] > place + _REACH or conjunction.group(1) not in vocabulary:
+        if hit_starts[k] > place + _REACH:
+            continue
+        word = conjunction.group(1).lower()
+        if word not in words and word.rpartition("-")[2] not in words:  # `in vocabulary`, inline
             continue
         conjuncts = _earlier_conjuncts(text, place, 0)
         if not conjuncts or text[slice(*conjuncts[-1])] not in vocabulary:
