@@ -14,6 +14,7 @@ from corvanta_tools.accuracy.one_word import kept_one_word
 from corvanta_tools.accuracy.profiles import recogniser_for
 from corvanta_tools.accuracy.recogniser import (ACCURATE, AccurateHit, AccurateRecogniser,
                                                 accurate_recogniser, longest_only)
+from corvanta_tools.accuracy.words import word_before
 from corvanta_tools.embedded import default_release_path
 from corvanta_tools.records import annotate
 from corvanta_tools.releases import Release
@@ -91,6 +92,20 @@ def test_derived_release_keeps_version_ids_and_dropped_abbreviations(tmp_path):
 ])
 def test_one_word_hits_must_be_their_labels_word(word, surface, kept):
     assert kept_one_word(word, surface) is kept
+
+
+@pytest.mark.parametrize("text, end, floor, expected", [
+    ("very short-limbed and", 17, 0, (5, 17)),  # a hyphenated compound is one word
+    ("très İnfantile", 14, 0, (5, 14)),
+    ("a 2nd", 5, 0, None),  # a word starts with a letter
+    ("foo_bar", 7, 0, None),  # an underscore joins the run but stands in no word
+    ("x" * 45, 45, 0, None),  # a run longer than words are looked for
+    ("ab cdef", 7, 3, (3, 7)),
+    ("abcdef", 6, 3, None),  # the run reaches back past the floor
+    ("ab, ", 4, 0, None),
+])
+def test_word_before_takes_the_whole_run(text, end, floor, expected):
+    assert word_before(text, end, floor) == expected
 
 
 @pytest.mark.parametrize("text, expected, absent", [

@@ -13,7 +13,7 @@ cannot make a term.
 from __future__ import annotations
 
 import re
-from collections.abc import Callable
+from collections.abc import Sequence
 
 from corvanta_tools.accuracy.variants import Segments, variant_start
 from corvanta_tools.accuracy.vocabulary import Vocabulary
@@ -25,6 +25,8 @@ _CONJUNCTION = re.compile(rf" (?:and|or|and/or)[ \t]+({WORD})(?![\w-])")
 _FOLLOWING = re.compile(rf"[ \t-]+({WORD})(?:[ \t-]+{WORD}){{0,2}}")
 _MAX_CONJUNCTS = 5
 _MAX_GAP = 3  # characters between a listed word and the next: a comma and spaces
+# How far from a hit a coordination is looked for: a few words.
+_REACH = 20
 
 
 def _listed_before(text: str, start: int, floor: int) -> tuple[int, int] | None:
@@ -53,14 +55,26 @@ def _earlier_conjuncts(text: str, end: int, floor: int) -> list[tuple[int, int]]
 
 
 def coordination_variants(text: str, vocabulary: Vocabulary,
-                          near: Callable[[int], bool]) -> list[Segments]:
+                          hit_starts: Sequence[int]) -> list[Segments]:
     """One variant per conjunct of every coordination of label words in `text`
-    whose conjunction is `near` a hit."""
+    whose conjunction lies within a few words of a hit (`hit_starts`, in order)."""
     variants: list[Segments] = []
+    k, count = 0, len(hit_starts)
+    words = vocabulary.words
     for conjunction in _CONJUNCTION.finditer(text):
-        if not near(conjunction.start()) or conjunction.group(1) not in vocabulary:
+        place = conjunction.start()
+        # Conjunctions come in text order: the hits too far back for this
+        # one are too far back for every later one.
+        while k < count and hit_starts[k] < place - _REACH:
+            k += 1
+        if k == count:
+            break
+        if hit_starts[k] > place + _REACH:
             continue
-        conjuncts = _earlier_conjuncts(text, conjunction.start(), 0)
+        word = conjunction.group(1).lower()
+        if word not in words and word.rpartition("-")[2] not in words:  # `in vocabulary`, inline
+            continue
+        conjuncts = _earlier_conjuncts(text, place, 0)
         if not conjuncts or text[slice(*conjuncts[-1])] not in vocabulary:
             continue
         last = conjunction.span(1)

@@ -6,17 +6,16 @@ from __future__ import annotations
 import functools
 import re
 import threading
-from bisect import bisect_left
-from collections.abc import Callable, Iterable
+from collections.abc import Iterable
 from typing import NamedTuple
 
 import corvanta
-import msgspec
 
 from corvanta_tools.accuracy.coordination import coordination_variants
 from corvanta_tools.accuracy.derived_release import (OUTSIDE_ROOTS, derived_release_path,
                                                      original_surface)
 from corvanta_tools.accuracy.graph import PHENOTYPE_ROOT, ReleaseGraph
+from corvanta_tools.accuracy.json_hits import JsonHit, json_hits
 from corvanta_tools.accuracy.most_specific import most_specific
 from corvanta_tools.accuracy.one_word import kept_one_word
 from corvanta_tools.accuracy.predicative import predicative_variants
@@ -61,19 +60,8 @@ class AccurateHit(NamedTuple):
         return self.byte_span
 
 
-class _JsonHit(msgspec.Struct, rename={"term_id": "termId"}, gc=False):
-    term_id: str
-    label: str
-    span: tuple[int, int]
-    excluded: bool
-
-
 # A line break before a capital (Latin, Greek, Cyrillic), a digit or a bullet.
 _NEW_LINE = re.compile("\n(?=[ \t]*[A-Z\u00c0-\u00de\u0391-\u03a9\u0410-\u042f0-9*\u2022-])")
-# How far from a hit a coordination is looked for: a few words.
-_REACH = 20
-# map_text_json decoded in one go costs less than reading each Hit's attributes.
-_HITS = msgspec.json.Decoder(list[_JsonHit])
 
 
 # A hit made without the keyword handling of its class's constructor.
@@ -101,14 +89,6 @@ def _lowered_offset(text: str, index: int) -> int:
     return index if text.isascii() else len(text[:index].lower().encode("utf-8"))
 
 
-def _near(starts: list[int]) -> Callable[[int], bool]:
-    """Whether a hit (`starts`, in order) starts within a few words of a place."""
-    def near(place: int) -> bool:
-        k = bisect_left(starts, place - _REACH)
-        return k < len(starts) and starts[k] <= place + _REACH
-    return near
-
-
 class AccurateRecogniser:
     """Recognition with some or all levers of the accurate profile, for one
     release file; immutable and shared by threads."""
@@ -127,38 +107,58 @@ class AccurateRecogniser:
     def hits(self, text: str, longest: bool = False) -> list[AccurateHit]:
         """The hits of `text`, ordered by start; with `longest`, none whose
         span lies inside a longer hit's, as `map_text_longest`."""
-        found = _HITS.decode(self.matcher.map_text_json(_items_separated(text)))
-        offsets = None if text.isascii() else CharOffsets(text)
-        check = self.levers.one_word_hits_checked
-        categories = self.categories
-        make = _make_hit
-        hits = []
-        for hit in found:
-            span = hit.span
-            if offsets is None:
-                chars: tuple[int, int] | None = span
-                covered = text[span[0]:span[1]]
-            else:
-                chars = offsets.char_span(span)
-                covered = offsets.matched_text(span)
-            label = original_surface(hit.label)
-            if check and covered.isalnum() and not kept_one_word(covered, label):
-                continue
-            hits.append(make(AccurateHit, (span, chars, hit.term_id, label, hit.excluded, covered,
-                                           categories.get(hit.term_id, PHENOTYPE))))
-        variants = self._variants(text, [h.span[0] for h in found] if offsets is None else
-                                  [s[0] for s in (offsets.char_span(h.span) for h in found) if s])
+        found = json_hits(self.matcher, _items_separated(text))
+        if text.isascii():
+            hits = self._ascii_hits(text, found)
+            starts = [hit.span[0] for hit in found]
+        else:
+            offsets = CharOffsets(text)
+            hits = self._mapped_hits(text, found, offsets)
+            starts = [s[0] for s in (offsets.char_span(h.span) for h in found) if s]
+        variants = self._variants(text, starts)
         if variants:
-            hits += _new_hits(text, hits, variant_hits(self.matcher, text, variants), categories)
+            hits += _new_hits(text, hits, variant_hits(self.matcher, text, variants),
+                              self.categories)
             hits.sort(key=_start)
         if self.levers.most_specific:
             hits = [hits[k] for k in most_specific(hits, self.graph.ancestors)]
         return longest_only(hits) if longest else hits
 
+    def _ascii_hits(self, text: str, found: list[JsonHit]) -> list[AccurateHit]:
+        """The hits of the first pass over the ASCII `text`, whose byte spans
+        are its str spans: one comprehension, the costliest loop of the profile."""
+        check = self.levers.one_word_hits_checked
+        categories = self.categories
+        original, kept, make = original_surface, kept_one_word, _make_hit
+        return [make(AccurateHit, (span, span, hit.term_id, label, hit.excluded, covered,
+                                   categories.get(hit.term_id, PHENOTYPE) if categories
+                                   else PHENOTYPE))
+                for hit in found
+                for span in (hit.span,)
+                for covered in (text[span[0]:span[1]],)
+                for label in (original(hit.label),)
+                if not (check and covered.isalnum() and not kept(covered, label))]
+
+    def _mapped_hits(self, text: str, found: list[JsonHit],
+                     offsets: CharOffsets) -> list[AccurateHit]:
+        """The hits of the first pass over `text`, spans mapped to str indices."""
+        check = self.levers.one_word_hits_checked
+        hits = []
+        for hit in found:
+            chars = offsets.char_span(hit.span)
+            covered = offsets.matched_text(hit.span)
+            label = original_surface(hit.label)
+            if check and covered.isalnum() and not kept_one_word(covered, label):
+                continue
+            hits.append(_make_hit(AccurateHit, (hit.span, chars, hit.term_id, label, hit.excluded,
+                                                covered, self.categories.get(hit.term_id,
+                                                                             PHENOTYPE))))
+        return hits
+
     def _variants(self, text: str, starts: list[int]) -> list[Segments]:
         variants: list[Segments] = []
         if self.levers.coordination and starts:
-            variants += coordination_variants(text, self.vocabulary, _near(starts))
+            variants += coordination_variants(text, self.vocabulary, starts)
         if self.levers.predicative:
             variants += predicative_variants(text, self.vocabulary)
         return variants

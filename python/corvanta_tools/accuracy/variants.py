@@ -18,27 +18,28 @@ words in the original text, from its first word to its last.
 """
 from __future__ import annotations
 
+import re
 from bisect import bisect_right
 from collections.abc import Sequence
 from typing import NamedTuple
 
 import corvanta
 
+from corvanta_tools.accuracy.json_hits import json_hits
 from corvanta_tools.offsets import CharOffsets
 
 __all__ = ["Segments", "VariantHit", "variant_start", "variant_hits"]
 
 Segments = tuple[tuple[int, int], ...]
 _SEPARATOR = ".\n"
-_SENTENCE_ENDS = ".;!\n"
 # How far a variant reaches back for its sentence's negation cues, and for
 # the words of a term before a coordination or predicate.
 _MAX_PREFIX = 300
 _LOCAL_PREFIX = 40
 # The phrases that open a negation's scope in the extension (the first words
 # of each, which is all a variant needs to know that it must keep them).
-_NEGATION_CUES = ("no evidence", "no sign", "without", "negative for", "denie", "ruled out",
-                  "not seen", "absence of")
+_NEGATION_CUE = re.compile(
+    "no evidence|no sign|without|negative for|denie|ruled out|not seen|absence of")
 
 
 class VariantHit(NamedTuple):
@@ -54,14 +55,15 @@ def variant_start(text: str, index: int) -> int:
     cuts sentences) when a negation cue stands between, so that negation sees
     the cue; otherwise a few words back, enough for the words a term may share."""
     floor = max(0, index - _MAX_PREFIX)
-    start = max(text.rfind(end, floor, index) for end in _SENTENCE_ENDS) + 1
+    start = max(text.rfind(".", floor, index), text.rfind(";", floor, index),
+                text.rfind("!", floor, index), text.rfind("\n", floor, index)) + 1
     if start == 0 and floor > 0:
         space = text.find(" ", floor, index)
         start = index if space < 0 else space + 1
     start = max(start, floor)
     if index - start > _LOCAL_PREFIX:
         before = text[start:index].lower()
-        if not any(cue in before for cue in _NEGATION_CUES):
+        if _NEGATION_CUE.search(before) is None:
             space = text.find(" ", index - _LOCAL_PREFIX, index)
             start = index if space < 0 else space + 1
     return start
@@ -84,7 +86,6 @@ class _Layout:
         parts: list[str] = []
         self.starts: list[int] = []  # synthetic index of each piece
         self.origins: list[int] = []  # original index of each piece
-        self.lengths: list[int] = []
         self.joins: list[int] = []  # synthetic indices where two pieces of a variant meet
         position = 0
         for segments in variants:
@@ -95,7 +96,6 @@ class _Layout:
                     self.joins.append(position)
                 self.starts.append(position)
                 self.origins.append(start)
-                self.lengths.append(end - start)
                 parts.append(text[start:end])
                 position += end - start
             parts.append(_SEPARATOR)
@@ -117,10 +117,10 @@ def variant_hits(matcher: corvanta.Corvanta, text: str,
     if not variants:
         return []
     layout = _Layout(text, variants)
-    offsets = CharOffsets(layout.text)
+    offsets = None if layout.text.isascii() else CharOffsets(layout.text)
     found = []
-    for hit in matcher.map_text(layout.text):
-        span = offsets.char_span(hit.span)
+    for hit in json_hits(matcher, layout.text):
+        span = hit.span if offsets is None else offsets.char_span(hit.span)
         if span is None or not layout.crosses_join(*span):
             continue
         start, end = layout.original(span[0], False), layout.original(span[1], True)

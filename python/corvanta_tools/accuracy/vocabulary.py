@@ -32,7 +32,12 @@ class Vocabulary:
         words = {w for surface in surfaces for w in _WORD.findall(surface.lower())} - _STOP_WORDS
         self._words = frozenset(words | {plural for w in words for plural in _plurals(w)})
 
+    @property
+    def words(self) -> frozenset[str]:
+        """The lower-cased label words and their plurals, for a caller that
+        checks many words inline."""
+        return self._words
+
     def __contains__(self, word: str) -> bool:
         word = word.lower()
-        return word in self._words or (
-            "-" in word and word.rsplit("-", 1)[1] in self._words)
+        return word in self._words or word.rpartition("-")[2] in self._words
