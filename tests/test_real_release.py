@@ -8,7 +8,7 @@ import shutil
 import pytest
 
 import corvanta
-from conftest import REAL_RELEASE, SHARED
+from conftest import SHARED
 
 
 def test_version(real):

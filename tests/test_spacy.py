@@ -129,8 +129,8 @@ def test_factory_is_found_through_the_entry_point():
     factories = importlib.metadata.entry_points(group="spacy_factories")
     if "corvanta" not in [e.name for e in factories]:
         pytest.skip("the package is not installed with its entry points (pip install .)")
-    code = ("import spacy; nlp = spacy.blank('en'); nlp.add_pipe('corvanta', config={'hpo': %r});"
-            "print([(e.kb_id_, e._.assertion.flags) for e in nlp('No ataxia.').ents])" % HPO)
+    code = (f"import spacy; nlp = spacy.blank('en'); nlp.add_pipe('corvanta', config={{'hpo': {HPO!r}}});"
+            "print([(e.kb_id_, e._.assertion.flags) for e in nlp('No ataxia.').ents])")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.strip() == "[('HP:0001251', ('negated',))]" and out.stderr == ""
 
