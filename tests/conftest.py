@@ -1,14 +1,17 @@
-"""Shared fixtures: small hand-written releases and the real one."""
+"""Shared fixtures: small hand-written releases and the real one, the
+release the package embeds. `SHARED` (beside the repository) holds only the
+corpora and the older releases; the tests that need them skip without it."""
 import json
 import pathlib
 
 import pytest
 
 import corvanta
+from corvanta_tools import default_release_path
 
 OBO = "http://purl.obolibrary.org/obo/"
 SHARED = pathlib.Path(__file__).resolve().parents[1].parent / "shared"
-REAL_RELEASE = SHARED / "hpo" / "hp.json"
+REAL_RELEASE = pathlib.Path(default_release_path())
 VERSION_INFO = "http://www.w3.org/2002/07/owl#versionInfo"
 EXACT = "hasExactSynonym"
 
@@ -108,6 +111,12 @@ def small(small_release):
 
 @pytest.fixture(scope="session")
 def real():
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     return corvanta.Corvanta(str(REAL_RELEASE))
+
+
+def shared_or_skip(*parts):
+    """A path under `SHARED`, or a skip that says which is missing."""
+    path = SHARED.joinpath(*parts)
+    if not path.exists():
+        pytest.skip(f"{path} not found (the corpora and older releases live beside the repository)")
+    return path

@@ -96,8 +96,6 @@ def outcome(matcher, text):
 
 
 def test_building_and_dropping_real_objects_settles():
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     gc.collect()
     type_refs = reference_counts([corvanta.Corvanta])
     resident = []
@@ -132,8 +130,6 @@ def test_100000_calls_settle(real, sentences, method):
 
 
 def test_hits_outlive_their_real_matcher(abstracts):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     matcher = corvanta.Corvanta(str(REAL_RELEASE))
     kept = [matcher.map_text(doc) for doc in abstracts[:100]]
     expected = [hit_tuples(hits) for hits in kept]
@@ -358,8 +354,6 @@ def load_error(path):
 
 
 def test_truncated_at_every_megabyte_of_the_real_release(tmp_path):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     data = REAL_RELEASE.read_bytes()
     path = tmp_path / "hp.json"
     causes = []
@@ -398,8 +392,6 @@ def test_release_that_is_not_utf8(tmp_path, small_release, kind):
 
 
 def test_real_release_with_one_byte_that_is_not_utf8_near_its_end(tmp_path):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     data = bytearray(REAL_RELEASE.read_bytes())
     at = data.rindex(b'"lbl" : "') + len(b'"lbl" : "')
     data[at] = 0xE9
@@ -575,8 +567,6 @@ print(json.dumps({"text": len(text), "hits": len(expected), "same": same, "grown
 @pytest.mark.parametrize("method", ["map_text", "map_text_json"])
 @pytest.mark.parametrize("kind", ["abstracts", "one word"])
 def test_50_mb_text(abstracts, method, kind):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     # ASCII keeps the text's UTF-8 form inside the str itself: any memory the
     # call leaves behind is then the module's.
     pieces = [doc for doc in abstracts if doc.isascii()] if kind == "abstracts" else []
