@@ -1,6 +1,7 @@
 """Shared fixtures: small hand-written releases and the real one, the
 release the package embeds. `SHARED` (beside the repository) holds only the
 corpora and the older releases; the tests that need them skip without it."""
+import importlib
 import json
 import pathlib
 
@@ -120,3 +121,12 @@ def shared_or_skip(*parts):
     if not path.exists():
         pytest.skip(f"{path} not found (the corpora and older releases live beside the repository)")
     return path
+
+
+def require(module, reason):
+    """The module, or a skip of the calling test module saying why: missing,
+    or installed but failing to import (a half-installed extra)."""
+    try:
+        return importlib.import_module(module)
+    except Exception as error:  # an extra's import can fail in any way
+        pytest.skip(f"{reason} ({type(error).__name__}: {error})", allow_module_level=True)
