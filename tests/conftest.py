@@ -17,6 +17,35 @@ VERSION_INFO = "http://www.w3.org/2002/07/owl#versionInfo"
 EXACT = "hasExactSynonym"
 
 
+# Modules that need an extra, a browser, a JVM or a build of the package: left
+# out by --quick (scripts/test.sh --quick), marked `extras` otherwise.
+EXTRA_MODULES = frozenset({
+    "test_assertion_formats", "test_cohort", "test_cohort_spark", "test_extras", "test_formats",
+    "test_medspacy", "test_scale_dask", "test_scale_spark", "test_sdist", "test_serve",
+    "test_serve_page", "test_spacy", "test_typing", "test_wheel",
+})
+
+
+def pytest_addoption(parser):
+    parser.addoption("--quick", action="store_true",
+                     help="the core and toolkit tests only: no extras, nothing marked slow")
+
+
+def pytest_configure(config):
+    if config.getoption("quick"):
+        config.option.markexpr = " and ".join(filter(None, ["not slow", config.option.markexpr]))
+
+
+def pytest_ignore_collect(collection_path, config):
+    return config.getoption("quick") and collection_path.stem in EXTRA_MODULES or None
+
+
+def pytest_collection_modifyitems(items):
+    for item in items:
+        if item.path.stem in EXTRA_MODULES:
+            item.add_marker(pytest.mark.extras)
+
+
 def hp(local):
     return f"{OBO}HP_{local}"
 

@@ -7,7 +7,9 @@ import json
 
 import pytest
 
-pytest.importorskip("bioc", reason="the [formats] extra (bioc) is not installed")
+from conftest import require
+
+require("bioc", reason="the [formats] extra (bioc) is not installed")
 
 from bioc import biocjson, biocxml, pubtator  # noqa: E402
 from bioc.brat import loads as brat_loads  # noqa: E402

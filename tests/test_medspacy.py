@@ -5,8 +5,10 @@ import pathlib
 
 import pytest
 
-spacy = pytest.importorskip("spacy", reason="the [spacy] extra (spacy) is not installed")
-pytest.importorskip("medspacy", reason="the [medspacy] extra is not installed (scripts/test-extras.sh "
+from conftest import require
+
+spacy = require("spacy", reason="the [spacy] extra (spacy) is not installed")
+require("medspacy", reason="the [medspacy] extra is not installed (scripts/test-extras.sh "
                                         "makes build/medspacy-venv for it)")
 
 from conftest import REAL_RELEASE  # noqa: E402

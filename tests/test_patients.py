@@ -4,7 +4,7 @@ import json
 
 import pytest
 
-from conftest import is_a, node, release, write_json
+from conftest import is_a, node, release, require, write_json
 from corvanta_tools import main
 from corvanta_tools.assertion import Assertion
 from corvanta_tools.hierarchy import Hierarchy
@@ -31,7 +31,7 @@ def notes(tmp_path):
 
 
 def phenopackets_of(directory, capsys, *options):
-    pytest.importorskip("phenopackets", reason="the [formats] extra is not installed")
+    require("phenopackets", reason="the [formats] extra is not installed")
     out = directory / "out"
     paths = [str(directory / name) for name in NOTES]
     assert main(["annotate", *paths, "--patients", str(directory / "map.csv"), "--format",

@@ -13,7 +13,9 @@ import sys
 
 import pytest
 
-spacy = pytest.importorskip("spacy", reason="the [spacy] extra (spacy) is not installed")
+from conftest import require
+
+spacy = require("spacy", reason="the [spacy] extra (spacy) is not installed")
 
 from conftest import REAL_RELEASE  # noqa: E402
 
