@@ -208,6 +208,7 @@ def run_cli(*args, stdin=None):
                           capture_output=True, text=True, env=os.environ | {"PYTHONIOENCODING": "utf-8"})
 
 
+@pytest.mark.slow
 def test_cli_annotate_and_evaluate_take_a_profile(tmp_path):
     text = "Short and broad thumbs."
     out = run_cli("annotate", "--profile", "accurate", "--format", "jsonl", stdin=text)
@@ -226,6 +227,7 @@ def test_cli_annotate_and_evaluate_take_a_profile(tmp_path):
     assert run_cli("annotate", "--profile", "fast", stdin=text).returncode == 2
 
 
+@pytest.mark.slow
 def test_spacy_component_and_service_take_a_profile(embedded):
     spacy = require("spacy", reason="the [spacy] extra is not installed")
     nlp = spacy.blank("en")

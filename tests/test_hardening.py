@@ -23,6 +23,8 @@ import pytest
 import corvanta
 from conftest import REAL_RELEASE, SHARED, node, release, write_json
 
+# Seconds each, even where `thorough` does not skip: left out by --quick.
+pytestmark = pytest.mark.slow
 thorough = pytest.mark.skipif(
     os.environ.get("CI") != "true" and os.environ.get("CORVANTA_HARDENING") != "1",
     reason="runs in CI or with CORVANTA_HARDENING=1",

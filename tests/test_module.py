@@ -81,13 +81,6 @@ def test_non_str_arguments(small, value, message):
             assert info.value.__notes__ == [f"while processing '{name}'"]
 
 
-def test_lone_surrogate_gets_the_note(small):
-    with pytest.raises(UnicodeEncodeError) as info:
-        small.map_text("fever \ud800")
-    if sys.version_info >= (3, 11):
-        assert info.value.__notes__ == ["while processing 'text'"]
-
-
 def test_keyword_arguments(small, small_release):
     assert corvanta.Corvanta(hp_json_path=small_release).version() == "2025-01-01"
     assert [h.term_id for h in small.map_text(text="Ataxia")] == ["HP:0001251"]
