@@ -2,8 +2,8 @@
 in the same run: the tokenizer, the "corvanta" component on top of it, the
 clinical pipeline (with each sentence splitter, and as medspaCy builds it),
 `with_assertions` (the medspaCy route, `--assertion medspacy`), the native ConText
-(`corvanta_tools.context.assess`, no spaCy) and `nlp.pipe` on two processes. Also checks that the faster ConText gives the
-modifiers of medspaCy's own on every abstract.
+(`corvanta_tools.context.assess`, no spaCy) and `nlp.pipe` on two processes. Also checks
+that the faster ConText gives the modifiers of medspaCy's own on every abstract.
 
     .venv/bin/python benchmarks/assertion_speed.py [COUNT] [RELEASE] [ABSTRACTS.jsonl]
 

@@ -41,8 +41,9 @@ def stage_benchmark():
 
 
 def main():
-    print(f"{platform.node()} {platform.machine()} {time.strftime('%Y-%m-%d')} "
-          f"commit {subprocess.run(['git', '-C', str(ROOT), 'rev-parse', '--short', 'HEAD'], capture_output=True, text=True).stdout.strip()}")
+    commit = subprocess.run(['git', '-C', str(ROOT), 'rev-parse', '--short', 'HEAD'],
+                            capture_output=True, text=True).stdout.strip()
+    print(f"{platform.node()} {platform.machine()} {time.strftime('%Y-%m-%d')} commit {commit}")
     stage_benchmark()
     before = rss_mb()
     matcher = corvanta.Corvanta(RELEASE)

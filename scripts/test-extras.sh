@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # What the tests need beyond scripts/setup.sh: a headless browser and its
-# driver, the current stack of extras with the test-only tools in .venv, the
-# medspaCy route in an environment of its own (build/medspacy-venv), a Java
+# driver, the current stack of extras with the test-only tools (ruff, mypy)
+# in .venv, the medspaCy route in an environment of its own (build/medspacy-venv), a Java
 # runtime for Spark, and the wheels that the install tests of the wheel, the
 # sdist and the extras install offline. Installs only what is missing; safe
 # to run again.
@@ -39,6 +39,9 @@ import duckdb, sys; sys.exit(tuple(map(int, spacy.__version__.split(".")[:2])) <
   mapfile -t extras < <(extra_requirements "${current_stack[@]}")
   .venv/bin/python -m pip install -q mypy httpx selenium "${extras[@]}"
 fi
+# The linters of scripts/test.sh: ruff, and tqdm's type stubs for mypy.
+{ .venv/bin/python -m pip show -q ruff && .venv/bin/python -m pip show -q types-tqdm; } >/dev/null 2>&1 ||
+  .venv/bin/python -m pip install -q ruff types-tqdm
 
 # The medspaCy route ([medspacy] with [formats]) in its own environment, on
 # the same interpreter, with this package's wheel (built from the same build

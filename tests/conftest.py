@@ -1,16 +1,49 @@
-"""Shared fixtures: small hand-written releases and the real one."""
+"""Shared fixtures: small hand-written releases and the real one, the
+release the package embeds. `SHARED` (beside the repository) holds only the
+corpora and the older releases; the tests that need them skip without it."""
+import importlib
 import json
 import pathlib
 
 import pytest
 
 import corvanta
+from corvanta_tools import default_release_path
 
 OBO = "http://purl.obolibrary.org/obo/"
 SHARED = pathlib.Path(__file__).resolve().parents[1].parent / "shared"
-REAL_RELEASE = SHARED / "hpo" / "hp.json"
+REAL_RELEASE = pathlib.Path(default_release_path())
 VERSION_INFO = "http://www.w3.org/2002/07/owl#versionInfo"
 EXACT = "hasExactSynonym"
+
+
+# Modules that need an extra, a browser, a JVM or a build of the package: left
+# out by --quick (scripts/test.sh --quick), marked `extras` otherwise.
+EXTRA_MODULES = frozenset({
+    "test_assertion_formats", "test_cohort", "test_cohort_spark", "test_extras", "test_formats",
+    "test_medspacy", "test_scale_dask", "test_scale_spark", "test_sdist", "test_serve",
+    "test_serve_page", "test_spacy", "test_typing", "test_wheel",
+})
+
+
+def pytest_addoption(parser):
+    parser.addoption("--quick", action="store_true",
+                     help="the core and toolkit tests only: no extras, nothing marked slow")
+
+
+def pytest_configure(config):
+    if config.getoption("quick"):
+        config.option.markexpr = " and ".join(filter(None, ["not slow", config.option.markexpr]))
+
+
+def pytest_ignore_collect(collection_path, config):
+    return config.getoption("quick") and collection_path.stem in EXTRA_MODULES or None
+
+
+def pytest_collection_modifyitems(items):
+    for item in items:
+        if item.path.stem in EXTRA_MODULES:
+            item.add_marker(pytest.mark.extras)
 
 
 def hp(local):
@@ -108,6 +141,21 @@ def small(small_release):
 
 @pytest.fixture(scope="session")
 def real():
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     return corvanta.Corvanta(str(REAL_RELEASE))
+
+
+def shared_or_skip(*parts):
+    """A path under `SHARED`, or a skip that says which is missing."""
+    path = SHARED.joinpath(*parts)
+    if not path.exists():
+        pytest.skip(f"{path} not found (the corpora and older releases live beside the repository)")
+    return path
+
+
+def require(module, reason):
+    """The module, or a skip of the calling test module saying why: missing,
+    or installed but failing to import (a half-installed extra)."""
+    try:
+        return importlib.import_module(module)
+    except Exception as error:  # an extra's import can fail in any way
+        pytest.skip(f"{reason} ({type(error).__name__}: {error})", allow_module_level=True)

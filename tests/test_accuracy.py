@@ -8,7 +8,7 @@ import sys
 import pytest
 
 import corvanta
-from conftest import hp, is_a, node, release, write_json
+from conftest import hp, is_a, node, release, require, write_json
 from corvanta_tools.accuracy.derived_release import clustered, derived_release_path, original_surface
 from corvanta_tools.accuracy.one_word import kept_one_word
 from corvanta_tools.accuracy.profiles import recogniser_for
@@ -208,6 +208,7 @@ def run_cli(*args, stdin=None):
                           capture_output=True, text=True, env=os.environ | {"PYTHONIOENCODING": "utf-8"})
 
 
+@pytest.mark.slow
 def test_cli_annotate_and_evaluate_take_a_profile(tmp_path):
     text = "Short and broad thumbs."
     out = run_cli("annotate", "--profile", "accurate", "--format", "jsonl", stdin=text)
@@ -226,14 +227,15 @@ def test_cli_annotate_and_evaluate_take_a_profile(tmp_path):
     assert run_cli("annotate", "--profile", "fast", stdin=text).returncode == 2
 
 
+@pytest.mark.slow
 def test_spacy_component_and_service_take_a_profile(embedded):
-    spacy = pytest.importorskip("spacy", reason="the [spacy] extra is not installed")
+    spacy = require("spacy", reason="the [spacy] extra is not installed")
     nlp = spacy.blank("en")
     nlp.add_pipe("corvanta", config={"profile": "accurate", "longest": False})
     doc = nlp("Short and broad thumbs.")
     assert (SHORT_THUMB, "Short and broad thumbs") in {
         (s.kb_id_, s.text) for s in doc.spans["hpo"]}
-    pytest.importorskip("fastapi", reason="the [serve] extra is not installed")
+    require("fastapi", reason="the [serve] extra is not installed")
     from corvanta_tools.serve.payload import AnnotateRequest
     from corvanta_tools.serve.service import Service
 

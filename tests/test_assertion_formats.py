@@ -7,7 +7,9 @@ import json
 
 import pytest
 
-pytest.importorskip("bioc", reason="the [formats] extra (bioc) is not installed")
+from conftest import require
+
+require("bioc", reason="the [formats] extra (bioc) is not installed")
 
 from bioc import biocjson, biocxml, pubtator  # noqa: E402
 from bioc.brat import loads as brat_loads  # noqa: E402
@@ -15,8 +17,6 @@ from conftest import REAL_RELEASE  # noqa: E402
 
 from corvanta_tools import main  # noqa: E402
 
-if not REAL_RELEASE.exists():
-    pytest.skip("the real release is not available", allow_module_level=True)
 HPO = str(REAL_RELEASE)
 # Short stature said of the mother, ataxia negated by ConText only, seizures present.
 NOTE = "His mother has short stature. No ataxia. Seizures."

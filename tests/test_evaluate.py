@@ -3,6 +3,8 @@ import json
 
 import pytest
 
+from conftest import require
+
 from corvanta_tools.cli import main
 from corvanta_tools.evaluate import GoldDocument, Mention, score
 
@@ -143,7 +145,7 @@ BIOC = f"""<?xml version="1.0" encoding="UTF-8"?>
     ("gold.xml", BIOC, None),
 ])
 def test_bioc_and_pubtator_gold(capsys, small_release, tmp_path, name, content, format):
-    pytest.importorskip("bioc", reason="BioC and PubTator gold need the formats extra")
+    require("bioc", reason="BioC and PubTator gold need the formats extra")
     gold = tmp_path / name
     gold.write_text(content, encoding="utf-8")
     argv = ["evaluate", "--hpo", small_release, "--gold", str(gold), "--json"]
@@ -155,7 +157,7 @@ def test_bioc_and_pubtator_gold(capsys, small_release, tmp_path, name, content, 
 
 
 def test_bioc_gold_that_does_not_parse(capsys, small_release, tmp_path):
-    pytest.importorskip("bioc", reason="BioC gold needs the formats extra")
+    require("bioc", reason="BioC gold needs the formats extra")
     gold = tmp_path / "gold.xml"
     gold.write_text("<collection><document>", encoding="utf-8")
     assert main(["evaluate", "--hpo", small_release, "--gold", str(gold)]) == 3

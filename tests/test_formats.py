@@ -9,13 +9,13 @@ import re
 
 import pytest
 
-from conftest import REAL_RELEASE
+from conftest import REAL_RELEASE, require
 from corvanta_tools import main
 from corvanta_tools.formats import STREAM_FORMATS, render
 from corvanta_tools.records import Document, Record, annotate, json_line, write_jsonl
 
-phenopackets = pytest.importorskip("phenopackets", reason="the formats extra (phenopackets) is not installed")
-bioc = pytest.importorskip("bioc", reason="the formats extra (bioc) is not installed")
+phenopackets = require("phenopackets", reason="the formats extra (phenopackets) is not installed")
+bioc = require("bioc", reason="the formats extra (bioc) is not installed")
 from bioc import biocjson, biocxml, pubtator  # noqa: E402
 from bioc.brat import loads as brat_loads  # noqa: E402
 from google.protobuf import json_format  # noqa: E402
@@ -28,8 +28,6 @@ NOTE = ("Follow-up of \U0001d4d0 \u0130rem: recurrent seizures. Denies headache.
 
 @pytest.fixture(scope="module")
 def hpo():
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     return str(REAL_RELEASE)
 
 

@@ -23,6 +23,8 @@ import pytest
 import corvanta
 from conftest import REAL_RELEASE, SHARED, node, release, write_json
 
+# Seconds each, even where `thorough` does not skip: left out by --quick.
+pytestmark = pytest.mark.slow
 thorough = pytest.mark.skipif(
     os.environ.get("CI") != "true" and os.environ.get("CORVANTA_HARDENING") != "1",
     reason="runs in CI or with CORVANTA_HARDENING=1",
@@ -96,8 +98,6 @@ def outcome(matcher, text):
 
 
 def test_building_and_dropping_real_objects_settles():
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     gc.collect()
     type_refs = reference_counts([corvanta.Corvanta])
     resident = []
@@ -132,8 +132,6 @@ def test_100000_calls_settle(real, sentences, method):
 
 
 def test_hits_outlive_their_real_matcher(abstracts):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     matcher = corvanta.Corvanta(str(REAL_RELEASE))
     kept = [matcher.map_text(doc) for doc in abstracts[:100]]
     expected = [hit_tuples(hits) for hits in kept]
@@ -271,15 +269,18 @@ def test_two_constructions_at_once(real, small_release, abstracts):
 @pytest.mark.parametrize(
     "text, expected",
     [
-        ("Seizures\0and ataxia", [("HP:0001250", "Seizures", (0, 8), False), ("HP:0001251", "Ataxia", (13, 19), False)]),
+        ("Seizures\0and ataxia", [("HP:0001250", "Seizures", (0, 8), False),
+                                  ("HP:0001251", "Ataxia", (13, 19), False)]),
         ("\0\0Fever", [("HP:0001945", "Fever", (2, 7), False)]),
-        ("Fever" + "\0" * 100_000 + "ataxia", [("HP:0001945", "Fever", (0, 5), False), ("HP:0001251", "Ataxia", (100_005, 100_011), False)]),
+        ("Fever" + "\0" * 100_000 + "ataxia", [("HP:0001945", "Fever", (0, 5), False),
+                                               ("HP:0001251", "Ataxia", (100_005, 100_011), False)]),
         ("atax\0ia", []),
         ("\0" * 10, []),
         # NUL ends neither a sentence nor a phrase search: the trigger before it still reaches the hit.
         ("no evidence of\0fever", [("HP:0001945", "Fever", (15, 20), True)]),
         ("no\0evidence of fever", [("HP:0001945", "Fever", (15, 20), False)]),
-        ("\U0001F642 fever \U0001F642ataxia", [("HP:0001945", "Fever", (5, 10), False), ("HP:0001251", "Ataxia", (15, 21), False)]),
+        ("\U0001F642 fever \U0001F642ataxia", [("HP:0001945", "Fever", (5, 10), False),
+                                               ("HP:0001251", "Ataxia", (15, 21), False)]),
     ],
 )
 def test_nul_bytes_and_emoji_are_ordinary_characters(small, text, expected):
@@ -307,8 +308,9 @@ def test_lone_surrogates_raise_the_encoding_error(small, call, name, text, surro
     with pytest.raises(UnicodeEncodeError) as info:
         call(small, text)
     error = info.value
-    assert (error.encoding, error.start, error.end, error.reason) == ("utf-8", position, position + 1, "surrogates not allowed")
-    assert str(error) == f"'utf-8' codec can't encode character {surrogate!r} in position {position}: surrogates not allowed"
+    reason = "surrogates not allowed"
+    assert (error.encoding, error.start, error.end, error.reason) == ("utf-8", position, position + 1, reason)
+    assert str(error) == f"'utf-8' codec can't encode character {surrogate!r} in position {position}: {reason}"
     if sys.version_info >= (3, 11):
         assert error.__notes__ == [f"while processing '{name}'"]
 
@@ -354,8 +356,6 @@ def load_error(path):
 
 
 def test_truncated_at_every_megabyte_of_the_real_release(tmp_path):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     data = REAL_RELEASE.read_bytes()
     path = tmp_path / "hp.json"
     causes = []
@@ -394,8 +394,6 @@ def test_release_that_is_not_utf8(tmp_path, small_release, kind):
 
 
 def test_real_release_with_one_byte_that_is_not_utf8_near_its_end(tmp_path):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     data = bytearray(REAL_RELEASE.read_bytes())
     at = data.rindex(b'"lbl" : "') + len(b'"lbl" : "')
     data[at] = 0xE9
@@ -571,8 +569,6 @@ print(json.dumps({"text": len(text), "hits": len(expected), "same": same, "grown
 @pytest.mark.parametrize("method", ["map_text", "map_text_json"])
 @pytest.mark.parametrize("kind", ["abstracts", "one word"])
 def test_50_mb_text(abstracts, method, kind):
-    if not REAL_RELEASE.exists():
-        pytest.skip("the real release is not available")
     # ASCII keeps the text's UTF-8 form inside the str itself: any memory the
     # call leaves behind is then the module's.
     pieces = [doc for doc in abstracts if doc.isascii()] if kind == "abstracts" else []

@@ -5,8 +5,10 @@ import pathlib
 
 import pytest
 
-spacy = pytest.importorskip("spacy", reason="the [spacy] extra (spacy) is not installed")
-pytest.importorskip("medspacy", reason="the [medspacy] extra is not installed (scripts/test-extras.sh "
+from conftest import require
+
+spacy = require("spacy", reason="the [spacy] extra (spacy) is not installed")
+require("medspacy", reason="the [medspacy] extra is not installed (scripts/test-extras.sh "
                                         "makes build/medspacy-venv for it)")
 
 from conftest import REAL_RELEASE  # noqa: E402
@@ -16,8 +18,6 @@ from corvanta_tools.assertion import Assertion, Modifier, assertion_of, with_ass
 from corvanta_tools.spacy import clinical_pipeline  # noqa: E402
 from corvanta_tools.spacy.context import word_sequences  # noqa: E402
 
-if not REAL_RELEASE.exists():
-    pytest.skip("the real release is not available", allow_module_level=True)
 HPO = str(REAL_RELEASE)
 SENTENCES = json.loads((pathlib.Path(__file__).parent / "data" / "assertion_sentences.json")
                        .read_text(encoding="utf-8"))

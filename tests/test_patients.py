@@ -4,7 +4,7 @@ import json
 
 import pytest
 
-from conftest import is_a, node, release, write_json
+from conftest import is_a, node, release, require, write_json
 from corvanta_tools import main
 from corvanta_tools.assertion import Assertion
 from corvanta_tools.hierarchy import Hierarchy
@@ -30,8 +30,12 @@ def notes(tmp_path):
     return tmp_path
 
 
+def require_formats():
+    require("phenopackets", reason="the [formats] extra is not installed")
+
+
 def phenopackets_of(directory, capsys, *options):
-    pytest.importorskip("phenopackets", reason="the [formats] extra is not installed")
+    require_formats()
     out = directory / "out"
     paths = [str(directory / name) for name in NOTES]
     assert main(["annotate", *paths, "--patients", str(directory / "map.csv"), "--format",
@@ -45,10 +49,10 @@ def profile(packet):
 
 
 def test_one_valid_phenopacket_per_patient(notes, capsys):
+    packets = phenopackets_of(notes, capsys)
     from google.protobuf import json_format
     from phenopackets import Phenopacket
 
-    packets = phenopackets_of(notes, capsys)
     assert sorted(packets) == ["P1", "P2", "P3"]
     for patient, packet in packets.items():
         json_format.ParseDict(packet, Phenopacket())  # unknown or mistyped fields raise
@@ -84,6 +88,7 @@ def test_most_specific_drops_present_ancestors(notes, capsys):
     ("file,patient\nn1.txt,P1\n", ["n1.txt"], "missing: note"),
 ])
 def test_patient_map_errors_name_the_culprit(notes, capsys, map_text, inputs, message):
+    require_formats()  # the phenopacket format is checked first
     (notes / "bad.csv").write_text(map_text, encoding="utf-8")
     code = main(["annotate", *(str(notes / n) for n in inputs), "--patients",
                  str(notes / "bad.csv"), "--format", "phenopacket"])

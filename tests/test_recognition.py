@@ -53,35 +53,11 @@ def test_exact_hit_takes_precedence_over_longer_candidate(small):
         assert hits(small, "acidosis lactic", longest) == [("HP:0001941", "Acidosis", (0, 8), False)]
 
 
-@pytest.mark.parametrize(
-    "text, excluded",
-    [
-        ("No evidence of seizures.", {"Seizures": True}),
-        ("Patient denies headache but reports seizures", {"Headache": True, "Seizures": False}),
-        ("Seizures, no evidence of ataxia", {"Seizures": False, "Ataxia": True}),
-        ("No fever. Ataxia", {"Fever": False, "Ataxia": False}),
-        ("Ataxia; denies fever", {"Ataxia": False, "Fever": True}),
-        ("but no evidence of ataxia", {"Ataxia": True}),
-        ("ataxia is seen, no evidence of tremor is seen nor chorea",
-         {"Ataxia": False, "Tremor": True, "Chorea": True}),
-        ("Seizures without aura", {"Seizures": False, "Aura": True}),
-        ("No evidence of tremor, attributed to ataxia", {"Tremor": True, "Ataxia": False}),
-        ("Denies fever? Cough", {"Fever": True, "Cough": True}),
-        ("NO EVIDENCE OF ATAXIA", {"Ataxia": True}),
-    ],
-)
-def test_negation(small, text, excluded):
-    assert {h.label: h.excluded for h in small.map_text(text)} == excluded
-
-
-def test_negation_works_in_lower_cased_coordinates(small):
-    # Each U+0130 lower-cases to three bytes; sentences, triggers and hits
-    # all live in the lower-cased text.
-    text = "\u0130" * 14 + " cough. Denies fever"
-    assert [(h.label, h.span, h.excluded) for h in small.map_text(text)] == [
-        ("Cough", (43, 48), False),
-        ("Fever", (57, 62), True),
-    ]
+# The negation rules are tested in C++ (test_negation.cpp); here only that
+# the flag reaches the binding's hits.
+def test_negation_reaches_the_hits(small):
+    assert {h.label: h.excluded for h in small.map_text("Patient denies headache but reports seizures")} == {
+        "Headache": True, "Seizures": False}
 
 
 @pytest.mark.parametrize(
@@ -114,12 +90,15 @@ def test_json_describes_the_same_hits(small, text):
     assert all(list(obj) == ["excluded", "label", "span", "termId"] for obj in rendered)
 
 
+def inside(hit, other):
+    (begin, end), (other_begin, other_end) = hit[2], other[2]
+    return (begin, end) != (other_begin, other_end) and other_begin <= begin and end <= other_end
+
+
 @pytest.mark.parametrize("text", TEXTS)
-def test_longest_is_a_subset_in_order(small, text):
+def test_longest_drops_exactly_the_nested_hits(small, text):
     everything = hits(small, text)
-    longest = hits(small, text, longest=True)
-    positions = [everything.index(h) for h in longest]
-    assert positions == sorted(positions)
+    assert hits(small, text, longest=True) == [h for h in everything if not any(inside(h, o) for o in everything)]
 
 
 def test_threads_share_one_matcher(small):

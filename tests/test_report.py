@@ -100,6 +100,7 @@ def chromium(tmp_path, *args):
                           capture_output=True, text=True, timeout=120, check=True).stdout
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(CHROMIUM is None, reason="chromium is not installed (scripts/test-extras.sh installs it)")
 def test_report_in_browser(small_release, tmp_path, capsys):
     paths = []

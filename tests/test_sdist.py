@@ -8,6 +8,8 @@ import tarfile
 
 import pytest
 
+from conftest import require
+
 from fresh_install import ROOT, check_installation, fresh_venv, interpreter, requirements, run
 
 # Build outputs, environments and caches: never in the archive.
@@ -17,7 +19,7 @@ EXCLUDED_SUFFIXES = (".so", ".pyc", ".whl")
 
 @pytest.fixture(scope="module")
 def sdist(tmp_path_factory):
-    pytest.importorskip("build", reason="the PyPI package build is not installed (scripts/setup.sh installs it)")
+    require("build", reason="the PyPI package build is not installed (scripts/setup.sh installs it)")
     out = tmp_path_factory.mktemp("sdist")
     # Without isolation the build backend comes from this environment: no network.
     run([sys.executable, "-m", "build", "--sdist", "--no-isolation", "--outdir", out, ROOT])

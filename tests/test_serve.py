@@ -10,7 +10,9 @@ import time
 
 import pytest
 
-pytest.importorskip("fastapi", reason="the [serve] extra (fastapi) is not installed")
+from conftest import require
+
+require("fastapi", reason="the [serve] extra (fastapi) is not installed")
 from fastapi.testclient import TestClient  # noqa: E402
 
 from corvanta_tools.serve.app import create_app  # noqa: E402
@@ -141,7 +143,7 @@ def test_render_refuses_records_that_do_not_fit_their_text(client, body, status,
     {"text": "x"}, {"documents": [{"text": "x"}]}, {}, {"text": None},
     {"text": "x", "documents": []}, {"documents": None, "longest": True}])
 def test_the_published_schema_accepts_what_the_service_accepts(client, body):
-    jsonschema = pytest.importorskip("jsonschema", reason="jsonschema is not installed")
+    jsonschema = require("jsonschema", reason="jsonschema is not installed")
     schema = client.get("/openapi.json").json()
     responses = schema["paths"]["/v1/annotate"]["post"]["responses"]
     assert {"200", "400", "408", "413", "415", "422"} <= set(responses)
@@ -168,8 +170,10 @@ def test_pages_load_nothing_from_elsewhere(client):
     for text in (page.text, docs):
         assert "http://" not in text and "https://" not in text
     for asset in ("/assets/page.js", "/assets/page.css", "/docs/swagger-ui-bundle.js",
-                  "/docs/swagger-ui.css"):
+                  "/docs/swagger-ui.css", "/favicon.svg", "/favicon.ico"):
         assert client.get(asset).status_code == 200
+    assert 'rel="icon" type="image/svg+xml" href="favicon.svg"' in page.text
+    assert client.get("/favicon.ico").headers["content-type"] == "image/svg+xml"
     assert ".innerHTML" not in client.get("/assets/page.js").text
 
 

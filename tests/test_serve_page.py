@@ -9,10 +9,12 @@ import time
 
 import pytest
 
+from conftest import require
+
 if os.environ.get("CORVANTA_SANITIZED") == "1":
     pytest.skip("the browser is not run against the sanitizer build", allow_module_level=True)
-pytest.importorskip("fastapi", reason="the [serve] extra (fastapi) is not installed")
-webdriver = pytest.importorskip("selenium.webdriver",
+require("fastapi", reason="the [serve] extra (fastapi) is not installed")
+webdriver = require("selenium.webdriver",
                                 reason="selenium is not installed (scripts/test-extras.sh)")
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
@@ -132,9 +134,9 @@ def test_annotate_review_export(server, browser):
     status = browser.find_element(By.ID, "status").text
     if "not available" in status:
         pytest.skip(f"Phenopacket export unavailable in this service: {status}")
-    json_format = pytest.importorskip("google.protobuf.json_format",
+    json_format = require("google.protobuf.json_format",
                                       reason="protobuf (of the phenopackets package) is missing")
-    phenopackets = pytest.importorskip("phenopackets", reason="the [formats] extra is missing")
+    phenopackets = require("phenopackets", reason="the [formats] extra is missing")
     (line,) = downloaded(browser, "phenopackets.jsonl").splitlines()
     packet = json_format.Parse(line, phenopackets.Phenopacket())
     features = {f.type.id: f.excluded for f in packet.phenotypic_features}

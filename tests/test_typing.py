@@ -4,9 +4,10 @@ import pathlib
 import subprocess
 import sys
 
-import pytest
 
-pytest.importorskip("mypy", reason="mypy is not installed (scripts/test-extras.sh installs it)")
+from conftest import require
+
+require("mypy", reason="mypy is not installed (scripts/test-extras.sh installs it)")
 
 EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples"
 MISUSE = """\

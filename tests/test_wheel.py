@@ -33,7 +33,8 @@ def build(tmp_path_factory):
                             env=plain_environment())
     assert result.returncode == 0, result.stderr[-4000:]
     wheels = [path.name for path in out.glob("*.whl")]
-    assert len(wheels) == 1 and re.fullmatch(r"corvanta-[^-]+-cp310-abi3-manylinux_2_\d+_x86_64\.whl", wheels[0]), wheels
+    wheel_name = r"corvanta-[^-]+-cp310-abi3-manylinux_2_\d+_x86_64\.whl"
+    assert len(wheels) == 1 and re.fullmatch(wheel_name, wheels[0]), wheels
     return out / wheels[0], " ".join(result.stdout.split())
 
 

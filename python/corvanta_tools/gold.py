@@ -127,7 +127,8 @@ def hp_id(text: object) -> str | None:
 
 def from_sources(path: str, sources: Iterable[Source]) -> Iterator[GoldDocument]:
     for number, source in enumerate(sources, 1):
-        document: Any = getattr(source, "document")
+        # Only the BioC and PubTator sources carry a parsed document; Source does not say so.
+        document: Any = getattr(source, "document")  # noqa: B009
         mentions = bioc_mentions(document) if hasattr(document, "passages") else (
             pubtator_mentions(document))
         yield GoldDocument(source.id, tuple(source.passages), tuple(mentions),

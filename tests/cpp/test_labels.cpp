@@ -221,8 +221,8 @@ TEST_CASE("word lists") {
   }
 }
 
-TEST_CASE("label table of the real release" * doctest::skip(!shared_data_available())) {
-  Result<ontology::Release> release = ontology::load_release(CORVANTA_SHARED_DIR "/hpo/hp.json");
+TEST_CASE("label table of the real release") {
+  Result<ontology::Release> release = ontology::load_release(CORVANTA_EMBEDDED_RELEASE);
   REQUIRE(release.ok());
   const LabelTable table = build_label_table(release.value().ontology, release.value().subtree);
   CHECK(table.size() == 40751);

@@ -636,8 +636,8 @@ TEST_CASE("the phenotype subtree follows is_a edges between HP terms down from H
   CHECK(no_edges.subtree.contains(kPhenotypeRoot));
 }
 
-TEST_CASE("the real release" * doctest::skip(!shared_data_available())) {
-  const std::string path = std::string(CORVANTA_SHARED_DIR) + "/hpo/hp.json";
+TEST_CASE("the real release") {
+  const std::string path = CORVANTA_EMBEDDED_RELEASE;
   REQUIRE(fs::exists(path));
   StderrCapture capture;
   Result<Release> loaded = load_release(path);

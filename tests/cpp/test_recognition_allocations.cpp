@@ -44,8 +44,8 @@ void operator delete[](void* p, size_t) noexcept { std::free(p); }
 namespace corvanta {
 namespace {
 
-TEST_CASE("recognition with a warm scratch allocates nothing" * doctest::skip(!shared_data_available())) {
-  auto built = build_from_path(CORVANTA_SHARED_DIR "/hpo/hp.json");
+TEST_CASE("recognition with a warm scratch allocates nothing") {
+  auto built = build_from_path(CORVANTA_EMBEDDED_RELEASE);
   REQUIRE(built.ok());
   const MatcherState& state = *built.value();
   const std::string texts[] = {

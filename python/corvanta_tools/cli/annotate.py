@@ -7,6 +7,7 @@ import codecs
 import os
 import sys
 from collections.abc import Iterable, Iterator
+from typing import NoReturn
 
 from tqdm import tqdm
 
@@ -81,7 +82,7 @@ def positive_int(text: str) -> int:
     return value
 
 
-def progress_bar(total: int) -> tqdm[None]:
+def progress_bar(total: int) -> tqdm[NoReturn]:
     """A progress bar on a terminal's stderr for larger batches; silent otherwise."""
     shown = total >= PROGRESS_MIN_INPUTS and sys.stderr.isatty()
     # A terminal that reports no size (a bare pty) would get no bar at all.
@@ -91,7 +92,7 @@ def progress_bar(total: int) -> tqdm[None]:
                 disable=not shown)
 
 
-def counted(documents: Iterable[Document], progress: tqdm[None]) -> Iterator[Document]:
+def counted(documents: Iterable[Document], progress: tqdm[NoReturn]) -> Iterator[Document]:
     for document in documents:
         yield document
         progress.update()

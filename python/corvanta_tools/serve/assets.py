@@ -46,6 +46,12 @@ def add_routes(app: FastAPI) -> None:
     def page_style() -> Response:
         return Response(style, media_type="text/css", headers=headers)
 
+    # Also at /favicon.ico, where browsers and crawlers look without a link.
+    icon = _static("favicon.svg")
+    for icon_path in ("/favicon.svg", "/favicon.ico"):
+        app.add_api_route(icon_path, lambda: Response(icon, media_type="image/svg+xml", headers=headers),
+                          include_in_schema=False)
+
     @app.get("/docs", include_in_schema=False)
     def docs() -> HTMLResponse:
         return get_swagger_ui_html(openapi_url="/openapi.json", title="corvanta API",
