@@ -62,13 +62,17 @@ hidden_system_libraries() {
 # The hits of every release on the sample note, as JSON lines, from the
 # corvanta importable by the given interpreter command.
 hits_program='
-import json, pathlib, sys
+import gzip, json, pathlib, sys, tempfile
 import corvanta
 site, note = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]).read_text(encoding="utf-8")
-for release in [*sorted(site.glob("corvanta_tools/data/*.json*")), *map(pathlib.Path, sys.argv[3:])]:
-    matcher = corvanta.Corvanta(str(release))
-    for hit in matcher.map_text(note):
-        print(json.dumps([release.name, hit.term_id, hit.label, list(hit.span), hit.excluded]))
+with tempfile.TemporaryDirectory() as tmp:
+    for release in [*sorted(site.glob("corvanta_tools/data/*.json.gz")), *map(pathlib.Path, sys.argv[3:])]:
+        if release.suffix == ".gz":
+            plain = pathlib.Path(tmp, release.stem)
+            plain.write_bytes(gzip.decompress(release.read_bytes()))
+        matcher = corvanta.Corvanta(str(plain if release.suffix == ".gz" else release))
+        for hit in matcher.map_text(note):
+            print(json.dumps([release.name, hit.term_id, hit.label, list(hit.span), hit.excluded]))
 '
 note=$root/examples/sample_note.txt
 releases=()
@@ -83,7 +87,7 @@ native_site=$(.venv/bin/python -c 'import corvanta, os; print(os.path.dirname(co
 status=0
 for wheel in "${wheels[@]}"; do
   name=$(basename "$wheel")
-  arch=$(sed -nE 's/.*-manylinux_[0-9]+_[0-9]+_([a-z0-9_]+)\.whl$/\1/p' <<<"$name")
+  arch=$(sed -nE 's/.*_(x86_64|aarch64)\.whl$/\1/p' <<<"$name")
   site=$work/$arch-site
   rm -rf "$site"
   .venv/bin/python -m pip install -q --no-deps --target "$site" --only-binary=:all: \
