@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Writes src/text/unicode_tables.hpp from the Unicode Character Database.
 
-    python3 scripts/generate-unicode-tables.py [UCD_DIR]
+    python3 scripts/generate-unicode-tables.py [UCD_DIR [OUTPUT]]
 
 UCD_DIR holds UnicodeData.txt, SpecialCasing.txt, PropList.txt and
 DerivedCoreProperties.txt (default /usr/share/unicode, Debian's `unicode-data`
-package). The output is committed, so that a build needs neither these files
-nor this script; rerun it only to move to another Unicode version.
+package); OUTPUT defaults to src/text/unicode_tables.hpp. The output is
+committed, so that a build needs neither these files nor this script; rerun it
+only to move to another Unicode version.
 
 Each code point maps to a record: its property flags and its lower-casing,
 either a distance to one code point or an index into a short list of
@@ -200,8 +201,9 @@ def main():
     versions = {file_version(ucd / n) for n in names[1:]}
     if len(versions) != 1:
         sys.exit(f"{ucd}: files of different Unicode versions: {sorted(versions)}")
-    OUTPUT.write_text(render(versions.pop(), records_of(ucd)), encoding="utf-8")
-    print(f"wrote {OUTPUT}")
+    output = Path(sys.argv[2]) if len(sys.argv) > 2 else OUTPUT
+    output.write_text(render(versions.pop(), records_of(ucd)), encoding="utf-8")
+    print(f"wrote {output}")
 
 
 if __name__ == "__main__":

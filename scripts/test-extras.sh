@@ -9,9 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-packages.sh chromium chromium-driver
-# ICU, against which the C++ tests compare the Unicode tables; qemu-user, which
-# runs the aarch64 wheel in scripts/check-wheel.sh.
-bash scripts/install-packages.sh pkg-config libicu-dev qemu-user
+# ICU, against which the C++ tests compare the Unicode tables, and the Unicode
+# Character Database they are generated from; qemu-user, which runs the
+# aarch64 wheel in scripts/check-wheel.sh.
+bash scripts/install-packages.sh pkg-config libicu-dev unicode-data qemu-user
 
 # The requirements of the named extras, as pyproject.toml declares them, one a line.
 extra_requirements() {
