@@ -64,14 +64,19 @@ hidden_system_libraries() {
 hits_program='
 import gzip, json, pathlib, sys, tempfile
 import corvanta
+
+def readable(release, tmp):
+    """A path Corvanta reads: a gzipped release is unpacked into tmp first."""
+    if release.suffix != ".gz":
+        return release
+    plain = pathlib.Path(tmp, release.stem)
+    plain.write_bytes(gzip.decompress(release.read_bytes()))
+    return plain
+
 site, note = pathlib.Path(sys.argv[1]), pathlib.Path(sys.argv[2]).read_text(encoding="utf-8")
 with tempfile.TemporaryDirectory() as tmp:
     for release in [*sorted(site.glob("corvanta_tools/data/*.json.gz")), *map(pathlib.Path, sys.argv[3:])]:
-        if release.suffix == ".gz":
-            plain = pathlib.Path(tmp, release.stem)
-            plain.write_bytes(gzip.decompress(release.read_bytes()))
-        matcher = corvanta.Corvanta(str(plain if release.suffix == ".gz" else release))
-        for hit in matcher.map_text(note):
+        for hit in corvanta.Corvanta(str(readable(release, tmp))).map_text(note):
             print(json.dumps([release.name, hit.term_id, hit.label, list(hit.span), hit.excluded]))
 '
 note=$root/examples/sample_note.txt
