@@ -82,9 +82,6 @@ set(CMAKE_CXX_COMPILER $dir/bin/c++)
 set(CMAKE_AR $dir/bin/ar CACHE FILEPATH "")
 set(CMAKE_RANLIB $dir/bin/ranlib CACHE FILEPATH "")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-s")
-# CMake's compiler checks only compile: linking a test program would make zig
-# build its C++ runtime once more, for executables.
-set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # Libraries and headers come from the target's own prefix, never from the system.
 set(CMAKE_FIND_ROOT_PATH $dir/prefix)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
