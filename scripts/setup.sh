@@ -15,7 +15,7 @@ mkdir -p "$stamps"
 stamped() { [ -f "$stamps/$1" ] && [ "$(cat "$stamps/$1")" = "$2" ]; }
 
 # curl: the download of the latest release (Corvanta.fetch_latest) runs it.
-packages=(g++ make pkg-config git curl libsimdjson-dev libstemmer-dev libicu-dev doctest-dev)
+packages=(g++ make git curl libsimdjson-dev libstemmer-dev doctest-dev)
 python=${PYTHON:-python3}
 if ! command -v "$python" >/dev/null 2>&1; then
   packages+=(python3 python3-dev python3-venv)

@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # What the tests need beyond scripts/setup.sh: a headless browser and its
-# driver, the current stack of extras with the test-only tools (ruff, mypy)
-# in .venv, the medspaCy route in an environment of its own (build/medspacy-venv), a Java
-# runtime for Spark, and the wheels that the install tests of the wheel, the
-# sdist and the extras install offline. Installs only what is missing; safe
-# to run again.
+# driver, ICU and qemu-user, the current stack of extras with the test-only
+# tools (ruff, mypy) in .venv, the medspaCy route in an environment of its own
+# (build/medspacy-venv), a Java runtime for Spark, and the wheels that the
+# install tests of the wheel, the sdist and the extras install offline.
+# Installs only what is missing; safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-packages.sh chromium chromium-driver
+# ICU, against which the C++ tests compare the Unicode tables, and the Unicode
+# Character Database they are generated from; qemu-user, which runs the
+# aarch64 wheel in scripts/check-wheel.sh.
+bash scripts/install-packages.sh pkg-config libicu-dev unicode-data qemu-user
 
 # The requirements of the named extras, as pyproject.toml declares them, one a line.
 extra_requirements() {

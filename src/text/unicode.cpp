@@ -2,26 +2,22 @@
 //
 // Recognition lower-cases every text and tests nearly every character of it,
 // and clinical text is overwhelmingly ASCII, so each function answers ASCII
-// input from its own tables and only hands other characters to ICU:
+// input from its own tables and only looks other characters up in the tables
+// generated from the Unicode Character Database (text/unicode_tables.hpp):
 //
 // - lower_case scans the text eight bytes at a time; a text without a byte
 //   >= 0x80 is lower-cased in the same pass with SWAR arithmetic. Any other
-//   text goes to ICU as a whole: the final-sigma rule looks at the cased
-//   letters around a sigma, ASCII ones included, so a text cannot be split
-//   into an ASCII part and an ICU part.
+//   text is lower-cased from the first block that holds such a byte, one code
+//   point at a time: the final-sigma rule looks at the cased letters around a
+//   sigma, ASCII ones included, in the input.
 // - The property predicates read a 128-entry flag table for ASCII.
-//
-// The ICU case map is created once and shared read-only by every thread;
-// ucasemap_utf8ToLower takes it as const.
 #include "text/unicode.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/ucasemap.h>
-
+#include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
-#include <new>
+
+#include "text/unicode_tables.hpp"
 
 namespace corvanta::text {
 namespace {
@@ -72,61 +68,113 @@ char lower1(char c) noexcept {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
-// Lower-cases ASCII `in` into `out` (already sized); returns false, with
-// `out` partly written, as soon as a non-ASCII byte shows up.
-bool lower_ascii(std::string_view in, char* out) noexcept {
+// Lower-cases the ASCII prefix of `in` into `out` (already sized), eight bytes
+// at a time; returns its length, `in.size()` for an all-ASCII text, else the
+// start of the first eight-byte block that holds a non-ASCII byte.
+size_t lower_ascii(std::string_view in, char* out) noexcept {
   const char* p = in.data();
   const size_t n = in.size();
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const uint64_t v = load8(p + i);
-    if (v & kHighBits) return false;
+    if (v & kHighBits) return i;
     const uint64_t l = lower8(v);
     std::memcpy(out + i, &l, 8);
   }
-  for (; i < n; ++i) {
-    if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
-    out[i] = lower1(p[i]);
+  for (size_t k = i; k < n; ++k) {
+    if (static_cast<unsigned char>(p[k]) >= 0x80) return i;
+    out[k] = lower1(p[k]);
   }
-  return true;
+  return n;
 }
 
-struct CaseMapDeleter {
-  void operator()(UCaseMap* m) const noexcept { ucasemap_close(m); }
-};
-
-// nullptr only when ICU could not allocate the map.
-const UCaseMap* root_case_map() noexcept {
-  static const std::unique_ptr<UCaseMap, CaseMapDeleter> map = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    UCaseMap* m = ucasemap_open("", U_FOLD_CASE_DEFAULT, &status);
-    if (U_FAILURE(status)) {
-      ucasemap_close(m);
-      m = nullptr;
-    }
-    return std::unique_ptr<UCaseMap, CaseMapDeleter>(m);
-  }();
-  return map.get();
+const tables::Record& record_of(char32_t c) noexcept {
+  static constexpr tables::Record kUnassigned{0, 0};
+  if (c > 0x10FFFF) return kUnassigned;
+  const size_t block = tables::kBlock[c >> tables::kBlockShift];
+  return tables::kRecords[tables::kRecordIndex[(block << tables::kBlockShift) | (c & tables::kBlockMask)]];
 }
 
-// One lower-cased character never takes more than 3/2 of its bytes, so the
-// first guess almost always fits; ICU reports the exact size otherwise.
-void lower_with_icu(std::string_view in, std::string& out) {
-  const UCaseMap* map = root_case_map();
-  if (map == nullptr) throw std::bad_alloc();
-  out.resize(in.size() + in.size() / 2 + 8);
-  for (;;) {
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t len = ucasemap_utf8ToLower(map, out.data(), static_cast<int32_t>(out.size()),
-                                             in.data(), static_cast<int32_t>(in.size()), &status);
-    if (status == U_BUFFER_OVERFLOW_ERROR) {
-      out.resize(static_cast<size_t>(len));
+bool has(char32_t c, uint8_t flag) noexcept { return record_of(c).flags & flag; }
+
+// Whether the first character in one direction from a sigma that is not
+// case-ignorable is cased; an ill-formed sequence ends the search like the
+// text's end.
+bool cased_before(std::string_view s, size_t end) noexcept {
+  while (end > 0) {
+    const char32_t c = previous_code_point(s, end);
+    const uint8_t flags = record_of(c).flags;
+    if (!(flags & tables::kCaseIgnorable)) return flags & tables::kCased;
+    end -= c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+  }
+  return false;
+}
+
+bool cased_after(std::string_view s, size_t begin) noexcept {
+  while (begin < s.size()) {
+    const uint8_t flags = record_of(next_code_point(s, begin)).flags;
+    if (!(flags & tables::kCaseIgnorable)) return flags & tables::kCased;
+  }
+  return false;
+}
+
+// Capital sigma lower-cases to the final form at the end of a word: after a
+// cased letter and not before one, case-ignorable characters (apostrophes,
+// combining marks) skipped on both sides.
+char32_t lower_sigma(std::string_view s, size_t begin, size_t end) noexcept {
+  return cased_before(s, begin) && !cased_after(s, end) ? 0x3C2 : 0x3C3;
+}
+
+char* put_utf8(char32_t c, char* out) noexcept {
+  if (c < 0x80) {
+    *out++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (c >> 6));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (c >> 12));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (c >> 18));
+    *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+// Lower-cases `in` from byte `from` on into `out`, whose first `from` bytes
+// are done. No character's lower-casing takes more than 3/2 of its bytes (the
+// generator checks), so `out` is sized once and trimmed at the end.
+void lower_from(std::string_view in, size_t from, std::string& out) {
+  out.resize(in.size() + in.size() / 2);
+  char* o = out.data() + from;
+  size_t i = from;
+  while (i < in.size()) {
+    const auto b = static_cast<unsigned char>(in[i]);
+    if (b < 0x80) {
+      *o++ = lower1(static_cast<char>(b));
+      ++i;
       continue;
     }
-    if (U_FAILURE(status)) throw std::bad_alloc();
-    out.resize(static_cast<size_t>(len));
-    return;
+    const size_t begin = i;
+    const char32_t c = next_code_point(in, i);
+    if (i == begin + 1) {  // ill-formed: the byte is kept
+      *o++ = static_cast<char>(b);
+      continue;
+    }
+    const tables::Record& r = record_of(c);
+    if (r.flags & tables::kExpands) {
+      const std::string_view e = tables::kExpansions[r.lower];
+      o = std::copy(e.begin(), e.end(), o);
+    } else if (c == 0x3A3) {
+      o = put_utf8(lower_sigma(in, begin, i), o);
+    } else {
+      o = put_utf8(static_cast<char32_t>(static_cast<int32_t>(c) + r.lower), o);
+    }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
 }
 
 bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
@@ -135,8 +183,8 @@ bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
 
 void lower_case(std::string_view in, std::string& out) {
   out.resize(in.size());
-  if (lower_ascii(in, out.data())) return;
-  lower_with_icu(in, out);
+  const size_t ascii = lower_ascii(in, out.data());
+  if (ascii < in.size()) lower_from(in, ascii, out);
 }
 
 std::string lower_cased(std::string_view in) {
@@ -198,24 +246,22 @@ char32_t previous_code_point(std::string_view s, size_t end) noexcept {
 
 bool is_word_char(char32_t c) noexcept {
   if (c < 0x80) return kAsciiFlags[c] & kWord;
-  if (u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_ALPHABETIC)) return true;
-  const int8_t type = u_charType(static_cast<UChar32>(c));
-  return type == U_DECIMAL_DIGIT_NUMBER || type == U_LETTER_NUMBER || type == U_OTHER_NUMBER;
+  return has(c, tables::kWord);
 }
 
 bool is_white_space(char32_t c) noexcept {
   if (c < 0x80) return kAsciiFlags[c] & kSpace;
-  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE);
+  return has(c, tables::kSpace);
 }
 
 bool is_uppercase(char32_t c) noexcept {
   if (c < 0x80) return kAsciiFlags[c] & kUpper;
-  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_UPPERCASE);
+  return has(c, tables::kUpper);
 }
 
 bool is_lowercase(char32_t c) noexcept {
   if (c < 0x80) return kAsciiFlags[c] & kLower;
-  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_LOWERCASE);
+  return has(c, tables::kLower);
 }
 
 std::string_view trim_white_space(std::string_view s) noexcept {

@@ -3,7 +3,9 @@
 // Every text of the system is UTF-8. Lower-casing is the full default
 // lower-case mapping of the Unicode standard (special casings such as U+0130
 // and the context-dependent final sigma included), the same function for
-// labels, patterns and texts. Character properties come from ICU's tables.
+// labels, patterns and texts. Case mappings and character properties come from
+// tables generated from the Unicode Character Database (unicode_tables.hpp,
+// which names its Unicode version).
 //
 // All functions are pure and thread-safe; none allocates except to grow the
 // caller's output buffer.
@@ -17,7 +19,8 @@
 namespace corvanta::text {
 
 // Replaces `out` with the full lower-casing of `in`. Pure ASCII input takes a
-// byte-wise fast path; anything else goes through ICU with the root locale.
+// byte-wise fast path; anything else is mapped one code point at a time, with
+// no locale's rules (U+0130 becomes "i" and a combining dot above).
 // Invalid UTF-8 in `in` is never produced by the Python boundary, but is
 // handled: ill-formed bytes are copied unchanged.
 void lower_case(std::string_view in, std::string& out);

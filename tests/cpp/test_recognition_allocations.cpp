@@ -1,7 +1,7 @@
 // Recognition allocates nothing once its scratch has grown to fit the text:
 // every operator new of the test binary is counted while a warm scratch
-// serves the same texts again. (The C libraries below, libstemmer and ICU,
-// reuse buffers of their own and do not go through operator new.)
+// serves the same texts again. (libstemmer, a C library, reuses buffers of
+// its own and does not go through operator new.)
 #include <doctest/doctest.h>
 
 #include <atomic>

@@ -1,5 +1,4 @@
 #include <doctest/doctest.h>
-#include <unicode/uchar.h>
 
 #include <string>
 #include <string_view>
@@ -61,19 +60,6 @@ TEST_CASE("lower_case reuses the output buffer") {
   lower_case("\u00C9T\u00C9", out);
   CHECK(out == "\u00E9t\u00E9");
   CHECK(out.data() == data);
-}
-
-TEST_CASE("ASCII fast paths agree with ICU") {
-  for (UChar32 c = 0; c < 128; ++c) {
-    CAPTURE(c);
-    const int8_t type = u_charType(c);
-    const bool numeric =
-        type == U_DECIMAL_DIGIT_NUMBER || type == U_LETTER_NUMBER || type == U_OTHER_NUMBER;
-    CHECK(is_word_char(c) == (u_hasBinaryProperty(c, UCHAR_ALPHABETIC) || numeric));
-    CHECK(is_white_space(c) == static_cast<bool>(u_hasBinaryProperty(c, UCHAR_WHITE_SPACE)));
-    CHECK(is_uppercase(c) == static_cast<bool>(u_hasBinaryProperty(c, UCHAR_UPPERCASE)));
-    CHECK(is_lowercase(c) == static_cast<bool>(u_hasBinaryProperty(c, UCHAR_LOWERCASE)));
-  }
 }
 
 TEST_CASE("character properties") {
