@@ -82,7 +82,8 @@ def clean_room():
 @pytest.mark.parametrize("arch", ARCHES)
 def test_auditwheel_names_the_manylinux_tag(build, arch):
     wheels, report = build
-    assert f'{wheels[arch].name} is consistent with the following platform tag: "manylinux_2_17_{arch}"' in report, report
+    verdict = f'{wheels[arch].name} is consistent with the following platform tag: "manylinux_2_17_{arch}"'
+    assert verdict in report, report
 
 
 @pytest.mark.parametrize("arch", ARCHES)
