@@ -10,8 +10,10 @@
 # nothing but glibc. simdjson and libstemmer are built from Debian's source
 # packages of the versions below, for each target, as static libraries; the
 # sources (fetched once with apt-get source, through an apt state of their
-# own under build/cross/apt) and the built libraries are cached under
-# build/cross, keyed by version, so that later runs compile only the module.
+# own under the cross cache's apt/) and the built libraries are cached under
+# the cross cache ($CORVANTA_CROSS_CACHE, by default ~/.cache/corvanta-cross:
+# outside the tree, so that fresh clones on one machine share it), keyed by
+# version, so that later runs compile only the module.
 # The CPython headers are the build interpreter's: the limited API is the same
 # on every platform.
 #
@@ -34,7 +36,7 @@ cannot_fetch() { echo "cannot build the wheels here: $1 could not be fetched" >&
 .venv/bin/python -c 'import ziglang' 2>/dev/null || .venv/bin/python -m pip install -q ziglang >&2 ||
   cannot_fetch "zig (ziglang from PyPI)"
 
-cross=$root/build/cross
+cross=${CORVANTA_CROSS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvanta-cross}
 export ZIG_GLOBAL_CACHE_DIR=$cross/zig-cache ZIG_LOCAL_CACHE_DIR=$cross/zig-cache
 
 # Debian's source packages, unpacked with their patches, into $cross/src.

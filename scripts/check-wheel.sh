@@ -11,7 +11,8 @@
 # compares every hit with those of the native build in .venv.
 #
 # The arm64 CPython comes from Debian's arm64 packages, downloaded once through
-# an apt state of its own and unpacked with dpkg -x under build/cross; later
+# an apt state of its own and unpacked with dpkg -x under the cross cache
+# ($CORVANTA_CROSS_CACHE, by default ~/.cache/corvanta-cross); later
 # runs need no network. Exits with 77, saying why, when a wheel cannot be run
 # here (no qemu-aarch64, or the packages cannot be fetched).
 set -euo pipefail
@@ -20,7 +21,7 @@ wheels=()
 for wheel in "$@"; do wheels+=("$(realpath -- "$wheel")"); done
 cd "$(dirname "$0")/.."
 root=$PWD
-cross=$root/build/cross
+cross=${CORVANTA_CROSS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/corvanta-cross}
 skip=77
 
 arm64_python_packages=(libc6 libgcc-s1 libcrypt1 zlib1g libexpat1 libffi8 libbz2-1.0 liblzma5
