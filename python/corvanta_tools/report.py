@@ -13,7 +13,7 @@ from __future__ import annotations
 from collections.abc import Iterable, Iterator, Sequence
 from typing import TextIO
 
-from corvanta_tools.assertion import CATEGORIES
+from corvanta_tools.fields import CATEGORIES
 from corvanta_tools.markup import html_attribute, html_text
 from corvanta_tools.records import Document, Record
 

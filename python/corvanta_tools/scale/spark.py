@@ -18,7 +18,8 @@ from typing import TYPE_CHECKING
 from corvanta_tools.accuracy.profiles import check_profile
 from corvanta_tools.assessment import DEFAULT_ASSERTION, assessed_all, check_assertion
 from corvanta_tools.records import Document, annotate
-from corvanta_tools.scale.rows import FLAG_COLUMNS, hit_frame, present_text
+from corvanta_tools.fields import spark_schema
+from corvanta_tools.scale.rows import hit_frame, present_text
 from corvanta_tools.scale.worker import worker_release
 
 if TYPE_CHECKING:
@@ -28,10 +29,7 @@ if TYPE_CHECKING:
 __all__ = ["SCHEMA", "annotate_spark"]
 
 # The Spark form of corvanta_tools.scale.rows.DTYPES.
-SCHEMA = ("document string, term_id string, label string, term_label string, char_start long, "
-          "char_end long, byte_start long not null, byte_end long not null, "
-          "excluded boolean not null, text string, "
-          + ", ".join(f"{column} boolean" for column in FLAG_COLUMNS))
+SCHEMA = spark_schema()
 
 _ID = "__corvanta_id"
 _TEXT = "__corvanta_text"

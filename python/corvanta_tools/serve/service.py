@@ -11,7 +11,7 @@ from dataclasses import dataclass
 
 import corvanta
 
-from corvanta_tools.assertion import Assertion, Modifier
+from corvanta_tools.records import Assertion, Modifier
 from corvanta_tools.assessment import assessed_all
 from corvanta_tools.formats import render
 from corvanta_tools.records import (Document, Record, document_of_hits, document_of_profile_hits,

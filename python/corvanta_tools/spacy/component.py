@@ -20,7 +20,7 @@ the earlier entity wins and the hit stays only in the span group; with
 Span extensions (for the spans this component writes; None on other spans):
 `hpo_id` (the term id), `hpo_label` (the term's official label), `matched_label`
 (the label or synonym that matched), `excluded` (the library's negation flag)
-and `assertion` (a corvanta_tools.assertion.Assertion: negated, uncertain,
+and `assertion` (a corvanta_tools.records.Assertion: negated, uncertain,
 historical, hypothetical, family and the triggers, by the toolkit's own
 ConText; None with `assertion = "library"`). medspaCy's ConText is the
 clinical pipeline's (corvanta_tools.spacy.clinical_pipeline, [medspacy]).
@@ -44,7 +44,7 @@ from spacy.util import filter_spans
 
 from corvanta_tools.accuracy.profiles import check_profile
 from corvanta_tools.accuracy.recogniser import accurate_recogniser
-from corvanta_tools.assertion import Assertion, Modifier
+from corvanta_tools.records import Assertion, Modifier
 from corvanta_tools.offsets import CharOffsets
 from corvanta_tools.releases import resolve_release_path
 from corvanta_tools.scale.worker import worker_release
