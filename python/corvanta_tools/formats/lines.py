@@ -9,8 +9,8 @@ from collections.abc import Callable, Iterable, Iterator
 from json.encoder import encode_basestring
 from typing import TextIO
 
-from corvanta_tools.fields import ASSERTION_COLUMNS, FIELDS, TSV_COLUMNS
-from corvanta_tools.records import Document, Record
+from corvanta_tools.fields import ASSERTION_COLUMNS, FIELDS, TSV_COLUMNS, Field
+from corvanta_tools.records import Assertion, Document, Record
 
 __all__ = ["json_line", "json_record", "with_assessed", "write_jsonl", "write_table", "write_tsv"]
 
@@ -29,36 +29,59 @@ def json_line(value: object) -> str:
 
 
 def _json_text(value: str) -> str:
-    return encode_basestring(value).translate(_JSON_LINE_ESCAPES)
+    escaped = encode_basestring(value)
+    return escaped if value.isascii() else escaped.translate(_JSON_LINE_ESCAPES)
 
 
-# A field that repeats from hit to hit (document, term, labels), escaped once.
-_json_name = functools.lru_cache(maxsize=65536)(_json_text)
+class _JsonNames(dict[str, str]):
+    """The JSON of strings that repeat from hit to hit (document, term,
+    labels), escaped once each; cleared when it grows large."""
+
+    def __missing__(self, value: str) -> str:
+        if len(self) >= 65536:
+            self.clear()
+        escaped = self[value] = _json_text(value)
+        return escaped
+
+
 _tsv_name = functools.lru_cache(maxsize=65536)(lambda value: value.translate(_TSV_ESCAPES))
 
 
-def _json_expression(kind: str, nullable: bool, value: str) -> str:
-    """Python source of the JSON text of one field's `value` (an expression)."""
-    spelled = {"name": f"_json_name({value})", "text": f"_json_text({value})",
-               "span": f"f'[{{{value}[0]}}, {{{value}[1]}}]'",
-               "flag": f"('true' if {value} else 'false')"}[kind]
-    return f"('null' if {value} is None else {spelled})" if nullable else spelled
+def _json_span(span: tuple[int, int]) -> str:
+    return f"[{span[0]}, {span[1]}]"
+
+
+def _json_assertion(assertion: Assertion) -> str:
+    return json_line(assertion.as_json())
+
+
+def _json_value(field: Field) -> str:
+    """Python source of the JSON text of `field`'s value, a local of its name."""
+    value = field.name
+    spelled = {"name": f"_names[{value}]", "text": f"_json_text({value})",
+               "span": f"_json_span({value})", "flag": f"_BOOLEANS[{value}]",
+               "assertion": f"_json_assertion({value})"}[field.kind]
+    return f"_NULL if {value} is None else {spelled}" if field.nullable else spelled
 
 
 def _compiled_json_record() -> Callable[[Record], str]:
-    """`json_line(record.as_json())` as one expression over the record's
+    """`json_line(record.as_json())` as one f-string over the record's
     fields, generated from FIELDS so that no dict is built per hit."""
-    parts = []
+    template = []
     for n, field in enumerate(FIELDS):
-        key = ("{" if n == 0 else ", ") + json.dumps(field.name) + ": "
-        value = f"record.{field.name}"
-        if field.kind == "assertion":  # omitted without one
-            parts.append(f"('' if {value} is None else {key!r} + json_line({value}.as_json()))")
+        key = ("{{" if n == 0 else ", ") + json.dumps(field.name) + ": "
+        if field.kind == "assertion":  # the key is left out with the value
+            template.append(f"{{_EMPTY if {field.name} is None else "
+                            f"_ASSERTION_KEY + _json_assertion({field.name})}}")
+            assertion_key = key
         else:
-            parts.append(repr(key))
-            parts.append(_json_expression(field.kind, field.nullable, value))
-    source = f"def json_record(record):\n    return ''.join(({', '.join(parts)}, '}}'))\n"
-    namespace = {"_json_name": _json_name, "_json_text": _json_text, "json_line": json_line}
+            template.append(f"{key}{{{_json_value(field)}}}")
+    source = (f"def json_record(record):\n"
+              f"    {', '.join(f.name for f in FIELDS)} = record\n"
+              f"    return f'{''.join(template)}}}}}'\n")
+    namespace = {"_names": _JsonNames(), "_json_text": _json_text, "_json_span": _json_span,
+                 "_json_assertion": _json_assertion, "_BOOLEANS": ("false", "true"),
+                 "_NULL": "null", "_EMPTY": "", "_ASSERTION_KEY": assertion_key}
     exec(compile(source, "<corvanta_tools.formats.lines>", "exec"), namespace)
     encoder: Callable[[Record], str] = namespace["json_record"]  # type: ignore[assignment]
     return encoder
@@ -71,7 +94,8 @@ json_record = _compiled_json_record()
 def write_jsonl(out: TextIO, version: str, documents: Iterable[Document]) -> None:
     """One JSON object per hit and line (see Record.as_json)."""
     for document in documents:
-        out.writelines(json_record(record) + "\n" for record in document.records)
+        if document.records:
+            out.write("\n".join(map(json_record, document.records)) + "\n")
 
 
 def _tsv_row(record: Record) -> str:
@@ -109,7 +133,8 @@ def write_tsv(out: TextIO, version: str, documents: Iterable[Document]) -> None:
     out.write("\t".join(TSV_COLUMNS + (ASSERTION_COLUMNS if assessed else ())) + "\n")
     row = _assessed_tsv_row if assessed else _tsv_row
     for document in documents:
-        out.writelines(row(record) + "\n" for record in document.records)
+        if document.records:
+            out.write("\n".join(map(row, document.records)) + "\n")
 
 
 def _assessed_tsv_row(record: Record) -> str:

@@ -105,7 +105,7 @@ def _assessed(nlp: Any, batch: list[Document],
             target = targets[position]
             # Without a sectionizer, ConText sets attributes only through modifiers.
             assertions[i] = assertion_of(target, offset) if target._.modifiers else UNMODIFIED
-        records = [dataclasses.replace(record, assertion=assertion)
+        records = [record._replace(assertion=assertion)
                    for record, assertion in zip(document.records, assertions)]
         yield dataclasses.replace(document, records=records)
 
