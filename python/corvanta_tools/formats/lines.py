@@ -47,10 +47,6 @@ class _JsonNames(dict[str, str]):
 _tsv_name = functools.lru_cache(maxsize=65536)(lambda value: value.translate(_TSV_ESCAPES))
 
 
-def _json_span(span: tuple[int, int]) -> str:
-    return f"[{span[0]}, {span[1]}]"
-
-
 def _json_assertion(assertion: Assertion) -> str:
     return json_line(assertion.as_json())
 
@@ -59,7 +55,7 @@ def _json_value(field: Field) -> str:
     """Python source of the JSON text of `field`'s value, a local of its name."""
     value = field.name
     spelled = {"name": f"_names[{value}]", "text": f"_json_text({value})",
-               "span": f"_json_span({value})", "flag": f"_BOOLEANS[{value}]",
+               "span": f'f"[{{{value}[0]}}, {{{value}[1]}}]"', "flag": f"_BOOLEANS[{value}]",
                "assertion": f"_json_assertion({value})"}[field.kind]
     return f"_NULL if {value} is None else {spelled}" if field.nullable else spelled
 
@@ -79,7 +75,7 @@ def _compiled_json_record() -> Callable[[Record], str]:
     source = (f"def json_record(record):\n"
               f"    {', '.join(f.name for f in FIELDS)} = record\n"
               f"    return f'{''.join(template)}}}}}'\n")
-    namespace = {"_names": _JsonNames(), "_json_text": _json_text, "_json_span": _json_span,
+    namespace = {"_names": _JsonNames(), "_json_text": _json_text,
                  "_json_assertion": _json_assertion, "_BOOLEANS": ("false", "true"),
                  "_NULL": "null", "_EMPTY": "", "_ASSERTION_KEY": assertion_key}
     exec(compile(source, "<corvanta_tools.formats.lines>", "exec"), namespace)
