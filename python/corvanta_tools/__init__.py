@@ -18,10 +18,11 @@ from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from corvanta_tools.cli import main
-    from corvanta_tools.embedded import default_matcher, default_release_path
+    from corvanta_tools.embedded import default_release_path
     from corvanta_tools.formats.lines import write_jsonl, write_table, write_tsv
     from corvanta_tools.offsets import CharOffsets, char_span
     from corvanta_tools.records import Document, Record, annotate
+    from corvanta_tools.registry import default_matcher
     from corvanta_tools.release_cache import user_cache_dir
     from corvanta_tools.releases import Release, resolve_release_path
     from corvanta_tools.report import term_url, write_html
@@ -36,7 +37,7 @@ _HOMES = {
     "Document": "records", "Record": "records", "annotate": "records",
     "Release": "releases", "resolve_release_path": "releases",
     "annotate_many": "scale",
-    "default_matcher": "embedded", "default_release_path": "embedded",
+    "default_matcher": "registry", "default_release_path": "embedded",
     "main": "cli",
     "user_cache_dir": "release_cache",
     "term_url": "report", "write_html": "report",
