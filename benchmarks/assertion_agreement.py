@@ -1,5 +1,5 @@
 """Agreement of the native ConText (corvanta_tools.context) with the medspaCy
-route (corvanta_tools.assertion.with_assertions, the library's sentence rule)
+route (corvanta_tools.spacy.assertions.with_assertions, the library's sentence rule)
 on every mention of the MEDLINE abstracts and a sample of MedQuAD.
 
     .venv/bin/python benchmarks/assertion_agreement.py [STEP] [RELEASE]
@@ -18,7 +18,8 @@ import sys
 import time
 
 import corvanta
-from corvanta_tools.assertion import CATEGORIES, with_assertions
+from corvanta_tools.fields import CATEGORIES
+from corvanta_tools.spacy.assertions import with_assertions
 from corvanta_tools.context import assess_all
 from corvanta_tools.records import annotate
 

@@ -20,7 +20,8 @@ import sys
 import time
 
 import corvanta
-from corvanta_tools.assertion import CATEGORIES, with_assertions
+from corvanta_tools.fields import CATEGORIES
+from corvanta_tools.spacy.assertions import with_assertions
 from corvanta_tools.context import assess_all
 from corvanta_tools.evaluate import Mention, score
 from corvanta_tools.gold import read_gold_jsonl

@@ -28,7 +28,7 @@ import spacy
 from spacy.tokens import Doc
 
 import corvanta
-from corvanta_tools.assertion import with_assertions
+from corvanta_tools.spacy.assertions import with_assertions
 from corvanta_tools.context import assess, default_lexicon
 from corvanta_tools.context import engine as context_engine
 from corvanta_tools.records import annotate

@@ -137,7 +137,7 @@ def spark_runs(hpo, path):
             return spark.read.schema("id string, text string").json(str(path))
 
         reading = timed(lambda: notes().write.format("noop").mode("overwrite").save())[:2]
-        hits_frame = annotate_spark(notes(), "text", hpo, id_col="id")
+        hits_frame = annotate_spark(notes(), "text", hpo, id_column="id")
         whole, cpu, _ = timed(lambda: hits_frame.write.format("noop").mode("overwrite").save())
     finally:
         spark.stop()

@@ -17,7 +17,7 @@ import sys
 import dask.bag
 from distributed import Client, LocalCluster
 
-from corvanta_tools.records import json_line
+from corvanta_tools.formats.lines import json_line
 from corvanta_tools.scale import annotate_bag
 
 

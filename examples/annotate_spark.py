@@ -38,7 +38,7 @@ def main() -> int:
     spark = SparkSession.builder.appName("corvanta").getOrCreate()
     notes = (spark.read.text(f"{args.notes}/*.txt", wholetext=True)
              .select(functions.input_file_name().alias("path"), functions.col("value").alias("text")))
-    annotate_spark(notes, "text", args.hpo, id_col="path").write.mode("overwrite").parquet(args.out_dir)
+    annotate_spark(notes, "text", args.hpo, id_column="path").write.mode("overwrite").parquet(args.out_dir)
     spark.stop()
     return 0
 

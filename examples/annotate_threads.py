@@ -17,7 +17,7 @@ import sys
 from collections.abc import Iterator
 
 import corvanta
-from corvanta_tools.records import write_jsonl
+from corvanta_tools.formats.lines import write_jsonl
 from corvanta_tools.releases import Release
 from corvanta_tools.scale import annotate_many
 

@@ -6,7 +6,7 @@ import pathlib
 import pytest
 
 from corvanta_tools import main
-from corvanta_tools.records import json_line
+from corvanta_tools.formats.lines import json_line
 
 SAMPLE = (pathlib.Path(__file__).resolve().parents[1] / "examples" / "sample_note.txt").read_text(
     encoding="utf-8")

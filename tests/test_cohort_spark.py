@@ -51,7 +51,7 @@ def mentions(spark):
     notes = spark.createDataFrame(
         [(note, patient, date or None, NOTES[note]) for note, patient, date in rows],
         "note string, patient string, date string, text string")
-    return mentions_spark(annotate_spark(notes, "text", id_col="note"), notes,
+    return mentions_spark(annotate_spark(notes, "text", id_column="note"), notes,
                           date_col="date").cache()
 
 

@@ -12,7 +12,8 @@ import pytest
 from conftest import REAL_RELEASE, require
 from corvanta_tools import main
 from corvanta_tools.formats import STREAM_FORMATS, render
-from corvanta_tools.records import Document, Record, annotate, json_line, write_jsonl
+from corvanta_tools.formats.lines import json_line, write_jsonl
+from corvanta_tools.records import Document, Record, annotate
 
 phenopackets = require("phenopackets", reason="the formats extra (phenopackets) is not installed")
 bioc = require("bioc", reason="the formats extra (bioc) is not installed")

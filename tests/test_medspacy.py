@@ -14,7 +14,8 @@ require("medspacy", reason="the [medspacy] extra is not installed (scripts/test-
 from conftest import REAL_RELEASE  # noqa: E402
 
 from corvanta_tools import annotate, main  # noqa: E402
-from corvanta_tools.assertion import Assertion, Modifier, assertion_of, with_assertions  # noqa: E402
+from corvanta_tools.records import Assertion, Modifier  # noqa: E402
+from corvanta_tools.spacy.assertions import assertion_of, with_assertions  # noqa: E402
 from corvanta_tools.spacy import clinical_pipeline  # noqa: E402
 from corvanta_tools.spacy.context import word_sequences  # noqa: E402
 

@@ -6,7 +6,7 @@ import pytest
 
 from conftest import is_a, node, release, require, write_json
 from corvanta_tools import main
-from corvanta_tools.assertion import Assertion
+from corvanta_tools.records import Assertion
 from corvanta_tools.hierarchy import Hierarchy
 from corvanta_tools.patients import Patient, features
 from corvanta_tools.records import Document, Record

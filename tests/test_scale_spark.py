@@ -67,7 +67,7 @@ def test_spark_gives_the_command_line_records(collection, small_release, notes_f
     from corvanta_tools.scale import annotate_spark
 
     notes, expected = collection
-    hits = annotate_spark(notes_frame, "note", small_release, id_col="path").toPandas()
+    hits = annotate_spark(notes_frame, "note", small_release, id_column="path").toPandas()
     records = frame_records(hits)
     order = {path: i for i, (path, _) in enumerate(notes)}
     ordered = sorted(by_document(records).items(), key=lambda item: order[item[0]])
@@ -75,7 +75,7 @@ def test_spark_gives_the_command_line_records(collection, small_release, notes_f
 
 
 def test_spark_without_ids_and_with_the_release_shipped(collection, small_release, notes_frame, spark):
-    """Without id_col each note gets an id of its own; a release named by its
+    """Without id_column each note gets an id of its own; a release named by its
     file name is found among the files shipped with the job (SparkFiles)."""
     import json
 

@@ -2,7 +2,7 @@
 
 - "context" (the default): the toolkit's own ConText (corvanta_tools.context),
   no spaCy needed;
-- "medspacy": medspaCy's ConText (corvanta_tools.assertion.with_assertions),
+- "medspacy": medspaCy's ConText (corvanta_tools.spacy.assertions.with_assertions),
   the [medspacy] extra;
 - "library": none; records keep only the extension's `excluded` flag.
 
@@ -53,7 +53,7 @@ def assessed_all(documents: Iterable[Document], assertion: str) -> Iterator[Docu
 
         return assess_all(documents)
     if assertion == "medspacy":
-        from corvanta_tools.assertion import with_assertions
+        from corvanta_tools.spacy.assertions import with_assertions
 
         return with_assertions(documents)
     return iter(documents)

@@ -6,15 +6,11 @@ the matcher reads a plain copy that is made once in the cache directory (see
 """
 from __future__ import annotations
 
-import functools
-import threading
 from pathlib import Path
-
-import corvanta
 
 from corvanta_tools.release_cache import gunzipped_copy, user_cache_dir
 
-__all__ = ["EMBEDDED_RELEASE", "EMBEDDED_VERSION", "default_matcher", "default_release_path"]
+__all__ = ["EMBEDDED_RELEASE", "EMBEDDED_VERSION", "default_release_path"]
 
 EMBEDDED_RELEASE: Path = next((Path(__file__).parent / "data").glob("hp-*.json.gz"))
 EMBEDDED_VERSION: str = EMBEDDED_RELEASE.name.removeprefix("hp-").removesuffix(".json.gz")
@@ -25,18 +21,3 @@ def default_release_path(cache_dir: Path | None = None) -> str:
     in `cache_dir` (default: the user cache directory), made on first use.
     No network is used."""
     return str(gunzipped_copy(EMBEDDED_RELEASE, cache_dir or user_cache_dir()))
-
-
-_building = threading.Lock()
-
-
-def default_matcher() -> corvanta.Corvanta:
-    """The matcher for the embedded release, built once per process (threads
-    asking at the same time wait for the one build)."""
-    with _building:
-        return _default_matcher()
-
-
-@functools.cache
-def _default_matcher() -> corvanta.Corvanta:
-    return corvanta.Corvanta(default_release_path())

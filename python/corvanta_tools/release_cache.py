@@ -20,7 +20,6 @@ change what runs.
 from __future__ import annotations
 
 import atexit
-import contextlib
 import datetime
 import gzip
 import hashlib
@@ -32,6 +31,8 @@ import tempfile
 from pathlib import Path
 
 import platformdirs
+
+from corvanta_tools.atomic import atomic_file
 
 __all__ = ["LATEST_URL", "MAX_RELEASE_BYTES", "GzipTooLarge", "check_version", "gunzipped_copy",
            "latest_path", "pinned_path", "pinned_releases", "pinned_url", "user_cache_dir"]
@@ -136,23 +137,14 @@ def is_regular_of_size(path: Path, size: int) -> bool:
 def decompressed_into(target: Path, gzipped: str | os.PathLike[str]) -> Path:
     """Decompresses `gzipped` chunk by chunk into a temporary file beside
     `target`, renamed over it once complete."""
-    fd, temporary = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
-    try:
-        with os.fdopen(fd, "wb") as out, gzip.open(gzipped, "rb") as data:
-            written = 0
-            while chunk := data.read(CHUNK):
-                written += len(chunk)
-                if written > MAX_RELEASE_BYTES:
-                    raise GzipTooLarge(f"{os.fspath(gzipped)}: decompresses to more than "
-                                       f"{MAX_RELEASE_BYTES >> 20} MiB; no HPO release is "
-                                       "that large")
-                out.write(chunk)
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, target)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
+    with atomic_file(target) as out, gzip.open(gzipped, "rb") as data:
+        written = 0
+        while chunk := data.read(CHUNK):
+            written += len(chunk)
+            if written > MAX_RELEASE_BYTES:
+                raise GzipTooLarge(f"{os.fspath(gzipped)}: decompresses to more than "
+                                   f"{MAX_RELEASE_BYTES >> 20} MiB; no HPO release is that large")
+            out.write(chunk)
     return target
 
 

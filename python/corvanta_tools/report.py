@@ -13,7 +13,7 @@ from __future__ import annotations
 from collections.abc import Iterable, Iterator, Sequence
 from typing import TextIO
 
-from corvanta_tools.assertion import CATEGORIES
+from corvanta_tools.fields import CATEGORIES
 from corvanta_tools.markup import html_attribute, html_text
 from corvanta_tools.records import Document, Record
 
@@ -174,13 +174,13 @@ def _section(number: int, document: Document, excluded: int) -> str:
     return "\n".join(parts)
 
 
-def write_html(out: TextIO, release: str, documents: Iterable[Document]) -> None:
+def write_html(out: TextIO, version: str, documents: Iterable[Document]) -> None:
     """Writes the page, one document section at a time."""
     out.write('<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
               '<meta name="viewport" content="width=device-width, initial-scale=1">\n'
               f"<title>HPO concepts found by corvanta</title>\n<style>{STYLE}</style>\n</head>\n<body>\n"
               "<header><h1>HPO concepts found by corvanta</h1>\n"
-              f'<p class="meta">HPO release {html_text(release)}</p>\n'
+              f'<p class="meta">HPO release {html_text(version)}</p>\n'
               f'<p class="legend">{_LEGEND}'
               "Hover over a highlight for its term; click it to open the term in the HPO browser.</p>"
               "</header>\n<main>\n")

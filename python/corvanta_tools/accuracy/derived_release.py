@@ -31,16 +31,14 @@ dropped.
 """
 from __future__ import annotations
 
-import contextlib
 import functools
 import hashlib
 import json
-import os
 import re
-import tempfile
 from pathlib import Path
 from typing import Any
 
+from corvanta_tools.atomic import atomic_file
 from corvanta_tools.release_cache import process_temporary_dir, user_cache_dir
 from corvanta_tools.releases import read_release_bytes
 
@@ -121,16 +119,8 @@ def derived_release(data: bytes, outside_subtree: bool = False) -> bytes:
 def _written_atomically(target: Path, data: bytes) -> str:
     """`data` in `target`, written beside it under a temporary name and
     renamed over it once complete, so that a reader never sees half a file."""
-    fd, temporary = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".tmp", dir=target.parent)
-    try:
-        with os.fdopen(fd, "wb") as file:
-            file.write(data)
-        os.chmod(temporary, 0o644)
-        os.replace(temporary, target)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
+    with atomic_file(target) as file:
+        file.write(data)
     return str(target)
 
 

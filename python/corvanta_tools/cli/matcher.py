@@ -13,6 +13,7 @@ from pathlib import Path
 
 import corvanta
 
+from corvanta_tools import registry
 from corvanta_tools.cli.errors import EXIT_RELEASE, EXIT_USAGE, CliError
 from corvanta_tools.cli.extension_errors import fetch_failed, matcher_failed
 from corvanta_tools.downloads import DownloadError
@@ -111,7 +112,7 @@ def matcher_for(args: argparse.Namespace) -> corvanta.Corvanta:
 
 def built(path: str, hpo: str | None, release: str | None) -> corvanta.Corvanta:
     try:
-        return corvanta.Corvanta(path)
+        return registry.matcher(path)
     except BaseException as error:  # OSError, or the extension's invariant failure
         failure = matcher_failed(error, path, hpo, latest=release == "latest")
         if failure is None:
@@ -126,7 +127,7 @@ def release_for(args: argparse.Namespace) -> Release:
     # the matcher reads it (no decompression for every run).
     path = hpo or resolved(hpo, release, cache_dir)
     try:
-        return Release(path)
+        return registry.release(path)
     except OSError as error:
         raise CliError(EXIT_RELEASE, f"cannot read {path}: {error.strerror or error}") from None
     except ReleaseError as error:

@@ -9,11 +9,11 @@ import functools
 import os
 import stat
 import sys
-import tempfile
 from collections.abc import Iterable, Iterator
 from pathlib import Path
-from typing import TextIO
+from typing import TextIO, cast
 
+from corvanta_tools import atomic
 from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError
 from corvanta_tools.cli.inputs import display_name
 from corvanta_tools.formats import DIRECTORY_WRITERS, WRITERS, FileWriter, Writer
@@ -22,7 +22,6 @@ from corvanta_tools.records import Document
 __all__ = ["FORMATS", "atomic_file", "write_output"]
 
 FORMATS = sorted(WRITERS.keys() | DIRECTORY_WRITERS.keys())
-TEMPORARY_STEM = 200
 
 
 def _umask() -> int:
@@ -45,20 +44,10 @@ def atomic_file(path: str) -> Iterator[TextIO]:
         with open(path, "w", encoding="utf-8", newline="") as out:
             yield out
         return
-    directory, name = os.path.split(os.path.abspath(path))
-    # The temporary name is the target's and 15 characters more, cut to fit.
-    descriptor, temporary = tempfile.mkstemp(dir=directory, prefix=f".{name[:TEMPORARY_STEM]}.",
-                                             suffix=".part")
-    try:
-        with os.fdopen(descriptor, "w", encoding="utf-8", newline="") as out:
-            yield out
-        # The permissions the file had, or those a new file gets.
-        os.chmod(temporary, stat.S_IMODE(mode) if mode is not None else 0o666 & ~_umask())
-        os.replace(temporary, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
+    # The permissions the file had, or those a new file gets.
+    permissions = stat.S_IMODE(mode) if mode is not None else 0o666 & ~_umask()
+    with atomic.atomic_file(path, "w", permissions, ".part", "utf-8", "") as out:
+        yield cast(TextIO, out)
 
 
 def _is_directory_target(format: str, output: str | None) -> bool:

@@ -17,7 +17,7 @@ import re
 from collections.abc import Iterator, Sequence
 from typing import NamedTuple
 
-from corvanta_tools.assertion import CATEGORIES, UNMODIFIED, Assertion, Modifier
+from corvanta_tools.records import CATEGORIES, UNMODIFIED, Assertion, Modifier
 from corvanta_tools.context.lexicon import PSEUDO, TERMINATE, Lexicon, Rule, default_lexicon
 from corvanta_tools.context.sentences import sentence_ends
 

@@ -9,7 +9,7 @@ from collections.abc import Iterable
 from dataclasses import dataclass
 from importlib import resources
 
-from corvanta_tools.assertion import CATEGORIES
+from corvanta_tools.fields import CATEGORIES
 
 __all__ = ["DIRECTIONS", "PSEUDO", "TERMINATE", "Lexicon", "Rule", "default_lexicon", "read_rules"]
 

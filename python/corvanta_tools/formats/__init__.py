@@ -18,7 +18,8 @@ import json
 from collections.abc import Callable, Iterable, Iterator
 from typing import Protocol, TextIO
 
-from corvanta_tools.records import Document, write_jsonl, write_table, write_tsv
+from corvanta_tools.formats.lines import write_jsonl, write_table, write_tsv
+from corvanta_tools.records import Document
 from corvanta_tools.report import write_html
 
 __all__ = ["DIRECTORY_WRITERS", "MAX_OFFSET", "READERS", "STREAM_FORMATS", "WRITERS", "FileWriter",

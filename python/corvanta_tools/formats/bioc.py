@@ -28,9 +28,10 @@ from bioc import biocjson, biocxml
 from bioc.biocjson import decoder as json_decoder  # type: ignore[import-untyped]
 from lxml import etree  # type: ignore[import-untyped]
 
-from corvanta_tools.assertion import CATEGORIES, Assertion
+from corvanta_tools.records import CATEGORIES, Assertion
 from corvanta_tools.formats import MAX_OFFSET, FormatError, lone_surrogate, offset_value, shown
-from corvanta_tools.records import Document, Record, combined, json_line
+from corvanta_tools.formats.lines import json_line
+from corvanta_tools.records import Document, Record, combined
 
 __all__ = ["BioCSource", "collection", "read_json", "read_xml", "write_json", "write_xml"]
 

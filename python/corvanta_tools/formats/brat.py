@@ -21,7 +21,8 @@ from pathlib import Path
 
 from corvanta_tools.formats.names import file_names
 from corvanta_tools.formats.text import TextSource
-from corvanta_tools.records import Document, Record, with_assessed
+from corvanta_tools.formats.lines import with_assessed
+from corvanta_tools.records import Document, Record
 
 __all__ = ["ANNOTATION_CONF", "TOOLS_CONF", "ann_file", "files", "read"]
 

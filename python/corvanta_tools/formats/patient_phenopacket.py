@@ -21,7 +21,8 @@ from corvanta_tools.formats.names import file_names
 from corvanta_tools.formats.phenopacket import SCHEMA_VERSION, _mention, _now, _resource
 from corvanta_tools.hierarchy import Hierarchy
 from corvanta_tools.patients import Feature, Patient, features
-from corvanta_tools.records import Record, json_line
+from corvanta_tools.formats.lines import json_line
+from corvanta_tools.records import Record
 from corvanta_tools.version import package_version
 
 __all__ = ["patient_files", "patient_phenopacket", "write_patients_jsonl"]

@@ -29,7 +29,8 @@ from phenopackets import (  # type: ignore[import-untyped]
     Individual, MetaData, OntologyClass, Phenopacket, PhenotypicFeature, Resource)
 
 from corvanta_tools.formats.names import file_names
-from corvanta_tools.records import Document, Record, json_line
+from corvanta_tools.formats.lines import json_line
+from corvanta_tools.records import Document, Record
 from corvanta_tools.version import package_version
 
 __all__ = ["files", "phenopacket", "write_jsonl"]

@@ -1,6 +1,6 @@
 """Patients and the phenotype index on Spark, after `annotate_spark`.
 
-    hits = annotate_spark(notes, "text", id_col="note")
+    hits = annotate_spark(notes, "text", id_column="note")
     mentions = mentions_spark(hits, notes)               # the index's mentions table
     profiles = patient_features_spark(mentions)          # one row per patient and term
     write_index_spark(mentions, "cohort/", release)      # Parquet that DuckDB reads too

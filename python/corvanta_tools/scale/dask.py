@@ -18,9 +18,9 @@ from dask.delayed import delayed
 from corvanta_tools.accuracy.profiles import check_profile
 from corvanta_tools.assessment import DEFAULT_ASSERTION, assessed_all, check_assertion
 from corvanta_tools.records import Document, annotate
+from corvanta_tools.registry import matcher_and_release
 from corvanta_tools.scale.items import Note, note_id_and_text
 from corvanta_tools.scale.rows import hit_frame, present_text
-from corvanta_tools.scale.worker import worker_release
 
 if TYPE_CHECKING:
     import dask.dataframe
@@ -29,36 +29,36 @@ if TYPE_CHECKING:
 __all__ = ["annotate_bag", "annotate_dataframe"]
 
 
-def _bag_partition(notes: Iterable[Note], partition: int, hpo: str | None,
+def _bag_partition(notes: Iterable[Note], partition: int, release_path: str | None,
                    longest: bool, assertion: str, profile: str = "exact") -> list[dict[str, object]]:
-    matcher, release = worker_release(hpo)
+    matcher, release = matcher_and_release(release_path)
     documents = (annotate(matcher, *note_id_and_text(note, f"{partition}:{position}"), longest,
                           release, "library", profile) for position, note in enumerate(notes))
     return [r.as_json() for document in assessed_all(documents, assertion)
             for r in document.records]
 
 
-def annotate_bag(bag: dask.bag.Bag, hpo: str | None = None, longest: bool = False,
+def annotate_bag(bag: dask.bag.Bag, release_path: str | None = None, longest: bool = False,
                  assertion: str = DEFAULT_ASSERTION, profile: str = "exact") -> dask.bag.Bag:
     """A bag of one dict per hit (`Record.as_json()`: the objects of
     `corvanta annotate --format jsonl`), in the order of the notes.
 
     `bag` holds notes: texts, or mappings with "text" and "id" (a bare text
-    gets the id "PARTITION:POSITION"). `hpo` is the path of the release file
+    gets the id "PARTITION:POSITION"). `release_path` is the path of the release file
     as every worker sees it; None is the release embedded in the package.
     `assertion` and `profile` are those of `corvanta_tools.records.annotate`."""
     check_assertion(assertion)
     check_profile(profile)
     partitions = bag.to_delayed()  # type: ignore[no-untyped-call]
-    parts = [delayed(_bag_partition)(part, k, hpo, longest, assertion, profile)
+    parts = [delayed(_bag_partition)(part, k, release_path, longest, assertion, profile)
              for k, part in enumerate(partitions)]
     annotated: dask.bag.Bag = dask.bag.from_delayed(parts)  # type: ignore[no-untyped-call]
     return annotated
 
 
 def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str | None,
-                     hpo: str | None, longest: bool, profile: str) -> Iterable[Document]:
-    matcher, release = worker_release(hpo)
+                     release_path: str | None, longest: bool, profile: str) -> Iterable[Document]:
+    matcher, release = matcher_and_release(release_path)
     ids = frame[id_column] if id_column is not None else frame.index
     for note_id, text in zip(ids, frame[text_column]):
         yield annotate(matcher, str(note_id), present_text(text), longest, release, "library",
@@ -66,13 +66,13 @@ def _frame_documents(frame: pandas.DataFrame, text_column: str, id_column: str |
 
 
 def _frame_partition(frame: pandas.DataFrame, text_column: str, id_column: str | None,
-                     hpo: str | None, longest: bool, assertion: str,
+                     release_path: str | None, longest: bool, assertion: str,
                      profile: str = "exact") -> pandas.DataFrame:
-    documents = _frame_documents(frame, text_column, id_column, hpo, longest, profile)
+    documents = _frame_documents(frame, text_column, id_column, release_path, longest, profile)
     return hit_frame(assessed_all(documents, assertion), frame.index)
 
 
-def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str | None = None,
+def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, release_path: str | None = None,
                        id_column: str | None = None, longest: bool = False,
                        assertion: str = DEFAULT_ASSERTION,
                        profile: str = "exact") -> dask.dataframe.DataFrame:
@@ -83,7 +83,7 @@ def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str
     divisions of `ddf` carry over and `ddf.join(hits)` puts notes and hits
     side by side. `document` is the note's `id_column` value as a string, or
     its index value without one. A missing text (None, NaN) has no hits.
-    `hpo` is the path of the release file as every worker sees it; None is
+    `release_path` is the path of the release file as every worker sees it; None is
     the release embedded in the package. `assertion` and `profile` are those
     of `corvanta_tools.records.annotate`."""
     import pandas
@@ -92,5 +92,5 @@ def annotate_dataframe(ddf: dask.dataframe.DataFrame, text_column: str, hpo: str
     check_profile(profile)
     meta = hit_frame([], pandas.Index([], dtype=ddf.index.dtype, name=ddf.index.name))
     hits: dask.dataframe.DataFrame = ddf.map_partitions(  # type: ignore[no-untyped-call]
-        _frame_partition, text_column, id_column, hpo, longest, assertion, profile, meta=meta)
+        _frame_partition, text_column, id_column, release_path, longest, assertion, profile, meta=meta)
     return hits

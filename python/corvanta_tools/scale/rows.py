@@ -1,5 +1,5 @@
 """The table form of records, one row per hit, shared by the Dask and Spark
-helpers.
+helpers (columns and types derived from corvanta_tools.fields).
 
 | column      | type              | value                                              |
 |-------------|-------------------|----------------------------------------------------|
@@ -21,7 +21,7 @@ import math
 from collections.abc import Iterable
 from typing import TYPE_CHECKING
 
-from corvanta_tools.assertion import CATEGORIES
+from corvanta_tools.fields import FLAG_COLUMNS, TABLE_COLUMNS, pandas_dtypes
 from corvanta_tools.records import Document, Record
 
 if TYPE_CHECKING:
@@ -29,13 +29,8 @@ if TYPE_CHECKING:
 
 __all__ = ["COLUMNS", "DTYPES", "FLAG_COLUMNS", "hit_frame", "present_text"]
 
-FLAG_COLUMNS = tuple(CATEGORIES.values())
-COLUMNS = ("document", "term_id", "label", "term_label", "char_start", "char_end",
-           "byte_start", "byte_end", "excluded", "text", *FLAG_COLUMNS)
-DTYPES = {"document": "string[pyarrow]", "term_id": "string[pyarrow]",
-          "label": "string[pyarrow]", "term_label": "string[pyarrow]", "char_start": "Int64",
-          "char_end": "Int64", "byte_start": "int64", "byte_end": "int64", "excluded": "bool",
-          "text": "string[pyarrow]", **dict.fromkeys(FLAG_COLUMNS, "boolean")}
+COLUMNS = TABLE_COLUMNS
+DTYPES = pandas_dtypes()
 
 
 def hit_frame(documents: Iterable[Document], index: pandas.Index | None = None) -> pandas.DataFrame:

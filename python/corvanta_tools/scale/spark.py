@@ -18,8 +18,9 @@ from typing import TYPE_CHECKING
 from corvanta_tools.accuracy.profiles import check_profile
 from corvanta_tools.assessment import DEFAULT_ASSERTION, assessed_all, check_assertion
 from corvanta_tools.records import Document, annotate
-from corvanta_tools.scale.rows import FLAG_COLUMNS, hit_frame, present_text
-from corvanta_tools.scale.worker import worker_release
+from corvanta_tools.registry import matcher_and_release
+from corvanta_tools.fields import spark_schema
+from corvanta_tools.scale.rows import hit_frame, present_text
 
 if TYPE_CHECKING:
     import pandas  # type: ignore[import-untyped]
@@ -28,51 +29,48 @@ if TYPE_CHECKING:
 __all__ = ["SCHEMA", "annotate_spark"]
 
 # The Spark form of corvanta_tools.scale.rows.DTYPES.
-SCHEMA = ("document string, term_id string, label string, term_label string, char_start long, "
-          "char_end long, byte_start long not null, byte_end long not null, "
-          "excluded boolean not null, text string, "
-          + ", ".join(f"{column} boolean" for column in FLAG_COLUMNS))
+SCHEMA = spark_schema()
 
 _ID = "__corvanta_id"
 _TEXT = "__corvanta_text"
 
 
-def release_path(hpo: str | None) -> str | None:
-    """`hpo` when it exists here (None, the embedded release, too), else the
+def executor_path(release_path: str | None) -> str | None:
+    """`release_path` when it exists here (None, the embedded release, too), else the
     file of that name shipped with the job."""
-    if hpo is None or os.path.exists(hpo):
-        return hpo
+    if release_path is None or os.path.exists(release_path):
+        return release_path
     from pyspark import SparkFiles
 
-    return SparkFiles.get(os.path.basename(hpo))
+    return SparkFiles.get(os.path.basename(release_path))
 
 
-def _documents(frame: pandas.DataFrame, hpo: str | None, longest: bool,
+def _documents(frame: pandas.DataFrame, release_path: str | None, longest: bool,
                profile: str) -> Iterable[Document]:
-    matcher, release = worker_release(release_path(hpo))
+    matcher, release = matcher_and_release(executor_path(release_path))
     for note_id, text in zip(frame[_ID], frame[_TEXT]):
         yield annotate(matcher, str(note_id), present_text(text), longest, release, "library",
                        profile)
 
 
-def _annotate_batches(frames: Iterator[pandas.DataFrame], hpo: str | None,
+def _annotate_batches(frames: Iterator[pandas.DataFrame], release_path: str | None,
                       longest: bool, assertion: str,
                       profile: str = "exact") -> Iterator[pandas.DataFrame]:
     for frame in frames:
-        yield hit_frame(assessed_all(_documents(frame, hpo, longest, profile), assertion))
+        yield hit_frame(assessed_all(_documents(frame, release_path, longest, profile), assertion))
 
 
-def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str | None = None,
-                   id_col: str | None = None, longest: bool = False,
+def annotate_spark(df: pyspark.sql.DataFrame, text_column: str, release_path: str | None = None,
+                   id_column: str | None = None, longest: bool = False,
                    assertion: str = DEFAULT_ASSERTION,
                    profile: str = "exact") -> pyspark.sql.DataFrame:
     """A DataFrame of one row per hit, with the columns of
     `corvanta_tools.scale.rows` (Spark types: SCHEMA).
 
-    `document` is the note's `id_col` value as a string; without `id_col`,
+    `document` is the note's `id_column` value as a string; without `id_column`,
     Spark's `monotonically_increasing_id()` of the row (unique, not
     consecutive). A null text has no hits. Within a partition, rows follow
-    the notes' order. `hpo` is a path every executor reads, the file name of
+    the notes' order. `release_path` is a path every executor reads, the file name of
     a release shipped with the job, or None for the release embedded in the
     package. `assertion` and `profile` are those of
     `corvanta_tools.records.annotate`."""
@@ -80,8 +78,8 @@ def annotate_spark(df: pyspark.sql.DataFrame, text_col: str, hpo: str | None = N
 
     check_assertion(assertion)
     check_profile(profile)
-    note_id = functions.col(id_col) if id_col is not None else functions.monotonically_increasing_id()
-    notes = df.select(note_id.cast("string").alias(_ID), functions.col(text_col).alias(_TEXT))
+    note_id = functions.col(id_column) if id_column is not None else functions.monotonically_increasing_id()
+    notes = df.select(note_id.cast("string").alias(_ID), functions.col(text_column).alias(_TEXT))
     return notes.mapInPandas(
-        functools.partial(_annotate_batches, hpo=hpo, longest=longest, assertion=assertion,
+        functools.partial(_annotate_batches, release_path=release_path, longest=longest, assertion=assertion,
                           profile=profile), schema=SCHEMA)

@@ -11,11 +11,11 @@ from dataclasses import dataclass
 
 import corvanta
 
-from corvanta_tools.assertion import Assertion, Modifier
 from corvanta_tools.assessment import assessed_all
 from corvanta_tools.formats import render
-from corvanta_tools.records import (Document, Record, document_of_hits, document_of_profile_hits,
-                                    profile_recognition)
+from corvanta_tools.records import (Assertion, Document, Modifier, Record, document_of_hits,
+                                    document_of_profile_hits, profile_recognition)
+from corvanta_tools.registry import matcher_and_release
 from corvanta_tools.releases import Release
 from corvanta_tools.serve.payload import (AnnotateRequest, AssertionIn, Format, RenderRequest,
                                           RequestError)
@@ -85,8 +85,7 @@ class Service:
         """Builds the matcher; OSError, ReleaseError (or the extension's
         invariant failure) when the release is unusable."""
         started = time.perf_counter()
-        matcher = corvanta.Corvanta(release_path)
-        release = Release(release_path)
+        matcher, release = matcher_and_release(release_path)
         return cls(matcher, release, time.perf_counter() - started, profile)
 
     @property

@@ -20,7 +20,7 @@ the earlier entity wins and the hit stays only in the span group; with
 Span extensions (for the spans this component writes; None on other spans):
 `hpo_id` (the term id), `hpo_label` (the term's official label), `matched_label`
 (the label or synonym that matched), `excluded` (the library's negation flag)
-and `assertion` (a corvanta_tools.assertion.Assertion: negated, uncertain,
+and `assertion` (a corvanta_tools.records.Assertion: negated, uncertain,
 historical, hypothetical, family and the triggers, by the toolkit's own
 ConText; None with `assertion = "library"`). medspaCy's ConText is the
 clinical pipeline's (corvanta_tools.spacy.clinical_pipeline, [medspacy]).
@@ -44,10 +44,10 @@ from spacy.util import filter_spans
 
 from corvanta_tools.accuracy.profiles import check_profile
 from corvanta_tools.accuracy.recogniser import accurate_recogniser
-from corvanta_tools.assertion import Assertion, Modifier
+from corvanta_tools.records import Assertion, Modifier
 from corvanta_tools.offsets import CharOffsets
+from corvanta_tools.registry import matcher_and_release
 from corvanta_tools.releases import resolve_release_path
-from corvanta_tools.scale.worker import worker_release
 from corvanta_tools.spacy.serialization import cache_msgpack_lookups
 from corvanta_tools.spacy.tokenizer import text_of
 
@@ -111,7 +111,7 @@ def _register_extensions() -> None:
 class CorvantaComponent:
     """Writes the hits of the release's matcher into each Doc (see the module
     docstring). The matcher and the release's labels are those of the process
-    (corvanta_tools.scale.worker), shared by every component built from the
+    (corvanta_tools.registry), shared by every component built from the
     same release; pickling the component keeps only its settings."""
 
     def __init__(self, name: str = "corvanta", hpo: str | None = None,
@@ -141,7 +141,7 @@ class CorvantaComponent:
 
     def _use(self, path: str) -> None:
         self.path = path
-        matcher, self._labels = worker_release(path)
+        matcher, self._labels = matcher_and_release(path)
         # Both kinds of hit have .span (bytes), .term_id, .label and .excluded.
         self._recognize: Callable[[str], Sequence[Any]] = (
             (matcher.map_text_longest if self.longest else matcher.map_text)

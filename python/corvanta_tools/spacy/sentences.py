@@ -20,11 +20,10 @@ from spacy.attrs import SENT_START  # type: ignore[import-not-found]
 from spacy.language import Language
 from spacy.tokens import Doc
 
-from corvanta_tools.assertion import SENTENCE_DELIMITERS
-
 __all__ = ["DELIMITERS", "SPLITTERS", "LibrarySentences"]
 
-DELIMITERS = SENTENCE_DELIMITERS
+# The library's own sentence ends: a line feed, "!", "." and ";".
+DELIMITERS = "\n!.;"
 SPLITTERS = {"library": "corvanta_sentences", "sentencizer": "sentencizer",
              "pyrush": "medspacy_pyrush"}
 

@@ -1,10 +1,8 @@
-"""Assertion status of a mention by the ConText algorithm: negated, uncertain,
-historical, hypothetical, about a family member, and the trigger phrases
-behind each (`Assertion`, `Modifier`, `CATEGORIES`, which every route
-shares; the default route is corvanta_tools.context).
+"""Assertion status of a mention by medspaCy's ConText (the records'
+`Assertion`, which every route shares, is corvanta_tools.records'; the
+default route is corvanta_tools.context).
 
-This is the field's standard next to the library's own `excluded` flag (its
-twelve negation phrases), which it never changes. `with_assertions` fills
+`with_assertions` fills
 `Record.assertion` of already annotated documents by medspaCy's rules
 (`assertion="medspacy"`); it needs the [medspacy] extra.
 
@@ -16,65 +14,18 @@ import bisect
 import dataclasses
 import re
 from collections.abc import Callable, Iterable, Iterator
-from typing import TYPE_CHECKING, Any, NamedTuple
+from typing import TYPE_CHECKING, Any
 
-from corvanta_tools.records import Document
+from corvanta_tools.records import UNMODIFIED, Assertion, Document, Modifier
+from corvanta_tools.spacy.sentences import DELIMITERS
 
 if TYPE_CHECKING:
     from spacy.tokens import Span
 
-__all__ = ["CATEGORIES", "SENTENCE_DELIMITERS", "Assertion", "Modifier", "assertion_of",
-           "with_assertions"]
+__all__ = ["assertion_of", "with_assertions"]
 
-# ConText's categories and the attribute each sets.
-CATEGORIES = {"NEGATED_EXISTENCE": "is_negated", "POSSIBLE_EXISTENCE": "is_uncertain",
-              "HISTORICAL": "is_historical", "HYPOTHETICAL": "is_hypothetical",
-              "FAMILY": "is_family"}
 TARGETS = "corvanta_targets"
-# The library's own sentence ends: a line feed, "!", "." and ";".
-SENTENCE_DELIMITERS = "\n!.;"
-_DELIMITER = re.compile(f"[{SENTENCE_DELIMITERS}]")
-
-
-class Modifier(NamedTuple):
-    """One trigger that modifies a mention: its ConText category (such as
-    "NEGATED_EXISTENCE"), its text and its str indices in the document."""
-
-    category: str
-    text: str
-    char_span: tuple[int, int]
-
-
-@dataclasses.dataclass(frozen=True)
-class Assertion:
-    """The ConText attributes of one mention."""
-
-    is_negated: bool = False
-    is_uncertain: bool = False
-    is_historical: bool = False
-    is_hypothetical: bool = False
-    is_family: bool = False
-    modifiers: tuple[Modifier, ...] = ()
-
-    def as_json(self) -> dict[str, object]:
-        return {**{field: getattr(self, field) for field in CATEGORIES.values()},
-                "modifiers": [{"category": m.category, "text": m.text,
-                               "char_span": list(m.char_span)} for m in self.modifiers]}
-
-    @property
-    def flags(self) -> tuple[str, ...]:
-        """The names of the attributes that are true ("negated", "uncertain",
-        "historical", "hypothetical", "family"), in that order."""
-        return tuple(field[3:] for field in CATEGORIES.values() if getattr(self, field))
-
-    @property
-    def triggers(self) -> str:
-        """The modifiers for people: `category "text" start-end`, joined by "; "."""
-        return "; ".join(f'{m.category} "{m.text}" {m.char_span[0]}-{m.char_span[1]}'
-                         for m in self.modifiers)
-
-
-UNMODIFIED = Assertion()
+_DELIMITER = re.compile(f"[{DELIMITERS}]")
 
 
 def assertion_of(span: Span, offset: int = 0) -> Assertion:
@@ -154,7 +105,7 @@ def _assessed(nlp: Any, batch: list[Document],
             target = targets[position]
             # Without a sectionizer, ConText sets attributes only through modifiers.
             assertions[i] = assertion_of(target, offset) if target._.modifiers else UNMODIFIED
-        records = [dataclasses.replace(record, assertion=assertion)
+        records = [record._replace(assertion=assertion)
                    for record, assertion in zip(document.records, assertions)]
         yield dataclasses.replace(document, records=records)
 
