@@ -29,7 +29,8 @@ PY
 current_stack=(formats spacy serve dask spark cohort)
 
 # The current stack's requirements plus what only the tests use: mypy, the
-# service's test client (httpx) and Selenium to drive the browser. One
+# service's test client (httpx), jsonschema (the service's published schema
+# checked against what it accepts) and Selenium to drive the browser. One
 # resolution for all, so that one extra cannot break another. medspaCy (and
 # the spaCy below 3.8 it holds) has no place here: an environment made before
 # it moved to its own extra loses it.
@@ -39,9 +40,9 @@ if .venv/bin/python -c 'import medspacy' 2>/dev/null; then
 fi
 if ! .venv/bin/python -c 'import mypy, dask.bag, dask.dataframe, distributed, pyspark, spacy
 import phenopackets, bioc, fastapi, uvicorn, httptools, uvloop, swagger_ui_bundle, httpx, selenium
-import duckdb, sys; sys.exit(tuple(map(int, spacy.__version__.split(".")[:2])) < (3, 8))' 2>/dev/null; then
+import duckdb, jsonschema, sys; sys.exit(tuple(map(int, spacy.__version__.split(".")[:2])) < (3, 8))' 2>/dev/null; then
   mapfile -t extras < <(extra_requirements "${current_stack[@]}")
-  .venv/bin/python -m pip install -q mypy httpx selenium "${extras[@]}"
+  .venv/bin/python -m pip install -q mypy httpx jsonschema selenium "${extras[@]}"
 fi
 # The linters of scripts/test.sh: ruff, and tqdm's type stubs for mypy.
 { .venv/bin/python -m pip show -q ruff && .venv/bin/python -m pip show -q types-tqdm; } >/dev/null 2>&1 ||
