@@ -274,7 +274,7 @@ IN_SUBINTERPRETERS_EXPECTED = """[0, 0]
     (MODULE_LEFT_SYS_MODULES, MODULE_LEFT_EXPECTED),
     (IN_SUBINTERPRETERS, IN_SUBINTERPRETERS_EXPECTED),
 ], ids=["left-sys-modules", "subinterpreters"])
-def test_module_objects_own_their_types(tmp_path, small_release, child, expected):
+def test_module_lifetime(tmp_path, small_release, child, expected):
     if "_testcapi" in child and subprocess.run([sys.executable, "-c", "import _testcapi"]).returncode:
         pytest.skip("this interpreter has no _testcapi to start a subinterpreter with")
     broken = write_json(tmp_path / "hp.json", release([node("0000118", "Phenotypic abnormality")], [],
