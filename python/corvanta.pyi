@@ -9,8 +9,8 @@ class Corvanta:
     may serve many threads."""
 
     def __new__(cls, hp_json_path: str) -> Corvanta: ...
-    @classmethod
-    def fetch_latest(cls, cache_dir: str) -> Corvanta:
+    @staticmethod
+    def fetch_latest(cache_dir: str) -> Corvanta:
         """Fetches (or reuses a cached) latest HPO release into `cache_dir` and
         builds the matcher from it."""
     def version(self) -> str:

@@ -224,8 +224,10 @@ bool signal_handler_raised(void* context) {
   return raised;
 }
 
-// A class method, not a static one: a static method is called without the
-// class, and the class is what leads to the module's types and exception.
+// A static method that still sees its class: CPython calls a METH_STATIC
+// function without one, so the class installs this function bound to itself
+// (see install_fetch_latest), and the class leads to the module's types and
+// exception.
 PyObject* fetch_latest(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
   PyObject* arg = single_argument("Corvanta.fetch_latest()", "cache_dir", args, nargs, kwnames);
@@ -251,12 +253,14 @@ PyObject* fetch_latest(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
 
 #define CORVANTA_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
 
+PyMethodDef fetch_latest_def = {
+    "fetch_latest", CORVANTA_FASTCALL(fetch_latest), METH_FASTCALL | METH_KEYWORDS,
+    "fetch_latest(cache_dir)\n--\n\n"
+    "Fetches (or reuses a cached) latest HPO release into `cache_dir` and builds the\n"
+    "concept-matching index from it. Only the latest release is supported: there is\n"
+    "no fetching of a pinned version. Remove `cache_dir/hp.json` to refresh it."};
+
 PyMethodDef corvanta_methods[] = {
-    {"fetch_latest", CORVANTA_FASTCALL(fetch_latest), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "fetch_latest(cache_dir)\n--\n\n"
-     "Fetches (or reuses a cached) latest HPO release into `cache_dir` and builds the\n"
-     "concept-matching index from it. Only the latest release is supported: there is\n"
-     "no fetching of a pinned version. Remove `cache_dir/hp.json` to refresh it."},
     {"version", version, METH_NOARGS,
      "version($self)\n--\n\nThe loaded ontology's version string."},
     {"map_text", CORVANTA_FASTCALL(map_text_hits<false>),
@@ -297,8 +301,31 @@ PyType_Spec corvanta_spec = {
 
 }  // namespace
 
+namespace {
+
+// Puts fetch_latest in the class's dictionary as a static method whose
+// function is bound to the class. The class is immutable to Python code, so
+// the entry goes in through the generic attribute path, once, before anyone
+// has seen the class; the type's lookup cache is told afterwards.
+bool install_fetch_latest(PyObject* type) {
+  PyRef function(PyCFunction_NewEx(&fetch_latest_def, type, nullptr));
+  if (!function) return false;
+  PyObject* const staticmethod = PyDict_GetItemString(PyEval_GetBuiltins(), "staticmethod");
+  if (staticmethod == nullptr) return false;
+  PyRef method(PyObject_CallFunctionObjArgs(staticmethod, function.get(), nullptr));
+  if (!method) return false;
+  PyRef name(PyUnicode_FromString(fetch_latest_def.ml_name));
+  if (!name || PyObject_GenericSetAttr(type, name.get(), method.get()) < 0) return false;
+  PyType_Modified(reinterpret_cast<PyTypeObject*>(type));
+  return true;
+}
+
+}  // namespace
+
 PyObject* create_corvanta_type(PyObject* module) {
-  return PyType_FromModuleAndSpec(module, &corvanta_spec, nullptr);
+  PyRef type(PyType_FromModuleAndSpec(module, &corvanta_spec, nullptr));
+  if (!type || !install_fetch_latest(type.get())) return nullptr;
+  return type.release();
 }
 
 }  // namespace corvanta::py

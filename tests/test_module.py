@@ -17,6 +17,7 @@ def test_module_exports():
     assert corvanta.Corvanta.__module__ == "builtins"
     assert corvanta.Hit.__module__ == "builtins"
     assert corvanta.Corvanta.__text_signature__ == "(hp_json_path)"
+    assert isinstance(vars(corvanta.Corvanta)["fetch_latest"], staticmethod)
 
 
 @pytest.mark.parametrize("cls", [corvanta.Corvanta, corvanta.Hit])
