@@ -29,6 +29,7 @@
 #include <set>
 #include <utility>
 
+#include "debug_check.hpp"
 #include "labels.hpp"
 #include "synonym_groups.hpp"
 #include "text/stemmer.hpp"
@@ -283,6 +284,7 @@ class ConceptIndexBuilder {
   }
 
   void finalize();
+  void debug_check_index() const;
   std::vector<uint32_t> renumber_stems();
   void merge_aside_keys(const std::vector<uint32_t>& final_id);
   std::string joined_text(const std::vector<uint32_t>& ids) const;
@@ -371,6 +373,58 @@ void ConceptIndexBuilder::finalize() {
     if (slot.row == ConceptIndex::kEmptySlot) continue;
     index.filter_[ConceptIndex::filter_word(slot.fingerprint)] |=
         ConceptIndex::filter_bits(slot.fingerprint);
+  }
+  debug_check_index();
+}
+
+// The invariants of the header (checked in debug-check builds): stems
+// numbered in byte order of their text, each with the hash of its text;
+// every stored key with ascending ids and no "-" stem among them, in a slot
+// its fingerprint reaches, a fingerprint its stems' hashes and its count
+// give and the filter lets through; each stem's facts what the keys say.
+void ConceptIndexBuilder::debug_check_index() const {
+  if constexpr (!detail::kDebugChecks) return;
+  const ConceptIndex& index = *index_;
+  const auto stem_count = static_cast<uint32_t>(index.stem_facts_.size());
+  CORVANTA_DCHECK(index.stem_offsets_.size() == size_t{stem_count} + 1);
+  for (uint32_t i = 0; i < stem_count; ++i) {
+    const std::string_view text = index.stem_text(StemId{i});
+    if (i > 0) CORVANTA_DCHECK(index.stem_text(StemId{i - 1}) < text);
+    CORVANTA_DCHECK(index.stems_.find(text) == i);
+    CORVANTA_DCHECK(index.stem_facts_[i].hash == detail::map_key(text).hash);
+  }
+  CORVANTA_DCHECK(index.mask_ + 1 == index.slots_.size() && (index.slots_.size() & index.mask_) == 0);
+  std::vector<uint32_t> max_count_with(stem_count, 0);
+  uint32_t max_count = 0;
+  size_t keys = 0;
+  for (size_t i = 0; i < index.slots_.size(); ++i) {
+    const ConceptIndex::Slot& slot = index.slots_[i];
+    if (slot.row == ConceptIndex::kEmptySlot) continue;
+    ++keys;
+    CORVANTA_DCHECK(slot.row < labels_.size());
+    const uint32_t distinct = index.ids_[slot.ids_offset];
+    const uint32_t* ids = index.ids_.data() + slot.ids_offset + 1;
+    CORVANTA_DCHECK(distinct > 0 && distinct <= slot.count);
+    uint64_t hash = 0;
+    for (uint32_t k = 0; k < distinct; ++k) {
+      CORVANTA_DCHECK(ids[k] < stem_count && (k == 0 || ids[k - 1] < ids[k]));
+      CORVANTA_DCHECK(index.stem_text(StemId{ids[k]}).find('-') == std::string_view::npos);
+      hash += index.stem_facts_[ids[k]].hash;
+      max_count_with[ids[k]] = std::max(max_count_with[ids[k]], slot.count);
+    }
+    CORVANTA_DCHECK(slot.fingerprint == ConceptIndex::fingerprint(hash, slot.count));
+    CORVANTA_DCHECK(index.may_hold(slot.fingerprint));
+    for (size_t k = slot.fingerprint & index.mask_; k != i; k = (k + 1) & index.mask_)
+      CORVANTA_DCHECK(index.slots_[k].row != ConceptIndex::kEmptySlot);
+    max_count = std::max(max_count, slot.count);
+  }
+  CORVANTA_DCHECK(keys == index.stats_.reachable_keys && max_count == index.max_count_);
+  for (uint32_t i = 0; i < stem_count; ++i) {
+    const ConceptIndex::StemFacts& facts = index.stem_facts_[i];
+    CORVANTA_DCHECK(facts.max_count_with == max_count_with[i]);
+    const StemId id{i};
+    const std::optional<RowId> one_word = index.lookup(facts.hash, 1, std::span<const StemId>(&id, 1));
+    CORVANTA_DCHECK(facts.single_row == (one_word ? one_word->v : ConceptIndex::kNoRow));
   }
 }
 

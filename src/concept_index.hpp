@@ -36,6 +36,9 @@
 // medical abstracts (callgrind; 5M are the probes past the filter), and the
 // index build stayed at 40 ms (benchmarks/bench_construction.cpp).
 //
+// Debug-check builds verify these invariants after every build
+// (debug_check_index in concept_index.cpp).
+//
 // Immutable after build; lookups only read it. Stemming at match time goes
 // through the caller's StemCache (stem_cache.hpp), never state of the index.
 #pragma once

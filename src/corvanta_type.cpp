@@ -15,7 +15,7 @@
 #include "hit_type.hpp"
 #include "hits_json.hpp"
 #include "hpo.hpp"
-#include "module.hpp"
+#include "module_state.hpp"
 #include "python_boundary.hpp"
 #include "release_fetch.hpp"
 
@@ -64,6 +64,15 @@ PyObject* wrap_state(PyTypeObject* type, std::unique_ptr<const MatcherState> sta
   return self;
 }
 
+// Raises the Python exception for `error`, with the exception classes of the
+// module `type` belongs to, and returns nullptr.
+PyObject* raise_for(PyTypeObject* type, const Error& error) {
+  const ModuleState* module = module_state(type);
+  return module != nullptr ? raise(error, module->invariant_error) : nullptr;
+}
+
+// A new instance of `type`, the module's Corvanta type, built from the
+// release at `path`; nullptr with an exception set on failure.
 PyObject* build_object(PyTypeObject* type, std::string_view path) {
   std::unique_ptr<const MatcherState> state;
   Error error;
@@ -81,7 +90,7 @@ PyObject* build_object(PyTypeObject* type, std::string_view path) {
     // exception of its handler, KeyboardInterrupt for Ctrl-C, is the
     // outcome, not the "Interrupted system call" of the read it cut short.
     if (PyErr_CheckSignals() != 0) return nullptr;
-    return raise(error);
+    return raise_for(type, error);
   }
   return wrap_state(type, std::move(state));
 }
@@ -151,32 +160,36 @@ void resolve_labels(std::span<const HitRecord> hits, const LabelTable& labels,
   }
 }
 
-PyObject* hit_list(std::span<const HitRecord> hits, std::span<const LabelEntry> labels) {
+PyObject* hit_list(std::span<const HitRecord> hits, std::span<const LabelEntry> labels,
+                   PyTypeObject* hit_type) {
   PyRef list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
   if (!list) return nullptr;
   for (size_t i = 0; i < hits.size(); ++i) {
-    PyObject* hit = new_hit(labels[i].term_id, labels[i].surface, hits[i]);
+    PyObject* hit = new_hit(hit_type, labels[i].term_id, labels[i].surface, hits[i]);
     if (hit == nullptr) return nullptr;
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), hit);
   }
   return list.release();
 }
 
-// map_text and map_text_longest.
+// map_text and map_text_longest. The hits are of the Hit type of the module
+// that defined Corvanta (`defining_class`).
 template <bool kLongestOnly>
-PyObject* map_text_hits(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
+PyObject* map_text_hits(PyObject* self, PyTypeObject* defining_class, PyObject* const* args,
+                        size_t nargs, PyObject* kwnames) {
   const char* callable = kLongestOnly ? "Corvanta.map_text_longest()" : "Corvanta.map_text()";
+  const ModuleState* module = module_state(defining_class);
+  if (module == nullptr) return nullptr;
   std::span<const HitRecord> hits;
   RecognitionScratch& scratch = thread_scratch();
   const LabelTable& labels = state_of(self).labels();
-  if (!recognize_argument(self, callable, args, nargs, kwnames,
+  if (!recognize_argument(self, callable, args, static_cast<Py_ssize_t>(nargs), kwnames,
                           RecognitionOptions{.longest_only = kLongestOnly}, hits,
                           [&](std::span<const HitRecord> found) {
                             resolve_labels(found, labels, scratch.labels);
                           }))
     return nullptr;
-  PyObject* list = hit_list(hits, scratch.labels);
+  PyObject* list = hit_list(hits, scratch.labels, module->hit_type);
   scratch.release_large_buffers();
   return list;
 }
@@ -211,7 +224,12 @@ bool signal_handler_raised(void* context) {
   return raised;
 }
 
-PyObject* fetch_latest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// A static method that still sees its class: CPython calls a METH_STATIC
+// function without one, so the class installs this function bound to itself
+// (see install_fetch_latest), and the class leads to the module's types and
+// exception.
+PyObject* fetch_latest(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) {
   PyObject* arg = single_argument("Corvanta.fetch_latest()", "cache_dir", args, nargs, kwnames);
   std::string_view cache_dir;
   if (arg == nullptr || !utf8_argument(arg, "cache_dir", cache_dir)) return nullptr;
@@ -228,27 +246,32 @@ PyObject* fetch_latest(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
   });
   if (!finished) return nullptr;
   if (PyErr_Occurred() != nullptr || PyErr_CheckSignals() != 0) return nullptr;
-  if (target.empty()) return raise(error);
-  return build_object(corvanta_type(), target);
+  auto* type = reinterpret_cast<PyTypeObject*>(cls);
+  if (target.empty()) return raise_for(type, error);
+  return build_object(type, target);
 }
 
 #define CORVANTA_FASTCALL(f) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f))
 
+PyMethodDef fetch_latest_def = {
+    "fetch_latest", CORVANTA_FASTCALL(fetch_latest), METH_FASTCALL | METH_KEYWORDS,
+    "fetch_latest(cache_dir)\n--\n\n"
+    "Fetches (or reuses a cached) latest HPO release into `cache_dir` and builds the\n"
+    "concept-matching index from it. Only the latest release is supported: there is\n"
+    "no fetching of a pinned version. Remove `cache_dir/hp.json` to refresh it."};
+
 PyMethodDef corvanta_methods[] = {
-    {"fetch_latest", CORVANTA_FASTCALL(fetch_latest), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "fetch_latest(cache_dir)\n--\n\n"
-     "Fetches (or reuses a cached) latest HPO release into `cache_dir` and builds the\n"
-     "concept-matching index from it. Only the latest release is supported: there is\n"
-     "no fetching of a pinned version. Remove `cache_dir/hp.json` to refresh it."},
     {"version", version, METH_NOARGS,
      "version($self)\n--\n\nThe loaded ontology's version string."},
-    {"map_text", CORVANTA_FASTCALL(map_text_hits<false>), METH_FASTCALL | METH_KEYWORDS,
+    {"map_text", CORVANTA_FASTCALL(map_text_hits<false>),
+     METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
      "map_text($self, text)\n--\n\n"
      "Recognizes HPO concepts in `text`, returned as native `Hit` objects with the\n"
      "attributes .term_id, .label, .span and .excluded. Returns every clustering-stage\n"
      "candidate, including ones nested inside a longer overlapping match; see\n"
      "`map_text_longest` for longest-match-only."},
-    {"map_text_longest", CORVANTA_FASTCALL(map_text_hits<true>), METH_FASTCALL | METH_KEYWORDS,
+    {"map_text_longest", CORVANTA_FASTCALL(map_text_hits<true>),
+     METH_METHOD | METH_FASTCALL | METH_KEYWORDS,
      "map_text_longest($self, text)\n--\n\n"
      "Like `map_text`, but drops any clustering-stage match fully nested inside a\n"
      "longer overlapping match."},
@@ -278,6 +301,31 @@ PyType_Spec corvanta_spec = {
 
 }  // namespace
 
-PyObject* create_corvanta_type() { return PyType_FromSpec(&corvanta_spec); }
+namespace {
+
+// Puts fetch_latest in the class's dictionary as a static method whose
+// function is bound to the class. The class is immutable to Python code, so
+// the entry goes in through the generic attribute path, once, before anyone
+// has seen the class; the type's lookup cache is told afterwards.
+bool install_fetch_latest(PyObject* type) {
+  PyRef function(PyCFunction_NewEx(&fetch_latest_def, type, nullptr));
+  if (!function) return false;
+  PyObject* const staticmethod = PyDict_GetItemString(PyEval_GetBuiltins(), "staticmethod");
+  if (staticmethod == nullptr) return false;
+  PyRef method(PyObject_CallFunctionObjArgs(staticmethod, function.get(), nullptr));
+  if (!method) return false;
+  PyRef name(PyUnicode_FromString(fetch_latest_def.ml_name));
+  if (!name || PyObject_GenericSetAttr(type, name.get(), method.get()) < 0) return false;
+  PyType_Modified(reinterpret_cast<PyTypeObject*>(type));
+  return true;
+}
+
+}  // namespace
+
+PyObject* create_corvanta_type(PyObject* module) {
+  PyRef type(PyType_FromModuleAndSpec(module, &corvanta_spec, nullptr));
+  if (!type || !install_fetch_latest(type.get())) return nullptr;
+  return type.release();
+}
 
 }  // namespace corvanta::py

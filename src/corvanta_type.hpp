@@ -5,6 +5,8 @@
 
 namespace corvanta::py {
 
-PyObject* create_corvanta_type();
+// The type Corvanta of `module` (a new reference), or nullptr with an
+// exception set.
+PyObject* create_corvanta_type(PyObject* module);
 
 }  // namespace corvanta::py

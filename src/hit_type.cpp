@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "module.hpp"
 #include "python_boundary.hpp"
 
 namespace corvanta::py {
@@ -23,10 +22,6 @@ struct HitObject {
   char text[1];  // term id, then label
 };
 
-// The type's tp_alloc and tp_free, looked up once when it is created.
-allocfunc g_alloc = nullptr;
-freefunc g_free = nullptr;
-
 HitObject* as_hit(PyObject* self) { return reinterpret_cast<HitObject*>(self); }
 
 PyObject* hit_new(PyTypeObject*, PyObject*, PyObject*) {
@@ -36,7 +31,8 @@ PyObject* hit_new(PyTypeObject*, PyObject*, PyObject*) {
 
 void hit_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  g_free(self);
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_slot(self);
   Py_DECREF(type);
 }
 
@@ -82,19 +78,15 @@ PyType_Spec hit_spec = {
 
 }  // namespace
 
-PyObject* create_hit_type() {
-  PyObject* created = PyType_FromSpec(&hit_spec);
-  if (created != nullptr) {
-    auto* type = reinterpret_cast<PyTypeObject*>(created);
-    g_alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-    g_free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  }
-  return created;
+PyObject* create_hit_type(PyObject* module) {
+  return PyType_FromModuleAndSpec(module, &hit_spec, nullptr);
 }
 
-PyObject* new_hit(std::string_view term_id, std::string_view label, const HitRecord& record) {
+PyObject* new_hit(PyTypeObject* type, std::string_view term_id, std::string_view label,
+                  const HitRecord& record) {
   const auto text_len = static_cast<Py_ssize_t>(term_id.size() + label.size());
-  PyObject* self = g_alloc(hit_type(), text_len);
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyObject* self = alloc(type, text_len);
   if (self == nullptr) return nullptr;
   HitObject* hit = as_hit(self);
   hit->byte_begin = record.byte_begin;

@@ -11,9 +11,12 @@
 
 namespace corvanta::py {
 
-PyObject* create_hit_type();
+// The type Hit of `module` (a new reference), or nullptr with an exception set.
+PyObject* create_hit_type(PyObject* module);
 
-// A new Hit (strong reference), or nullptr with an exception set.
-PyObject* new_hit(std::string_view term_id, std::string_view label, const HitRecord& record);
+// A new Hit of `type`, the module's Hit type (strong reference), or nullptr
+// with an exception set.
+PyObject* new_hit(PyTypeObject* type, std::string_view term_id, std::string_view label,
+                  const HitRecord& record);
 
 }  // namespace corvanta::py

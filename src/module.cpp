@@ -1,38 +1,33 @@
-// The extension module corvanta: multi-phase initialization, no module state.
-// The module owns its two types and its exception: each is created once per
-// process, on first import, kept in one pointer here, and exported together
-// with __all__.
-#include "module.hpp"
-
+// The extension module corvanta: multi-phase initialization with module
+// state. Each module object creates its two types and its exception in its
+// exec slot, keeps them in its state (module_state.hpp) and exports the types
+// together with __all__. The types hold their module, so a Corvanta or a Hit
+// keeps what it needs alive after the module has left sys.modules.
 #include "corvanta_type.hpp"
 #include "hit_type.hpp"
+#include "module_state.hpp"
 #include "python_boundary.hpp"
 
 namespace corvanta::py {
 
 namespace {
 
-PyTypeObject* g_corvanta_type = nullptr;
-PyTypeObject* g_hit_type = nullptr;
-PyObject* g_invariant_error = nullptr;
+ModuleState* state_of_module(PyObject* module) {
+  return static_cast<ModuleState*>(PyModule_GetState(module));
+}
 
-// Creates the types and the exception that do not exist yet. False with an
-// exception set on failure.
-bool create_types() {
-  if (g_invariant_error == nullptr) {
-    g_invariant_error = PyErr_NewExceptionWithDoc(
-        "corvanta.InvariantError",
-        "A release file broke an invariant that no real release breaks.", PyExc_BaseException,
-        nullptr);
-    if (g_invariant_error == nullptr) return false;
-  }
-  if (g_corvanta_type == nullptr &&
-      (g_corvanta_type = reinterpret_cast<PyTypeObject*>(create_corvanta_type())) == nullptr)
-    return false;
-  if (g_hit_type == nullptr &&
-      (g_hit_type = reinterpret_cast<PyTypeObject*>(create_hit_type())) == nullptr)
-    return false;
-  return true;
+// Creates the module's types and exception into `state`. False with an
+// exception set on failure; what was created stays in the state, which the
+// module clears when it goes.
+bool create_types(PyObject* module, ModuleState& state) {
+  state.invariant_error = PyErr_NewExceptionWithDoc(
+      "corvanta.InvariantError", "A release file broke an invariant that no real release breaks.",
+      PyExc_BaseException, nullptr);
+  if (state.invariant_error == nullptr) return false;
+  state.corvanta_type = reinterpret_cast<PyTypeObject*>(create_corvanta_type(module));
+  if (state.corvanta_type == nullptr) return false;
+  state.hit_type = reinterpret_cast<PyTypeObject*>(create_hit_type(module));
+  return state.hit_type != nullptr;
 }
 
 // Appends `name` to the module's __all__ and sets the attribute itself.
@@ -50,10 +45,33 @@ int export_type(PyObject* module, const char* name, PyTypeObject* type) {
 }
 
 int corvanta_exec(PyObject* module) {
-  if (!create_types()) return -1;
-  if (export_type(module, "Corvanta", g_corvanta_type) < 0) return -1;
-  return export_type(module, "Hit", g_hit_type);
+  ModuleState* state = state_of_module(module);
+  if (!create_types(module, *state)) return -1;
+  if (export_type(module, "Corvanta", state->corvanta_type) < 0) return -1;
+  return export_type(module, "Hit", state->hit_type);
 }
+
+// The state holds the types, and each type holds the module: the collector
+// sees that cycle through these two.
+int corvanta_traverse(PyObject* module, visitproc visit, void* arg) {
+  ModuleState* state = state_of_module(module);
+  if (state == nullptr) return 0;
+  Py_VISIT(state->corvanta_type);
+  Py_VISIT(state->hit_type);
+  Py_VISIT(state->invariant_error);
+  return 0;
+}
+
+int corvanta_clear(PyObject* module) {
+  ModuleState* state = state_of_module(module);
+  if (state == nullptr) return 0;
+  Py_CLEAR(state->corvanta_type);
+  Py_CLEAR(state->hit_type);
+  Py_CLEAR(state->invariant_error);
+  return 0;
+}
+
+void corvanta_free(void* module) { corvanta_clear(static_cast<PyObject*>(module)); }
 
 PyModuleDef_Slot corvanta_module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(corvanta_exec)},
@@ -61,15 +79,12 @@ PyModuleDef_Slot corvanta_module_slots[] = {
 };
 
 PyModuleDef corvanta_module = {
-    PyModuleDef_HEAD_INIT, "corvanta", "", 0, nullptr, corvanta_module_slots,
-    nullptr,               nullptr,    nullptr,
+    PyModuleDef_HEAD_INIT, "corvanta",        "",
+    sizeof(ModuleState),   nullptr,           corvanta_module_slots,
+    corvanta_traverse,     corvanta_clear,    corvanta_free,
 };
 
 }  // namespace
-
-PyTypeObject* corvanta_type() { return g_corvanta_type; }
-PyTypeObject* hit_type() { return g_hit_type; }
-PyObject* invariant_error() { return g_invariant_error; }
 
 }  // namespace corvanta::py
 

@@ -3,8 +3,6 @@
 #include <new>
 #include <string>
 
-#include "module.hpp"
-
 namespace corvanta::py {
 
 namespace {
@@ -115,11 +113,11 @@ bool utf8_argument(PyObject* value, const char* name, std::string_view& out) {
   return true;
 }
 
-PyObject* raise(const Error& error) {
+PyObject* raise(const Error& error, PyObject* invariant_error) {
   PyRef message(PyUnicode_DecodeUTF8(error.message.data(),
                                      static_cast<Py_ssize_t>(error.message.size()), "replace"));
   if (!message) return nullptr;
-  PyObject* type = error.code == Errc::kInvariant ? invariant_error() : PyExc_OSError;
+  PyObject* type = error.code == Errc::kInvariant ? invariant_error : PyExc_OSError;
   PyErr_SetObject(type, message.get());
   return nullptr;
 }

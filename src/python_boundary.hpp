@@ -4,7 +4,7 @@
 //
 // Only this layer, the module and the two type files include Python.h;
 // everything below them is plain C++ that never sees a PyObject. The types
-// themselves belong to the module (module.hpp).
+// and the exception belong to the module (module_state.hpp).
 #pragma once
 
 #include <Python.h>
@@ -61,8 +61,9 @@ PyObject* single_argument(const char* callable, const char* name, PyObject* args
 // "while processing '<name>'" and false is returned.
 bool utf8_argument(PyObject* value, const char* name, std::string_view& out);
 
-// Raises the Python exception for `error` and returns nullptr.
-PyObject* raise(const Error& error);
+// Raises the Python exception for `error` and returns nullptr: the module's
+// `invariant_error` for a broken invariant, OSError for the rest.
+PyObject* raise(const Error& error, PyObject* invariant_error);
 
 // Raises MemoryError or RuntimeError for an exception escaping the core's
 // containers (allocation failure) and returns nullptr.

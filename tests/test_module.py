@@ -17,6 +17,7 @@ def test_module_exports():
     assert corvanta.Corvanta.__module__ == "builtins"
     assert corvanta.Hit.__module__ == "builtins"
     assert corvanta.Corvanta.__text_signature__ == "(hp_json_path)"
+    assert isinstance(vars(corvanta.Corvanta)["fetch_latest"], staticmethod)
 
 
 @pytest.mark.parametrize("cls", [corvanta.Corvanta, corvanta.Hit])
@@ -211,3 +212,74 @@ def test_one_abi3_build_imports_everywhere(minor, small_release):
     assert out.returncode == 0, out.stderr
     assert f"(3, {minor}) 2025-01-01 ['HP:0001251']" in out.stdout
     assert corvanta.__file__.endswith(".abi3.so")
+
+
+# A matcher and its hits keep working once their module has left sys.modules,
+# and the module is released with the last of them.
+MODULE_LEFT_SYS_MODULES = """
+import gc, sys, weakref
+import corvanta
+release, broken = sys.argv[1], sys.argv[2]
+module = weakref.ref(corvanta)
+matcher = corvanta.Corvanta(release)
+hits = matcher.map_text("Ataxia")
+del sys.modules["corvanta"], corvanta
+gc.collect()
+print([h.label for h in matcher.map_text("Tremor")])
+try:
+    type(matcher)(broken)
+except BaseException as e:
+    print(type(e).__module__, type(e).__name__, isinstance(e, Exception))
+del matcher
+gc.collect()
+print([(h.term_id, h.label, h.span, h.excluded) for h in hits])
+del hits
+gc.collect()
+print(module() is None)
+import corvanta
+print(corvanta.__all__, [h.term_id for h in corvanta.Corvanta(release).map_text("Ataxia")])
+"""
+
+MODULE_LEFT_EXPECTED = """['Tremor']
+corvanta InvariantError False
+[('HP:0001251', 'Ataxia', (0, 6), False)]
+True
+['Corvanta', 'Hit'] ['HP:0001251']
+"""
+
+# Each interpreter imports its own module; one that ends takes its module
+# with it and leaves the others working.
+IN_SUBINTERPRETERS = """
+import sys, _testcapi
+code = '''
+import corvanta
+hits = corvanta.Corvanta({0!r}).map_text("Ataxia")
+try:
+    corvanta.Corvanta({1!r})
+except BaseException as e:
+    assert type(e).__name__ == "InvariantError", e
+assert [h.term_id for h in hits] == ["HP:0001251"] and corvanta.__all__ == ["Corvanta", "Hit"]
+'''.format(*sys.argv[1:3])
+import corvanta
+matcher = corvanta.Corvanta(sys.argv[1])
+print([_testcapi.run_in_subinterp(code) for _ in range(2)])
+print([h.term_id for h in matcher.map_text("Ataxia")])
+"""
+
+IN_SUBINTERPRETERS_EXPECTED = """[0, 0]
+['HP:0001251']
+"""
+
+
+@pytest.mark.parametrize("child, expected", [
+    (MODULE_LEFT_SYS_MODULES, MODULE_LEFT_EXPECTED),
+    (IN_SUBINTERPRETERS, IN_SUBINTERPRETERS_EXPECTED),
+], ids=["left-sys-modules", "subinterpreters"])
+def test_module_lifetime(tmp_path, small_release, child, expected):
+    if "_testcapi" in child and subprocess.run([sys.executable, "-c", "import _testcapi"]).returncode:
+        pytest.skip("this interpreter has no _testcapi to start a subinterpreter with")
+    broken = write_json(tmp_path / "hp.json", release([node("0000118", "Phenotypic abnormality")], [],
+                                                      version=None))
+    out = subprocess.run([sys.executable, "-c", child, small_release, broken],
+                         capture_output=True, text=True, timeout=120)
+    assert (out.returncode, out.stdout, out.stderr) == (0, expected, "")
