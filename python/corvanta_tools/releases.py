@@ -352,27 +352,27 @@ def make_cache_dir(cache_dir: Path) -> None:
                             f"{error.strerror or error}") from None
 
 
-def resolve_release_path(hpo: str | None = None, release: str | None = None,
+def resolve_release_path(release_path: str | None = None, version: str | None = None,
                          cache_dir: Path | None = None) -> str:
-    """A path `Corvanta(...)` accepts for the release the options name: `hpo`
-    as given (a gzipped file through its plain copy in the cache), `release`
-    VERSION pinned in the cache (downloaded once), `release` "latest" the
+    """A path `Corvanta(...)` accepts for the release named: `release_path`
+    as given (a gzipped file through its plain copy in the cache), a
+    `version` pinned in the cache (downloaded once), `version` "latest" the
     cached latest (downloaded when missing), neither the embedded release."""
-    if hpo is not None and release is not None:
+    if release_path is not None and version is not None:
         raise ValueError("name a release file or a release version, not both")
     cache_dir = cache_dir or user_cache_dir()
-    if release == "latest":
+    if version == "latest":
         return str(fetch_latest_release(cache_dir))
-    if release is not None:
-        return str(fetch_release(release, cache_dir))
-    if hpo is None:
+    if version is not None:
+        return str(fetch_release(version, cache_dir))
+    if release_path is None:
         return default_release_path(cache_dir)
-    if not gzipped(hpo):
-        return hpo
+    if not gzipped(release_path):
+        return release_path
     try:
-        return str(gunzipped_copy(hpo, cache_dir))
+        return str(gunzipped_copy(release_path, cache_dir))
     except (EOFError, zlib.error, gzip.BadGzipFile) as error:
-        raise ReleaseError(f"{hpo}: broken gzip data: {error}") from None
+        raise ReleaseError(f"{release_path}: broken gzip data: {error}") from None
     except GzipTooLarge as error:
         raise ReleaseError(str(error)) from None
 
