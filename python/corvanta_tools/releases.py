@@ -15,9 +15,10 @@ import gzip
 import io
 import os
 import zlib
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable, Iterator, Mapping
 from dataclasses import dataclass
 from pathlib import Path
+from types import MappingProxyType
 
 import msgspec
 
@@ -32,6 +33,7 @@ __all__ = ["Release", "ReleaseError", "Term", "fetch_latest_release", "fetch_rel
 
 OBO = "http://purl.obolibrary.org/obo/"
 HP_IRI = OBO + "HP_"
+IS_A = "is_a"
 ALTERNATIVE_ID = "#hasAlternativeId"
 VERSION_INFO = "#versionInfo"
 REPLACED_BY = OBO + "IAO_0100001"
@@ -72,8 +74,15 @@ class _Node(msgspec.Struct, gc=False):
     meta: _Meta | None = None
 
 
+class _Edge(msgspec.Struct, gc=False):
+    sub: str
+    pred: str
+    obj: str
+
+
 class _Graph(msgspec.Struct, gc=False):
     nodes: list[_Node]
+    edges: list[_Edge] | None = None
     meta: _Meta | None = None
 
 
@@ -161,6 +170,22 @@ def hp_terms(nodes: Iterable[_Node]) -> dict[str, Term]:
     return terms
 
 
+def is_a_parents(edges: Iterable[_Edge]) -> dict[str, tuple[str, ...]]:
+    """The is-a parents of each HP term that has any (a term is never its own)."""
+    parents: dict[str, list[str]] = {}
+    for edge in edges:
+        if edge.pred != IS_A:
+            continue
+        child, parent = _hp_id(edge.sub), _hp_id(edge.obj)
+        if child is not None and parent is not None and child != parent:
+            parents.setdefault(child, []).append(parent)
+    return {term: tuple(found) for term, found in parents.items()}
+
+
+def _hp_id(iri: str) -> str | None:
+    return "HP:" + iri[len(HP_IRI):] if iri.startswith(HP_IRI) else None
+
+
 def primary_ids(terms: dict[str, Term]) -> dict[str, str]:
     """Every id that names no current term but leads to one, mapped to it:
     alternative ids to the term listing them, obsolete terms to their
@@ -187,14 +212,14 @@ def primary_ids(terms: dict[str, Term]) -> dict[str, str]:
 
 
 class Release:
-    """The term metadata and version of one HPO release file (`hp.json` or
-    `hp.json.gz`). Immutable; the parsed document is not kept.
+    """The term metadata, is-a parents and version of one HPO release file
+    (`hp.json` or `hp.json.gz`). Immutable; the parsed document is not kept.
 
     Raises OSError when the file cannot be read and ReleaseError when it is not
     an OBO Graphs document or has no version.
     """
 
-    __slots__ = ("_path", "_version", "_terms", "_primary", "_term_count")
+    __slots__ = ("_path", "_version", "_terms", "_primary", "_term_count", "_parents")
 
     def __init__(self, path: str | os.PathLike[str]) -> None:
         self._path = os.fspath(path)
@@ -211,6 +236,7 @@ class Release:
             raise ReleaseError(f"{self._path}: the release has no version")
         self._version = version
         self._terms = hp_terms(graph.nodes)
+        self._parents = is_a_parents(graph.edges or ())
         del document, graph
         self._primary = primary_ids(self._terms)
         self._term_count = sum(not term.obsolete for term in self._terms.values())
@@ -250,6 +276,11 @@ class Release:
         included); None for an alternative or unknown id."""
         term = self._terms.get(term_id)
         return None if term is None else term.label
+
+    def parents(self) -> Mapping[str, tuple[str, ...]]:
+        """The is-a parents of each HP term that has any, read-only
+        (corvanta_tools.hierarchy.Hierarchy.of works on them)."""
+        return MappingProxyType(self._parents)
 
     def primary_id(self, term_id: str) -> str:
         """The current term an alternative or obsolete id stands for (chains of
