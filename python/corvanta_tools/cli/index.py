@@ -51,6 +51,7 @@ def run(args: argparse.Namespace) -> int:
     try:
         from corvanta_tools.cohort import CohortError, index_documents
         from corvanta_tools.cohort.store import check_release
+        import duckdb  # noqa: F401 (imported where the index is read and written)
     except ModuleNotFoundError as error:
         raise missing_extra("index", "cohort", error) from None
     try:
