@@ -73,8 +73,7 @@ def test_pandas_frame():
 
 def test_service_models():
     pytest.importorskip("pydantic", reason="pydantic (the serve extra) is not installed")
-    from corvanta_tools.serve.payload import AssertionIn, RecordIn
-    from corvanta_tools.serve.schema import AssertionOut, RecordOut
+    from corvanta_tools.serve.records import AssertionIn, AssertionOut, RecordIn, RecordOut
 
     for model in (RecordIn, RecordOut):
         assert list(model.model_fields) == [n for n in NAMES if n != "document"]
