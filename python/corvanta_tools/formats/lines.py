@@ -5,14 +5,20 @@ from __future__ import annotations
 import functools
 import itertools
 import json
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from json.encoder import encode_basestring
 from typing import TextIO
 
 from corvanta_tools.fields import ASSERTION_COLUMNS, FIELDS, TSV_COLUMNS, Field
 from corvanta_tools.records import UNMODIFIED, Assertion, Document, Record
 
-__all__ = ["json_line", "json_record", "with_assessed", "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["json_line", "json_lines", "json_record", "with_assessed", "write_jsonl", "write_table",
+           "write_tsv"]
+
+try:
+    from corvanta_tools._lines import json_lines as _json_lines
+except ImportError:  # a source tree on the path without the toolkit's compiled helper
+    _json_lines = None  # type: ignore[assignment]
 
 # Besides tab and the line breaks, every character that str.splitlines and
 # other line-oriented readers take as a line end is escaped.
@@ -91,11 +97,28 @@ json_record = _compiled_json_record()
 """One record as its line of JSON: `json_line(record.as_json())`, faster."""
 
 
+# Each field's key (with what comes before it), kind and nullability, as the
+# compiled helper takes them.
+_LAYOUT = tuple((("{" if n == 0 else ", ") + json.dumps(field.name) + ": ",
+                 {"name": 0, "text": 0, "span": 1, "flag": 2, "assertion": 3}[field.kind],
+                 field.nullable) for n, field in enumerate(FIELDS))
+
+
+def json_lines(records: Sequence[Record]) -> str:
+    """The records' lines of JSON (`json_record`), each ended by a line break."""
+    if _json_lines is not None:
+        try:
+            return _json_lines(records, _LAYOUT, _json_assertion)
+        except UnicodeEncodeError:  # a lone surrogate, which json.dumps writes as it is
+            pass
+    return "".join([json_record(record) + "\n" for record in records])
+
+
 def write_jsonl(out: TextIO, version: str, documents: Iterable[Document]) -> None:
     """One JSON object per hit and line (see Record.as_json)."""
     for document in documents:
         if document.records:
-            out.write("\n".join(map(json_record, document.records)) + "\n")
+            out.write(json_lines(document.records))
 
 
 def _tsv_row(record: Record) -> str:
