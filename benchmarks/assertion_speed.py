@@ -94,7 +94,7 @@ def main():
         tokenizer = tokenizer_only()
         base = min(base, seconds(lambda: list(tokenizer.pipe(texts))))
         with_component = tokenizer_only()
-        with_component.add_pipe("corvanta", config={"hpo": RELEASE})
+        with_component.add_pipe("corvanta", config={"release_path": RELEASE})
         both = min(both, seconds(lambda: list(with_component.pipe(texts))))
     report("tokenizer", base, chars)
     report("tokenizer + corvanta", both, chars)

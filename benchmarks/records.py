@@ -1,6 +1,7 @@
 """What records cost: `annotate(..., assertion="library")` plus JSON lines
 (and TSV) over the MEDLINE abstracts, against plain `map_text` in the same
-run, on the same matcher.
+run, on the same matcher; and, for scale, the default route, with the
+toolkit's ConText.
 
     .venv/bin/python benchmarks/records.py [ROUNDS] [RELEASE] [ABSTRACTS.jsonl]
 
@@ -42,14 +43,15 @@ def main():
         for _, text in docs:
             matcher.map_text(text)
 
-    def records(writer):
+    def records(writer, assertion="library"):
         def run():
             writer(io.StringIO(), matcher.version(),
-                   (annotate(matcher, note, text, assertion="library") for note, text in docs))
+                   (annotate(matcher, note, text, assertion=assertion) for note, text in docs))
         return run
 
     routes = {"map_text": map_text, "annotate + jsonl": records(write_jsonl),
-              "annotate + tsv": records(write_tsv)}
+              "annotate + tsv": records(write_tsv),
+              "+ context, jsonl": records(write_jsonl, "context")}
     best = dict.fromkeys(routes, float("inf"))
     for _ in range(ROUNDS):
         for name, run in routes.items():

@@ -46,7 +46,7 @@ def main():
     def fresh_cache_build():
         cache = work / "cache"
         shutil.rmtree(cache, ignore_errors=True)
-        corvanta.Corvanta(resolve_release_path(hpo=str(GZIPPED), cache_dir=cache))
+        corvanta.Corvanta(resolve_release_path(release_path=str(GZIPPED), cache_dir=cache))
 
     rows = [
         ("Release(hp.json)", best_of(lambda: Release(plain))),
@@ -54,7 +54,7 @@ def main():
         ("Corvanta(hp.json)", best_of(lambda: corvanta.Corvanta(str(plain)))),
         ("Corvanta from .gz, fresh cache", best_of(fresh_cache_build)),
         ("Corvanta from .gz, copy reused", best_of(lambda: corvanta.Corvanta(
-            resolve_release_path(hpo=str(GZIPPED), cache_dir=work / "cache")))),
+            resolve_release_path(release_path=str(GZIPPED), cache_dir=work / "cache")))),
     ]
     print(f"{GZIPPED.name}: {GZIPPED.stat().st_size / 1e6:.1f} MB gzipped, "
           f"{plain.stat().st_size / 1e6:.1f} MB plain")

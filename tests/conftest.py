@@ -3,7 +3,9 @@ release the package embeds. `SHARED` (beside the repository) holds only the
 corpora and the older releases; the tests that need them skip without it."""
 import importlib
 import json
+import os
 import pathlib
+import sys
 
 import pytest
 
@@ -159,3 +161,23 @@ def require(module, reason):
         return importlib.import_module(module)
     except Exception as error:  # an extra's import can fail in any way
         pytest.skip(f"{reason} ({type(error).__name__}: {error})", allow_module_level=True)
+
+
+@pytest.fixture(scope="session")
+def spark():
+    """One local Spark session, and so one JVM, for every module that asks;
+    those modules skip themselves first where pyspark or Java is missing."""
+    from pyspark.sql import SparkSession
+
+    saved = os.environ.get("PYSPARK_PYTHON")
+    os.environ["PYSPARK_PYTHON"] = sys.executable  # the workers run this interpreter
+    session = (SparkSession.builder.master("local[2]").appName("corvanta-tests")
+               .config("spark.ui.enabled", "false").config("spark.ui.showConsoleProgress", "false")
+               .config("spark.sql.shuffle.partitions", "2").getOrCreate())
+    session.sparkContext.setLogLevel("ERROR")
+    yield session
+    session.stop()
+    if saved is None:
+        del os.environ["PYSPARK_PYTHON"]
+    else:
+        os.environ["PYSPARK_PYTHON"] = saved

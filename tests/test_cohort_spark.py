@@ -1,10 +1,9 @@
-"""Patients and the index on Spark give what the Python side gives. One
-session serves the whole module: starting the JVM is the slow part."""
+"""Patients and the index on Spark give what the Python side gives. The
+session is conftest's `spark`, one for the run: starting the JVM is the slow part."""
 import datetime
 import importlib.util
 import os
 import shutil
-import sys
 
 import pytest
 
@@ -22,24 +21,6 @@ if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
                 allow_module_level=True)
 
 SEIZURE, ATAXIA, SHORT_STATURE = "HP:0001250", "HP:0001251", "HP:0004322"
-
-
-@pytest.fixture(scope="module")
-def spark():
-    from pyspark.sql import SparkSession
-
-    saved = os.environ.get("PYSPARK_PYTHON")
-    os.environ["PYSPARK_PYTHON"] = sys.executable
-    session = (SparkSession.builder.master("local[2]").appName("corvanta-cohort-tests")
-               .config("spark.ui.enabled", "false").config("spark.ui.showConsoleProgress", "false")
-               .config("spark.sql.shuffle.partitions", "2").getOrCreate())
-    session.sparkContext.setLogLevel("ERROR")
-    yield session
-    session.stop()
-    if saved is None:
-        del os.environ["PYSPARK_PYTHON"]
-    else:
-        os.environ["PYSPARK_PYTHON"] = saved
 
 
 @pytest.fixture(scope="module")

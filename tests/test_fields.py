@@ -12,7 +12,7 @@ import pytest
 import corvanta_tools
 from corvanta_tools.fields import (ASSERTION_COLUMNS, FIELDS, FLAG_COLUMNS, TABLE_COLUMNS,
                                    TSV_COLUMNS, pandas_dtypes, spark_schema)
-from corvanta_tools.formats.lines import json_line, json_record, write_tsv
+from corvanta_tools.formats.lines import json_line, json_lines, json_record, write_tsv
 from corvanta_tools.records import Assertion, Document, Modifier, Record
 
 NAMES = [f.name for f in FIELDS]
@@ -26,6 +26,8 @@ RECORDS = [
            Assertion(is_negated=True, is_family=True,
                      modifiers=(Modifier("NEGATED_EXISTENCE", "no", (0, 2)),))),
 ]
+# Control characters and a lone surrogate, which only JSON can carry.
+UNUSUAL = Record("n4", "HP:0001250", "seizure", None, (0, 4), (0, 4), False, "\x01\x1f\b\ud800")
 
 
 def test_record_and_assertion_follow_the_table():
@@ -34,11 +36,12 @@ def test_record_and_assertion_follow_the_table():
     assert ASSERTION_COLUMNS == (*FLAG_COLUMNS, "modifiers")
 
 
-@pytest.mark.parametrize("record", RECORDS)
+@pytest.mark.parametrize("record", [*RECORDS, UNUSUAL])
 def test_json_shapes(record):
     as_json = record.as_json()
     assert list(as_json) == [n for n in NAMES if n != "assertion" or record.assertion is not None]
     assert json_record(record) == json_line(as_json)
+    assert json_lines([record, record]) == (json_record(record) + "\n") * 2
     assert json.loads(json_record(record)) == as_json
     assert len(json_record(record).splitlines()) == 1
 
@@ -73,8 +76,7 @@ def test_pandas_frame():
 
 def test_service_models():
     pytest.importorskip("pydantic", reason="pydantic (the serve extra) is not installed")
-    from corvanta_tools.serve.payload import AssertionIn, RecordIn
-    from corvanta_tools.serve.schema import AssertionOut, RecordOut
+    from corvanta_tools.serve.records import AssertionIn, AssertionOut, RecordIn, RecordOut
 
     for model in (RecordIn, RecordOut):
         assert list(model.model_fields) == [n for n in NAMES if n != "document"]

@@ -48,7 +48,7 @@ def test_two_processes_give_what_one_gives(clinical):
 
 def test_disk_round_trip_keeps_the_configuration(clinical, tmp_path):
     clinical.to_disk(tmp_path / "pipeline")
-    assert f'hpo = "{HPO}"' in (tmp_path / "pipeline" / "config.cfg").read_text()
+    assert f'release_path = "{HPO}"' in (tmp_path / "pipeline" / "config.cfg").read_text()
     loaded = spacy.load(tmp_path / "pipeline")
     assert loaded.pipe_names == clinical.pipe_names
     assert hits(loaded(NOTE)) == hits(clinical(NOTE))

@@ -9,6 +9,7 @@ from corvanta_tools import main
 from corvanta_tools.records import Assertion
 from corvanta_tools.hierarchy import Hierarchy
 from corvanta_tools.patients import Patient, features
+from corvanta_tools.releases import Release
 from corvanta_tools.records import Document, Record
 
 NOTES = {
@@ -134,7 +135,7 @@ def test_hierarchy_closure_and_most_specific(tmp_path):
              is_a("0000005", "0000004"), is_a("0000005", "0000001"), is_a("0000006", "0000007"),
              is_a("0000007", "0000006")]
     nodes = [node(f"000000{i}", f"T{i}") for i in range(1, 8)]
-    hierarchy = Hierarchy.read(write_json(tmp_path / "hp.json", release(nodes, edges)))
+    hierarchy = Hierarchy.of(Release(write_json(tmp_path / "hp.json", release(nodes, edges))))
     pairs = set(hierarchy.closure())
     assert {a for a, d in pairs if d == "HP:0000005"} == {
         "HP:0000005", "HP:0000004", "HP:0000002", "HP:0000001"}

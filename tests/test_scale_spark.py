@@ -1,10 +1,9 @@
 """Notes on Spark in local[2] give exactly the records of the command line.
-One session serves the whole module: starting the JVM is the slow part."""
+The session is conftest's `spark`, one for the run: starting the JVM is the slow part."""
 import importlib.util
 import os
 import pathlib
 import shutil
-import sys
 
 import pytest
 
@@ -18,25 +17,6 @@ if importlib.util.find_spec("pyspark") is None or importlib.util.find_spec("pyar
 if shutil.which("java") is None and not os.environ.get("JAVA_HOME"):
     pytest.skip("no Java runtime (scripts/test-extras.sh installs default-jre-headless)",
                 allow_module_level=True)
-
-
-@pytest.fixture(scope="module")
-def spark():
-    from pyspark.sql import SparkSession
-
-    saved = os.environ.get("PYSPARK_PYTHON")
-    os.environ["PYSPARK_PYTHON"] = sys.executable  # the workers run this interpreter
-    session = (SparkSession.builder.master("local[2]").appName("corvanta-tests")
-               .config("spark.ui.enabled", "false").config("spark.ui.showConsoleProgress", "false")
-               .config("spark.sql.shuffle.partitions", "2")
-               .getOrCreate())
-    session.sparkContext.setLogLevel("ERROR")
-    yield session
-    session.stop()
-    if saved is None:
-        del os.environ["PYSPARK_PYTHON"]
-    else:
-        os.environ["PYSPARK_PYTHON"] = saved
 
 
 @pytest.fixture(scope="module")

@@ -32,7 +32,7 @@ NOTE = ("\u0130stanbul clinic. Seizure-like episodes; no evidence of ataxia.\n"
 def every_hit():
     """Tokenizer and the component alone, nested hits kept."""
     nlp = spacy.blank("en")
-    nlp.add_pipe("corvanta", config={"hpo": HPO, "longest": False})
+    nlp.add_pipe("corvanta", config={"release_path": HPO, "longest": False})
     return nlp
 
 
@@ -76,7 +76,7 @@ def test_entities_of_other_components(overwrite):
     ruler = nlp.add_pipe("entity_ruler")
     ruler.add_patterns([{"label": "DRUG", "pattern": "Aspirin"},
                         {"label": "FINDING", "pattern": [{"LOWER": "short"}]}])
-    nlp.add_pipe("corvanta", config={"hpo": HPO, "overwrite_ents": overwrite})
+    nlp.add_pipe("corvanta", config={"release_path": HPO, "overwrite_ents": overwrite})
     doc = nlp("Aspirin for short stature and ataxia.")
     kept = [(e.text, e.label_) for e in doc.ents]
     winner = ("short stature", "PHENOTYPE") if overwrite else ("short", "FINDING")
@@ -109,9 +109,9 @@ def test_component_without_native_assertions(assertion):
     nlp = spacy.blank("en")
     if assertion == "medspacy":  # medspaCy's ConText is the clinical pipeline's
         with pytest.raises(ValueError, match="clinical_pipeline"):
-            nlp.add_pipe("corvanta", config={"hpo": HPO, "assertion": assertion})
+            nlp.add_pipe("corvanta", config={"release_path": HPO, "assertion": assertion})
         return
-    nlp.add_pipe("corvanta", config={"hpo": HPO, "assertion": assertion})
+    nlp.add_pipe("corvanta", config={"release_path": HPO, "assertion": assertion})
     (ataxia,) = nlp("No ataxia.").ents
     assert ataxia._.hpo_id == "HP:0001251" and ataxia._.assertion is None
 
@@ -119,20 +119,20 @@ def test_component_without_native_assertions(assertion):
 def test_a_pipeline_saved_with_a_relative_release_loads_elsewhere(tmp_path, monkeypatch):
     monkeypatch.chdir(REAL_RELEASE.parent)
     nlp = spacy.blank("en")
-    nlp.add_pipe("corvanta", config={"hpo": REAL_RELEASE.name})
+    nlp.add_pipe("corvanta", config={"release_path": REAL_RELEASE.name})
     nlp.to_disk(tmp_path / "pipeline")
     monkeypatch.chdir(tmp_path)
     assert hits(spacy.load(tmp_path / "pipeline")(NOTE)) == hits(nlp(NOTE))
     # Still relative and missing here: an error on use, not a silent empty result.
     with pytest.raises(FileNotFoundError, match=REAL_RELEASE.name):
-        spacy.blank("en").add_pipe("corvanta", config={"hpo": REAL_RELEASE.name})(nlp.make_doc("x"))
+        spacy.blank("en").add_pipe("corvanta", config={"release_path": REAL_RELEASE.name})(nlp.make_doc("x"))
 
 
 def test_factory_is_found_through_the_entry_point():
     factories = importlib.metadata.entry_points(group="spacy_factories")
     if "corvanta" not in [e.name for e in factories]:
         pytest.skip("the package is not installed with its entry points (pip install .)")
-    code = (f"import spacy; nlp = spacy.blank('en'); nlp.add_pipe('corvanta', config={{'hpo': {HPO!r}}});"
+    code = (f"import spacy; nlp = spacy.blank('en'); nlp.add_pipe('corvanta', config={{'release_path': {HPO!r}}});"
             "print([(e.kb_id_, e._.assertion.flags) for e in nlp('No ataxia.').ents])")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.strip() == "[('HP:0001251', ('negated',))]" and out.stderr == ""

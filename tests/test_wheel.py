@@ -92,7 +92,8 @@ def test_wheel_contents(wheels, arch):
     with zipfile.ZipFile(wheels[arch]) as archive:
         names = set(archive.namelist())
         entry_points = next(archive.read(n).decode() for n in names if n.endswith("entry_points.txt"))
-    assert {"corvanta.abi3.so", "corvanta_tools/_context.abi3.so", "corvanta.pyi", "corvanta-stubs/__init__.pyi",
+    assert {"corvanta.abi3.so", "corvanta_tools/_context.abi3.so", "corvanta_tools/_lines.abi3.so",
+            "corvanta.pyi", "corvanta-stubs/__init__.pyi",
             "corvanta_tools/py.typed",
             "corvanta_tools/__init__.py", "corvanta_tools/cli/__init__.py",
             f"corvanta_tools/data/{EMBEDDED_RELEASE.name}", "corvanta_tools/data/README.md"} <= names

@@ -16,7 +16,7 @@ from __future__ import annotations
 
 from typing import NamedTuple
 
-__all__ = ["ASSERTION_COLUMNS", "CATEGORIES", "FIELDS", "FLAG_COLUMNS", "TABLE_COLUMNS",
+__all__ = ["ASSERTION_COLUMNS", "CATEGORIES", "FIELDS", "FLAG_COLUMNS", "FLAG_DESCRIPTIONS", "TABLE_COLUMNS",
            "TSV_COLUMNS", "Field", "columns", "pandas_dtypes", "spark_schema"]
 
 # ConText's categories and the attribute of the assertion each sets.
@@ -47,6 +47,13 @@ FIELDS = (
 )
 
 FLAG_COLUMNS = tuple(CATEGORIES.values())
+FLAG_DESCRIPTIONS = {
+    "is_negated": "the mention is denied or absent",
+    "is_uncertain": "the mention is possible, not asserted",
+    "is_historical": "said of the patient's past",
+    "is_hypothetical": "said of what may happen, not what is",
+    "is_family": "said of a family member, not the patient",
+}
 
 
 def columns(field: Field) -> tuple[str, ...]:

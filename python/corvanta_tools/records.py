@@ -4,6 +4,10 @@ its assertion status (`Assertion`) and the annotated document (`Document`);
 from __future__ import annotations
 
 from collections.abc import Callable, Iterable, Sequence
+import functools
+import itertools
+import operator
+import sys
 from dataclasses import dataclass, replace
 from typing import NamedTuple, Protocol
 
@@ -175,6 +179,10 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
     `release`, or the embedded release for its matcher)."""
     if profile == "exact":
         hits = matcher.map_text_longest(text) if longest else matcher.map_text(text)
+        if assertion == "context":  # each record made once, with its assertion
+            from corvanta_tools.context import record_assertions
+
+            return document_of_hits(document, text, hits, release, record_assertions)
         unassessed = document_of_hits(document, text, hits, release)
     else:
         unassessed = document_of_profile_hits(document, text, profile_recognition(
@@ -186,35 +194,61 @@ def annotate(matcher: corvanta.Corvanta, document: str, text: str, longest: bool
     return assessed(unassessed, assertion)
 
 
+# The assertions of a text's mentions from their str spans (None where a
+# span does not map) and byte spans: corvanta_tools.context.record_assertions.
+Assessor = Callable[[str, Sequence["tuple[int, int] | None"], Sequence[tuple[int, int]]],
+                    Sequence[Assertion]]
+
+_span = operator.attrgetter("span")
+_term_id = operator.attrgetter("term_id")
+_label = operator.attrgetter("label")
+_excluded = operator.attrgetter("excluded")
+# Record(...) runs a Python-level __new__; records are made from zipped
+# fields by tuple's own, so that no bytecode runs per hit.
+_record = functools.partial(tuple.__new__, Record)
+# Hits are let go this many at a time once they are records, so that a text
+# with many hits never holds both in full.
+_CHUNK = 4096
+
+
 def document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
-                     release: TermLabels | None = None) -> Document:
+                     release: TermLabels | None = None,
+                     assessor: Assessor | None = None) -> Document:
     """The document of `text` with a record per hit of it (as `annotate`
-    gives); takes the hits out of `hits`, leaving it empty."""
-    offsets = None if text.isascii() else CharOffsets(text)  # ASCII: bytes are str indices
+    gives), each with the assertion `assessor` finds for it (none without);
+    takes the hits out of `hits`, leaving it empty."""
+    byte_spans = list(map(_span, hits))
+    char_spans: Sequence[tuple[int, int] | None]
+    if text.isascii():  # bytes are str indices
+        char_spans = byte_spans
+        covered = list(map(text.__getitem__, itertools.starmap(slice, byte_spans)))
+    else:
+        offsets = CharOffsets(text)
+        char_spans = [span if chars == span else chars
+                      for span in byte_spans for chars in (offsets.char_span(span),)]
+        covered = [offsets.matched_text(span) if chars is None else text[chars[0]:chars[1]]
+                   for chars, span in zip(char_spans, byte_spans)]
+    found = assessor(text, char_spans, byte_spans) if assessor is not None else None
     term_labels = _TermLabelCache(release) if release is not None else None
-    # Every Hit attribute read is a new object: records share one string per
-    # distinct term id and label, and each hit is let go once it is a record,
-    # so that a text with many hits never holds both in full.
-    shared: dict[str, str] = {}
+    char_iter, byte_iter, covered_iter = iter(char_spans), iter(byte_spans), iter(covered)
+    assertions = iter(found) if found is not None else itertools.repeat(None)
     records: list[Record] = []
-    append = records.append
     hits.reverse()
-    pop = hits.pop
-    for _ in range(len(hits)):
-        hit = pop()
-        span = hit.span
-        term_id = hit.term_id
-        term_id = shared.setdefault(term_id, term_id)
-        label = hit.label
-        term_label = None if term_labels is None else term_labels[term_id]
-        if offsets is None:
-            append(Record(document, term_id, shared.setdefault(label, label), term_label, span,
-                          span, hit.excluded, text[span[0]:span[1]]))
-            continue
-        chars = offsets.char_span(span)
-        append(Record(document, term_id, shared.setdefault(label, label), term_label,
-                      span if chars == span else chars, span, hit.excluded,
-                      offsets.matched_text(span) if chars is None else text[chars[0]:chars[1]]))
+    while hits:
+        chunk = hits[-_CHUNK:]
+        del hits[-_CHUNK:]
+        chunk.reverse()
+        # Every Hit attribute read is a new object: records share one string
+        # per distinct term id and label.
+        term_ids = list(map(sys.intern, map(_term_id, chunk)))
+        # zip takes its arguments' items in order and stops at the first
+        # that ends: the document's, as long as the chunk.
+        records.extend(map(_record, zip(
+            itertools.repeat(document, len(chunk)), term_ids,
+            map(sys.intern, map(_label, chunk)),
+            itertools.repeat(None) if term_labels is None
+            else map(term_labels.__getitem__, term_ids),
+            char_iter, byte_iter, map(_excluded, chunk), covered_iter, assertions)))
     return Document(document, text, records)
 
 

@@ -15,9 +15,10 @@ import gzip
 import io
 import os
 import zlib
-from collections.abc import Iterable, Iterator
+from collections.abc import Iterable, Iterator, Mapping
 from dataclasses import dataclass
 from pathlib import Path
+from types import MappingProxyType
 
 import msgspec
 
@@ -32,6 +33,7 @@ __all__ = ["Release", "ReleaseError", "Term", "fetch_latest_release", "fetch_rel
 
 OBO = "http://purl.obolibrary.org/obo/"
 HP_IRI = OBO + "HP_"
+IS_A = "is_a"
 ALTERNATIVE_ID = "#hasAlternativeId"
 VERSION_INFO = "#versionInfo"
 REPLACED_BY = OBO + "IAO_0100001"
@@ -72,8 +74,15 @@ class _Node(msgspec.Struct, gc=False):
     meta: _Meta | None = None
 
 
+class _Edge(msgspec.Struct, gc=False):
+    sub: str
+    pred: str
+    obj: str
+
+
 class _Graph(msgspec.Struct, gc=False):
     nodes: list[_Node]
+    edges: list[_Edge] | None = None
     meta: _Meta | None = None
 
 
@@ -161,6 +170,22 @@ def hp_terms(nodes: Iterable[_Node]) -> dict[str, Term]:
     return terms
 
 
+def is_a_parents(edges: Iterable[_Edge]) -> dict[str, tuple[str, ...]]:
+    """The is-a parents of each HP term that has any (a term is never its own)."""
+    parents: dict[str, list[str]] = {}
+    for edge in edges:
+        if edge.pred != IS_A:
+            continue
+        child, parent = _hp_id(edge.sub), _hp_id(edge.obj)
+        if child is not None and parent is not None and child != parent:
+            parents.setdefault(child, []).append(parent)
+    return {term: tuple(found) for term, found in parents.items()}
+
+
+def _hp_id(iri: str) -> str | None:
+    return "HP:" + iri[len(HP_IRI):] if iri.startswith(HP_IRI) else None
+
+
 def primary_ids(terms: dict[str, Term]) -> dict[str, str]:
     """Every id that names no current term but leads to one, mapped to it:
     alternative ids to the term listing them, obsolete terms to their
@@ -187,14 +212,14 @@ def primary_ids(terms: dict[str, Term]) -> dict[str, str]:
 
 
 class Release:
-    """The term metadata and version of one HPO release file (`hp.json` or
-    `hp.json.gz`). Immutable; the parsed document is not kept.
+    """The term metadata, is-a parents and version of one HPO release file
+    (`hp.json` or `hp.json.gz`). Immutable; the parsed document is not kept.
 
     Raises OSError when the file cannot be read and ReleaseError when it is not
     an OBO Graphs document or has no version.
     """
 
-    __slots__ = ("_path", "_version", "_terms", "_primary", "_term_count")
+    __slots__ = ("_path", "_version", "_terms", "_primary", "_term_count", "_parents")
 
     def __init__(self, path: str | os.PathLike[str]) -> None:
         self._path = os.fspath(path)
@@ -211,6 +236,7 @@ class Release:
             raise ReleaseError(f"{self._path}: the release has no version")
         self._version = version
         self._terms = hp_terms(graph.nodes)
+        self._parents = is_a_parents(graph.edges or ())
         del document, graph
         self._primary = primary_ids(self._terms)
         self._term_count = sum(not term.obsolete for term in self._terms.values())
@@ -250,6 +276,11 @@ class Release:
         included); None for an alternative or unknown id."""
         term = self._terms.get(term_id)
         return None if term is None else term.label
+
+    def parents(self) -> Mapping[str, tuple[str, ...]]:
+        """The is-a parents of each HP term that has any, read-only
+        (corvanta_tools.hierarchy.Hierarchy.of works on them)."""
+        return MappingProxyType(self._parents)
 
     def primary_id(self, term_id: str) -> str:
         """The current term an alternative or obsolete id stands for (chains of
@@ -352,27 +383,27 @@ def make_cache_dir(cache_dir: Path) -> None:
                             f"{error.strerror or error}") from None
 
 
-def resolve_release_path(hpo: str | None = None, release: str | None = None,
+def resolve_release_path(release_path: str | None = None, version: str | None = None,
                          cache_dir: Path | None = None) -> str:
-    """A path `Corvanta(...)` accepts for the release the options name: `hpo`
-    as given (a gzipped file through its plain copy in the cache), `release`
-    VERSION pinned in the cache (downloaded once), `release` "latest" the
+    """A path `Corvanta(...)` accepts for the release named: `release_path`
+    as given (a gzipped file through its plain copy in the cache), a
+    `version` pinned in the cache (downloaded once), `version` "latest" the
     cached latest (downloaded when missing), neither the embedded release."""
-    if hpo is not None and release is not None:
+    if release_path is not None and version is not None:
         raise ValueError("name a release file or a release version, not both")
     cache_dir = cache_dir or user_cache_dir()
-    if release == "latest":
+    if version == "latest":
         return str(fetch_latest_release(cache_dir))
-    if release is not None:
-        return str(fetch_release(release, cache_dir))
-    if hpo is None:
+    if version is not None:
+        return str(fetch_release(version, cache_dir))
+    if release_path is None:
         return default_release_path(cache_dir)
-    if not gzipped(hpo):
-        return hpo
+    if not gzipped(release_path):
+        return release_path
     try:
-        return str(gunzipped_copy(hpo, cache_dir))
+        return str(gunzipped_copy(release_path, cache_dir))
     except (EOFError, zlib.error, gzip.BadGzipFile) as error:
-        raise ReleaseError(f"{hpo}: broken gzip data: {error}") from None
+        raise ReleaseError(f"{release_path}: broken gzip data: {error}") from None
     except GzipTooLarge as error:
         raise ReleaseError(str(error)) from None
 

@@ -2,7 +2,7 @@
 from __future__ import annotations
 
 __all__ = ["EXIT_BROKEN_PIPE", "EXIT_FETCH", "EXIT_INPUT", "EXIT_INTERRUPTED", "EXIT_OUTPUT",
-           "EXIT_RELEASE", "EXIT_USAGE", "CliError"]
+           "EXIT_RELEASE", "EXIT_USAGE", "CliError", "missing_extra"]
 
 # 0 success, 2 bad usage (argparse's), and one code per failure a pipeline may
 # want to tell apart.
@@ -21,3 +21,9 @@ class CliError(Exception):
     def __init__(self, code: int, message: str) -> None:
         super().__init__(message)
         self.code = code
+
+
+def missing_extra(command: str, extra: str, error: ImportError) -> CliError:
+    """The usage error of `corvanta COMMAND` when a package of its extra is missing."""
+    return CliError(EXIT_USAGE, f"corvanta {command} needs the [{extra}] extra "
+                                f"(pip install 'corvanta[{extra}]'): {error}")

@@ -8,7 +8,7 @@ import sys
 
 from corvanta_tools.assessment import ASSERTIONS, DEFAULT_ASSERTION, check_assertion
 from corvanta_tools.cli.annotate import positive_int
-from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError
+from corvanta_tools.cli.errors import EXIT_OUTPUT, EXIT_USAGE, CliError, missing_extra
 from corvanta_tools.cli.inputs import check_glob, display_name
 from corvanta_tools.cli.matcher import add_release_options, matcher_for, release_for
 from corvanta_tools.cli.patients import mapped_rows
@@ -51,9 +51,9 @@ def run(args: argparse.Namespace) -> int:
     try:
         from corvanta_tools.cohort import CohortError, index_documents
         from corvanta_tools.cohort.store import check_release
+        import duckdb  # noqa: F401 (imported where the index is read and written)
     except ModuleNotFoundError as error:
-        raise CliError(EXIT_USAGE, f"corvanta index needs the [cohort] extra "
-                                   f"(pip install 'corvanta[cohort]'): {error}") from None
+        raise missing_extra("index", "cohort", error) from None
     try:
         check_assertion(args.assertion)
     except ModuleNotFoundError as error:

@@ -60,11 +60,11 @@ def cache_dir_of(args: argparse.Namespace) -> Path:
 
 
 def options(args: argparse.Namespace) -> tuple[str | None, str | None, Path]:
-    hpo: str | None = getattr(args, "hpo", None)
-    release: str | None = getattr(args, "release", None)
-    if hpo is not None and release is not None:
+    release_path: str | None = getattr(args, "hpo", None)
+    version: str | None = getattr(args, "release", None)
+    if release_path is not None and version is not None:
         raise CliError(EXIT_USAGE, "give --hpo or --release, not both")
-    return hpo, release, cache_dir_of(args)
+    return release_path, version, cache_dir_of(args)
 
 
 def release_path_for(args: argparse.Namespace) -> str:
@@ -73,21 +73,21 @@ def release_path_for(args: argparse.Namespace) -> str:
 
 
 @functools.cache
-def resolved(hpo: str | None, release: str | None, cache_dir: Path) -> str:
+def resolved(release_path: str | None, version: str | None, cache_dir: Path) -> str:
     """Resolves once per process, so the matcher and the metadata of one run
     read the same file and say so once."""
-    if release == "latest" and not latest_path(cache_dir).exists():
+    if version == "latest" and not latest_path(cache_dir).exists():
         print(f"corvanta: downloading the latest HPO release into {cache_dir} "
               "(once; later runs reuse it)", file=sys.stderr)
-    elif release not in (None, "latest") and not pinned_path(cache_dir, release).exists():
-        print(f"corvanta: downloading HPO release {release} into "
-              f"{pinned_path(cache_dir, release).parent}", file=sys.stderr)
+    elif version not in (None, "latest") and not pinned_path(cache_dir, version).exists():
+        print(f"corvanta: downloading HPO release {version} into "
+              f"{pinned_path(cache_dir, version).parent}", file=sys.stderr)
     try:
-        path = resolve_release_path(hpo, release, cache_dir)
+        path = resolve_release_path(release_path, version, cache_dir)
     except DownloadError as error:
         raise fetch_failed(error) from None
     except OSError as error:
-        raise CliError(EXIT_RELEASE, f"cannot read {hpo}: {error.strerror or error}") from None
+        raise CliError(EXIT_RELEASE, f"cannot read {release_path}: {error.strerror or error}") from None
     except ReleaseError as error:
         raise CliError(EXIT_RELEASE, str(error)) from None
     return path
@@ -96,25 +96,25 @@ def resolved(hpo: str | None, release: str | None, cache_dir: Path) -> str:
 def matcher_for(args: argparse.Namespace) -> corvanta.Corvanta:
     """The matcher the parsed release options name. Unless --hpo named the
     file, standard error gets one line saying which release is in use."""
-    hpo, release, cache_dir = options(args)
-    path = resolved(hpo, release, cache_dir)
-    matcher = built(path, hpo, release)
-    expected = EMBEDDED_VERSION if hpo is None and release is None else (
-        None if release in (None, "latest") else release)
+    release_path, version, cache_dir = options(args)
+    path = resolved(release_path, version, cache_dir)
+    matcher = built(path, release_path, version)
+    expected = EMBEDDED_VERSION if release_path is None and version is None else (
+        None if version in (None, "latest") else version)
     if expected is not None and matcher.version() != expected:
         raise CliError(EXIT_RELEASE, f"the cached release {path} holds release "
                                      f"{matcher.version()}, not {expected}; delete it")
-    if hpo is None:
-        origin = "embedded" if release is None else path
+    if release_path is None:
+        origin = "embedded" if version is None else path
         print(f"corvanta: HPO release {matcher.version()} ({origin})", file=sys.stderr)
     return matcher
 
 
-def built(path: str, hpo: str | None, release: str | None) -> corvanta.Corvanta:
+def built(path: str, release_path: str | None, version: str | None) -> corvanta.Corvanta:
     try:
         return registry.matcher(path)
     except BaseException as error:  # OSError, or the extension's invariant failure
-        failure = matcher_failed(error, path, hpo, latest=release == "latest")
+        failure = matcher_failed(error, path, release_path, latest=version == "latest")
         if failure is None:
             raise
         raise failure from None
@@ -122,10 +122,10 @@ def built(path: str, hpo: str | None, release: str | None) -> corvanta.Corvanta:
 
 def release_for(args: argparse.Namespace) -> Release:
     """The term metadata of the release the options name."""
-    hpo, release, cache_dir = options(args)
+    release_path, version, cache_dir = options(args)
     # A gzipped --hpo is read as given; the embedded release from its plain copy, as
     # the matcher reads it (no decompression for every run).
-    path = hpo or resolved(hpo, release, cache_dir)
+    path = release_path or resolved(release_path, version, cache_dir)
     try:
         return registry.release(path)
     except OSError as error:

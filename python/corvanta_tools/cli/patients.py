@@ -67,7 +67,7 @@ def write_patients(args: argparse.Namespace, release: Release, documents: Iterab
     directory, else JSON lines to -o or standard output."""
     from corvanta_tools.formats.patient_phenopacket import patient_files, write_patients_jsonl
     patients = group_by_patient(documents, rows)
-    hierarchy = Hierarchy.read(release.path) if args.most_specific else None
+    hierarchy = Hierarchy.of(release) if args.most_specific else None
     output = args.output
     target = display_name(output) if output else "standard output"
     try:

@@ -6,7 +6,7 @@ import argparse
 import json
 import sys
 
-from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError
+from corvanta_tools.cli.errors import EXIT_INPUT, EXIT_USAGE, CliError, missing_extra
 
 __all__ = ["register"]
 
@@ -38,8 +38,7 @@ def run(args: argparse.Namespace) -> int:
         from corvanta_tools.cohort import CohortError, UnknownTermError, cohort
         import duckdb
     except ModuleNotFoundError as error:
-        raise CliError(EXIT_USAGE, f"corvanta query needs the [cohort] extra "
-                                   f"(pip install 'corvanta[cohort]'): {error}") from None
+        raise missing_extra("query", "cohort", error) from None
     try:
         frame = cohort(args.index, args.terms, args.exclude, args.notes, args.include_negated,
                        args.include_uncertain, args.include_family)

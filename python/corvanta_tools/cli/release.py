@@ -107,8 +107,8 @@ def run_info(args: argparse.Namespace) -> int:
 def release_kind(args: argparse.Namespace) -> str:
     if getattr(args, "hpo", None) is not None:
         return "file"
-    release = getattr(args, "release", None)
-    return "embedded" if release is None else "latest" if release == "latest" else "pinned"
+    version = getattr(args, "release", None)
+    return "embedded" if version is None else "latest" if version == "latest" else "pinned"
 
 
 def run_refresh(args: argparse.Namespace) -> int:

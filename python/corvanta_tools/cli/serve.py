@@ -5,7 +5,7 @@ import argparse
 import sys
 import time
 
-from corvanta_tools.cli.errors import EXIT_USAGE, CliError
+from corvanta_tools.cli.errors import EXIT_USAGE, CliError, missing_extra
 from corvanta_tools.cli.profile import add_profile_option, profile_of
 from corvanta_tools.cli.matcher import (add_release_options, matcher_for, release_for,
                                         release_path_for)
@@ -83,8 +83,7 @@ def run(args: argparse.Namespace) -> int:
         from corvanta_tools.serve.server import listening_socket, serve
         from corvanta_tools.serve.service import Service
     except ImportError as error:
-        raise CliError(EXIT_USAGE, f"corvanta serve needs the [serve] extra "
-                                   f"(pip install 'corvanta[serve]'): {error}") from None
+        raise missing_extra("serve", "serve", error) from None
     profile = profile_of(args)
     started = time.perf_counter()
     service = Service(matcher_for(args), release_for(args), time.perf_counter() - started, profile)

@@ -38,7 +38,7 @@ class CohortError(ValueError):
 def _release_tables(release: Release) -> dict[str, Callable[[], pyarrow.Table]]:
     return {"terms": lambda: term_table(release),
             "replacements": lambda: replacement_table(release),
-            "is_a_closure": lambda: closure_table(Hierarchy.read(release.path)),
+            "is_a_closure": lambda: closure_table(Hierarchy.of(release)),
             "release": lambda: release_table(release)}
 
 

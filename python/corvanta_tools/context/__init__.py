@@ -5,8 +5,10 @@ behind each, from the lexicon in rules.tsv (no spaCy).
     document = assess(annotate(matcher, "note", "No seizures. Possible hypotonia."))
     [record.assertion.flags for record in document.records]  # [("negated",), ("uncertain",)]
 
-`assertions` works on a text and the str spans of its mentions; `assess`
-fills `Record.assertion` of an annotated document, `assess_all` of many.
+`assertions` works on a text and the str spans of its mentions,
+`record_assertions` on the spans of its records (what `annotate` asks);
+`assess` fills `Record.assertion` of an annotated document, `assess_all` of
+many.
 """
 from __future__ import annotations
 
@@ -16,27 +18,37 @@ from collections.abc import Iterable, Iterator, Sequence
 
 from corvanta_tools.context.engine import assertions
 from corvanta_tools.context.lexicon import Lexicon, Rule, default_lexicon, read_rules
-from corvanta_tools.records import Document, Record
+from corvanta_tools.records import Assertion, Document
 
 __all__ = ["Lexicon", "Rule", "assertions", "assess", "assess_all", "default_lexicon",
-           "read_rules"]
+           "read_rules", "record_assertions"]
 
 
 def assess(document: Document, lexicon: Lexicon | None = None) -> Document:
-    """The document with every record's `assertion` filled. A record without
-    str offsets (its byte span does not map onto whole characters of the
-    text) is placed on the characters whose lower-casing its bytes touch."""
+    """The document with every record's `assertion` filled (see
+    `record_assertions`); `annotate` fills them as it makes the records."""
     records = document.records
     if not records:
         return document
-    spans = [record.char_span for record in records if record.char_span is not None]
-    if len(spans) < len(records):
-        located = _LoweredBytes(document.text)
-        spans = [record.char_span or located.char_span(record.byte_span) for record in records]
-    found = assertions(document.text, spans, lexicon)
+    found = record_assertions(document.text, [r.char_span for r in records],
+                              [r.byte_span for r in records], lexicon)
     return Document(document.id, document.text, [
-        Record(r.document, r.term_id, r.label, r.term_label, r.char_span, r.byte_span, r.excluded,
-               r.text, assertion) for r, assertion in zip(records, found)], document.source)
+        record._replace(assertion=assertion) for record, assertion in zip(records, found)],
+        document.source)
+
+
+def record_assertions(text: str, char_spans: Sequence[tuple[int, int] | None],
+                      byte_spans: Sequence[tuple[int, int]],
+                      lexicon: Lexicon | None = None) -> list[Assertion]:
+    """The ConText attributes of the mentions of `text`, in order, given by
+    their str spans and the byte spans of their hits. A mention without str
+    offsets (its byte span does not map onto whole characters of the text)
+    is placed on the characters whose lower-casing its bytes touch."""
+    mapped = [chars for chars in char_spans if chars is not None]
+    if len(mapped) < len(char_spans):
+        located = _LoweredBytes(text)
+        mapped = [chars or located.char_span(span) for chars, span in zip(char_spans, byte_spans)]
+    return assertions(text, mapped, lexicon)
 
 
 def assess_all(documents: Iterable[Document], lexicon: Lexicon | None = None) -> Iterator[Document]:

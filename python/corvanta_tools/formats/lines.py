@@ -5,14 +5,20 @@ from __future__ import annotations
 import functools
 import itertools
 import json
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from json.encoder import encode_basestring
 from typing import TextIO
 
 from corvanta_tools.fields import ASSERTION_COLUMNS, FIELDS, TSV_COLUMNS, Field
-from corvanta_tools.records import Assertion, Document, Record
+from corvanta_tools.records import UNMODIFIED, Assertion, Document, Record
 
-__all__ = ["json_line", "json_record", "with_assessed", "write_jsonl", "write_table", "write_tsv"]
+__all__ = ["json_line", "json_lines", "json_record", "with_assessed", "write_jsonl", "write_table",
+           "write_tsv"]
+
+try:
+    from corvanta_tools._lines import json_lines as _json_lines
+except ImportError:  # a source tree on the path without the toolkit's compiled helper
+    _json_lines = None  # type: ignore[assignment]
 
 # Besides tab and the line breaks, every character that str.splitlines and
 # other line-oriented readers take as a line end is escaped.
@@ -48,13 +54,17 @@ _tsv_name = functools.lru_cache(maxsize=65536)(lambda value: value.translate(_TS
 
 
 def _json_assertion(assertion: Assertion) -> str:
-    return json_line(assertion.as_json())
+    return _UNMODIFIED_JSON if assertion is UNMODIFIED else json_line(assertion.as_json())
+
+
+# Most mentions are unmodified: their assertion is UNMODIFIED itself.
+_UNMODIFIED_JSON = json_line(UNMODIFIED.as_json())
 
 
 def _json_value(field: Field) -> str:
     """Python source of the JSON text of `field`'s value, a local of its name."""
     value = field.name
-    spelled = {"name": f"_names[{value}]", "text": f"_json_text({value})",
+    spelled = {"name": f"_names[{value}]", "text": f"_encode({value}) if {value}.isascii() else _json_text({value})",
                "span": f'f"[{{{value}[0]}}, {{{value}[1]}}]"', "flag": f"_BOOLEANS[{value}]",
                "assertion": f"_json_assertion({value})"}[field.kind]
     return f"_NULL if {value} is None else {spelled}" if field.nullable else spelled
@@ -75,7 +85,7 @@ def _compiled_json_record() -> Callable[[Record], str]:
     source = (f"def json_record(record):\n"
               f"    {', '.join(f.name for f in FIELDS)} = record\n"
               f"    return f'{''.join(template)}}}}}'\n")
-    namespace = {"_names": _JsonNames(), "_json_text": _json_text,
+    namespace = {"_names": _JsonNames(), "_json_text": _json_text, "_encode": encode_basestring,
                  "_json_assertion": _json_assertion, "_BOOLEANS": ("false", "true"),
                  "_NULL": "null", "_EMPTY": "", "_ASSERTION_KEY": assertion_key}
     exec(compile(source, "<corvanta_tools.formats.lines>", "exec"), namespace)
@@ -87,11 +97,28 @@ json_record = _compiled_json_record()
 """One record as its line of JSON: `json_line(record.as_json())`, faster."""
 
 
+# Each field's key (with what comes before it), kind and nullability, as the
+# compiled helper takes them.
+_LAYOUT = tuple((("{" if n == 0 else ", ") + json.dumps(field.name) + ": ",
+                 {"name": 0, "text": 0, "span": 1, "flag": 2, "assertion": 3}[field.kind],
+                 field.nullable) for n, field in enumerate(FIELDS))
+
+
+def json_lines(records: Sequence[Record]) -> str:
+    """The records' lines of JSON (`json_record`), each ended by a line break."""
+    if _json_lines is not None:
+        try:
+            return _json_lines(records, _LAYOUT, _json_assertion)
+        except UnicodeEncodeError:  # a lone surrogate, which json.dumps writes as it is
+            pass
+    return "".join([json_record(record) + "\n" for record in records])
+
+
 def write_jsonl(out: TextIO, version: str, documents: Iterable[Document]) -> None:
     """One JSON object per hit and line (see Record.as_json)."""
     for document in documents:
         if document.records:
-            out.write("\n".join(map(json_record, document.records)) + "\n")
+            out.write(json_lines(document.records))
 
 
 def _tsv_row(record: Record) -> str:
@@ -137,9 +164,16 @@ def _assessed_tsv_row(record: Record) -> str:
     assertion = record.assertion
     if assertion is None:
         return _tsv_row(record) + "\t" * len(ASSERTION_COLUMNS)
+    return f"{_tsv_row(record)}\t{_UNMODIFIED_TSV if assertion is UNMODIFIED else _tsv_assertion(assertion)}"
+
+
+def _tsv_assertion(assertion: Assertion) -> str:
     fields = assertion.as_json()
     flags = ["true" if fields[column] else "false" for column in ASSERTION_COLUMNS[:-1]]
-    return "\t".join([_tsv_row(record), *flags, json_line(fields["modifiers"])])
+    return "\t".join([*flags, json_line(fields["modifiers"])])
+
+
+_UNMODIFIED_TSV = _tsv_assertion(UNMODIFIED)
 
 
 def _span_text(span: tuple[int, int] | None) -> str:

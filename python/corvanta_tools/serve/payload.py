@@ -6,9 +6,11 @@ from __future__ import annotations
 import json
 import re
 from collections.abc import Mapping, Sequence
-from typing import Annotated, Any, Literal, TypeVar
+from typing import Any, Literal, TypeVar
 
 from pydantic import BaseModel, ConfigDict, Field, ValidationError, model_validator
+
+from corvanta_tools.serve.records import AssertionIn, RecordIn
 
 __all__ = ["AnnotateRequest", "AssertionIn", "DocumentIn", "Format", "RenderRequest", "RequestError", "one_line",
            "parse_json", "read_annotate_request", "read_render_request"]
@@ -69,43 +71,6 @@ class AnnotateRequest(BaseModel):
             return [("1", self.text or "")]
         return [(d.id if d.id is not None else str(n), d.text)
                 for n, d in enumerate(self.documents, start=1)]
-
-
-# A [start, end] pair as JSON spells it.
-Span = Annotated[list[Annotated[int, Field(ge=0)]], Field(min_length=2, max_length=2)]
-
-
-class ModifierIn(BaseModel):
-    model_config = ConfigDict(extra="ignore", strict=True)
-    category: str
-    text: str
-    char_span: Span
-
-
-class AssertionIn(BaseModel):
-    """A record's assertion as /v1/annotate answered it."""
-
-    model_config = ConfigDict(extra="ignore", strict=True)
-    is_negated: bool = False
-    is_uncertain: bool = False
-    is_historical: bool = False
-    is_hypothetical: bool = False
-    is_family: bool = False
-    modifiers: list[ModifierIn] = []
-
-
-class RecordIn(BaseModel):
-    """A record as /v1/annotate answered it, possibly changed by review."""
-
-    model_config = ConfigDict(extra="ignore", strict=True)
-    term_id: str
-    label: str
-    term_label: str | None = None
-    char_span: Span | None = None
-    byte_span: Span
-    excluded: bool
-    text: str
-    assertion: AssertionIn | None = None
 
 
 def _span_fault(name: str, span: list[int] | None, length: int) -> str | None:

@@ -5,7 +5,7 @@ displaCy's manual format, and the clinical pipeline with medspaCy's ConText
 - `CorvantaComponent` (factory "corvanta"): hits as `doc.spans["hpo"]` and
   `doc.ents`, each with `span._.assertion` by the toolkit's own ConText.
 - `displacy_data(document)`: an annotated Document for `displacy.render(..., manual=True)`.
-- `clinical_pipeline(hpo=...)`: medspaCy's tokenizer, sentences, "corvanta", medspaCy's ConText.
+- `clinical_pipeline(release_path=...)`: medspaCy's tokenizer, sentences, "corvanta", medspaCy's ConText.
 """
 from __future__ import annotations
 

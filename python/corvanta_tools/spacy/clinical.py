@@ -3,7 +3,7 @@ splitter, the "corvanta" component and medspaCy's ConText (optionally its
 sectionizer). The "corvanta" component alone gives the toolkit's own ConText
 (`span._.assertion`) on current spaCy.
 
-    nlp = clinical_pipeline(hpo="hp.json")
+    nlp = clinical_pipeline(release_path="hp.json")
     for ent in nlp("Mother has short stature. No ataxia.").ents:
         print(ent.kb_id_, ent._.is_family, ent._.is_negated, ent._.modifiers)
 
@@ -61,17 +61,18 @@ def context_pipeline(spans_key: str, sentences: str = "library",
     return nlp
 
 
-def clinical_pipeline(hpo: str | None = None, release: str | None = None, *,
+def clinical_pipeline(release_path: str | None = None, version: str | None = None, *,
                       longest: bool = True, sentences: str = "library", sectionizer: bool = False,
                       spans_key: str = "hpo") -> Language:
     """A spaCy pipeline that finds HPO concepts and their ConText assertion
-    status. `hpo` is a release file, or `release` a version; `sentences`
+    status. `release_path` is a release file, or `version` a version; `sentences`
     picks the splitter ("library", "sentencizer" or "pyrush"); `sectionizer`
     adds medspaCy's sectionizer, so mentions under "Family history:" count as
     family and those under "Past medical history:" as historical."""
     nlp = _tokenized(sentences)
-    nlp.add_pipe("corvanta", config={"hpo": hpo, "release": release, "longest": longest,
-                                     "spans_key": spans_key, "assertion": "library"})
+    nlp.add_pipe("corvanta", config={"release_path": release_path, "version": version,
+                                     "longest": longest, "spans_key": spans_key,
+                                     "assertion": "library"})
     _add_assertion_pipes(nlp, spans_key, sectionizer)
     return nlp
 

@@ -1,7 +1,7 @@
 """The "corvanta" pipeline component: HPO concepts as spaCy spans.
 
     nlp = spacy.blank("en")
-    nlp.add_pipe("corvanta", config={"hpo": "hp.json"})
+    nlp.add_pipe("corvanta", config={"release_path": "hp.json"})
     doc = nlp("No evidence of seizures; short stature.")
     doc.spans["hpo"]   # every hit, nested clustering matches included unless longest
     doc.ents           # the longest non-overlapping hits, label "PHENOTYPE", kb_id_ the term id
@@ -61,11 +61,11 @@ _MATCHED_LABEL, _EXCLUDED, _HPO_LABEL, _ASSERTION = range(4)
 ASSERTIONS = ("context", "library")
 
 
-def _release_path(hpo: str | None, release: str | None) -> str:
-    """The release file a component's `hpo` (a path) or `release` (a version,
+def _release_path(release_path: str | None, version: str | None) -> str:
+    """The release file a component's `release_path` (a path) or `version` (a version
     or "latest") names, fetched into the cache directory when needed; neither:
     the release the package carries."""
-    return os.path.realpath(resolve_release_path(hpo=hpo, release=release))
+    return os.path.realpath(resolve_release_path(release_path=release_path, version=version))
 
 
 def _hit_value(position: int) -> Callable[[Span], Any]:
@@ -114,16 +114,16 @@ class CorvantaComponent:
     (corvanta_tools.registry), shared by every component built from the
     same release; pickling the component keeps only its settings."""
 
-    def __init__(self, name: str = "corvanta", hpo: str | None = None,
-                 release: str | None = None, longest: bool = True, spans_key: str = "hpo",
+    def __init__(self, name: str = "corvanta", release_path: str | None = None,
+                 version: str | None = None, longest: bool = True, spans_key: str = "hpo",
                  set_ents: bool = True, overwrite_ents: bool = False,
                  assertion: str = "context", profile: str = "exact") -> None:
         if assertion not in ASSERTIONS:
             raise ValueError(f"the corvanta component's assertion is one of {', '.join(ASSERTIONS)}, "
                              f"not {assertion!r} (medspaCy's ConText: clinical_pipeline)")
         self.name = name
-        self.hpo = hpo
-        self.release = release
+        self.release_path = release_path
+        self.version = version
         self.longest = longest
         self.spans_key = spans_key
         self.set_ents = set_ents
@@ -131,11 +131,11 @@ class CorvantaComponent:
         self.assertion = assertion
         self.profile = check_profile(profile)
         self.path: str | None = None
-        # A relative `hpo` that names nothing here may be that of a pipeline
+        # A relative `release_path` that names nothing here may be that of a pipeline
         # saved in another directory, being loaded: from_disk then gives the
         # path it saved (see to_disk).
-        if hpo is None or os.path.isabs(hpo) or os.path.exists(hpo):
-            self._use(_release_path(hpo, release))
+        if release_path is None or os.path.isabs(release_path) or os.path.exists(release_path):
+            self._use(_release_path(release_path, version))
         _register_extensions()
         cache_msgpack_lookups()
 
@@ -149,13 +149,13 @@ class CorvantaComponent:
             functools.partial(accurate_recogniser(path).hits, longest=self.longest))
 
     def __reduce__(self) -> tuple[Any, ...]:
-        hpo = self.hpo if self.hpo is None else self.path  # the same file from any directory
-        return (_rebuilt, (self.name, hpo, self.release, self.longest, self.spans_key,
+        release_path = self.release_path if self.release_path is None else self.path  # the same file from any directory
+        return (_rebuilt, (self.name, release_path, self.version, self.longest, self.spans_key,
                            self.set_ents, self.overwrite_ents, self.assertion, self.profile))
 
     def to_disk(self, path: str | Path, exclude: Iterable[str] = ()) -> None:
         """Saves the absolute path of the release file with the pipeline: the
-        configuration keeps `hpo` as given, which may be relative to the
+        configuration keeps `release_path` as given, which may be relative to the
         directory the pipeline was built in."""
         directory = Path(path)
         directory.mkdir(parents=True, exist_ok=True)
@@ -163,7 +163,7 @@ class CorvantaComponent:
 
     def from_disk(self, path: str | Path, exclude: Iterable[str] = ()) -> "CorvantaComponent":
         saved = Path(path) / _SAVED
-        if saved.exists() and self.hpo is not None:
+        if saved.exists() and self.release_path is not None:
             stored = json.loads(saved.read_text(encoding="utf-8"))["path"]
             if stored != self.path and (self.path is None or os.path.exists(stored)):
                 self._use(stored)
@@ -183,7 +183,7 @@ class CorvantaComponent:
     def spans(self, doc: Doc) -> list[Span]:
         """The hits of `doc.text` as spans, their extension values stored in the Doc."""
         if self.path is None:
-            raise FileNotFoundError(f"the HPO release {self.hpo!r} does not exist")
+            raise FileNotFoundError(f"the HPO release {self.release_path!r} does not exist")
         text = text_of(doc)
         offsets = CharOffsets(text)
         label_of = self._labels.label
@@ -222,22 +222,22 @@ class CorvantaComponent:
         return sorted([*winners, *kept], key=lambda span: span.start)
 
 
-def _rebuilt(name: str, hpo: str | None, release: str | None, longest: bool, spans_key: str,
+def _rebuilt(name: str, release_path: str | None, version: str | None, longest: bool, spans_key: str,
              set_ents: bool, overwrite_ents: bool, assertion: str,
              profile: str = "exact") -> CorvantaComponent:
-    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents,
+    return CorvantaComponent(name, release_path, version, longest, spans_key, set_ents, overwrite_ents,
                              assertion, profile)
 
 
 @Language.factory("corvanta", default_config={
-    "hpo": None, "release": None, "longest": True, "spans_key": "hpo", "set_ents": True,
+    "release_path": None, "version": None, "longest": True, "spans_key": "hpo", "set_ents": True,
     "overwrite_ents": False, "assertion": "context", "profile": "exact"})
-def make_corvanta(nlp: Language, name: str, hpo: str | None, release: str | None, longest: bool,
+def make_corvanta(nlp: Language, name: str, release_path: str | None, version: str | None, longest: bool,
                   spans_key: str, set_ents: bool, overwrite_ents: bool,
                   assertion: str, profile: str) -> CorvantaComponent:
-    """The "corvanta" factory: `hpo` is a release file, or `release` a version
+    """The "corvanta" factory: `release_path` is a release file, or `version` a version
     ("latest", "2025-05-06"); neither: the default release. `assertion`:
     "context" (default) or "library"; `profile`: "exact" (default) or
     "accurate"."""
-    return CorvantaComponent(name, hpo, release, longest, spans_key, set_ents, overwrite_ents,
+    return CorvantaComponent(name, release_path, version, longest, spans_key, set_ents, overwrite_ents,
                              assertion, profile)
