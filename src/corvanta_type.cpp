@@ -12,12 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "fetch/release_fetch.hpp"
 #include "hit_type.hpp"
-#include "hits_json.hpp"
-#include "hpo.hpp"
+#include "lexicon/construction.hpp"
 #include "module_state.hpp"
 #include "python_boundary.hpp"
-#include "release_fetch.hpp"
+#include "recognize/hits_json.hpp"
+#include "recognize/recognition.hpp"
 
 namespace corvanta::py {
 

@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-#include "hit_record.hpp"
+#include "recognize/hit_record.hpp"
 
 namespace corvanta::py {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-#include "result.hpp"
+#include "base/result.hpp"
 
 // Part of the stable ABI since 3.10, but only declared outside the limited
 // API by the 3.10 headers.

@@ -1,5 +1,5 @@
 // The per-call state of recognition: every buffer one call writes, owned by
-// the caller and handed to each call (hpo.hpp's recognize, the JSON
+// the caller and handed to each call (recognition.hpp's recognize, the JSON
 // rendering). The matcher state itself is never written, so any number of
 // threads may recognize with one MatcherState at once, each with its own
 // scratch; one scratch serves one call at a time.
@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "aho_corasick.hpp"
-#include "clustering.hpp"
-#include "hit_record.hpp"
-#include "label_table.hpp"
-#include "scratch_buffers.hpp"
+#include "lexicon/aho_corasick.hpp"
+#include "recognize/clustering.hpp"
+#include "recognize/hit_record.hpp"
+#include "lexicon/label_table.hpp"
+#include "base/scratch_buffers.hpp"
 
 namespace corvanta {
 

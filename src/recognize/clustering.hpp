@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "concept_index.hpp"
-#include "ids.hpp"
-#include "stem_cache.hpp"
+#include "lexicon/concept_index.hpp"
+#include "base/ids.hpp"
+#include "recognize/stem_cache.hpp"
 
 namespace corvanta {
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "clustering.hpp"
-#include "hit_record.hpp"
+#include "recognize/clustering.hpp"
+#include "recognize/hit_record.hpp"
 
 namespace corvanta {
 

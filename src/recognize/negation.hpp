@@ -11,7 +11,7 @@
 #include <span>
 #include <string_view>
 
-#include "hit_record.hpp"
+#include "recognize/hit_record.hpp"
 
 namespace corvanta {
 

@@ -21,7 +21,7 @@
 // in key order took it to 58 ms. Tried and dropped: backing the 8 MB table
 // with 2 MiB pages (MADV_HUGEPAGE) changed neither the build (53-54 ms) nor
 // recognition (108-112 ms over the medical abstracts).
-#include "concept_index.hpp"
+#include "lexicon/concept_index.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -29,9 +29,10 @@
 #include <set>
 #include <utility>
 
-#include "debug_check.hpp"
-#include "labels.hpp"
-#include "synonym_groups.hpp"
+#include "base/debug_check.hpp"
+#include "lexicon/labels.hpp"
+#include "lexicon/synonym_groups.hpp"
+#include "lexicon/word_lists.hpp"
 #include "text/stemmer.hpp"
 
 namespace corvanta {

@@ -18,8 +18,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ids.hpp"
-#include "result.hpp"
+#include "base/ids.hpp"
+#include "base/result.hpp"
 
 namespace corvanta {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "hit_record.hpp"
-#include "label_table.hpp"
+#include "recognize/hit_record.hpp"
+#include "lexicon/label_table.hpp"
 
 namespace corvanta {
 

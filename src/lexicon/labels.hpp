@@ -6,8 +6,7 @@
 //   normalize_punctuation punctuation deleted or turned into spaces
 //   tokenize_label        surface form -> ordered stems for the concept index
 //
-// Plus the three fixed word lists: label stop words, text skip words and
-// modifier words, all lower-case ASCII, compared byte for byte.
+// The word lists the rules use are lexicon/word_lists.hpp's.
 #pragma once
 
 #include <array>
@@ -17,12 +16,19 @@
 #include <string_view>
 #include <vector>
 
-#include "label_table.hpp"
-#include "ontology/ontology.hpp"
+#include "lexicon/label_table.hpp"
+#include "lexicon/word_lists.hpp"
 #include "text/stemmer.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
+
+namespace ontology {
+// ontology/ontology.hpp, which brings the release reader: only construction
+// includes it.
+struct Ontology;
+class PhenotypeSubtree;
+}  // namespace ontology
 
 [[nodiscard]] LabelTable build_label_table(const ontology::Ontology& ontology,
                                            const ontology::PhenotypeSubtree& subtree);
@@ -52,8 +58,6 @@ void normalize_punctuation_into(std::string_view text, std::string& out);
 // words, stem. Token order and repeated stems are kept.
 [[nodiscard]] std::vector<std::string> tokenize_label(std::string_view surface,
                                                       text::Stemmer& stemmer);
-
-[[nodiscard]] bool is_label_stop_word(std::string_view word) noexcept;
 
 // Reusable buffers for for_each_label_token.
 struct LabelScratch {
@@ -92,11 +96,5 @@ void for_each_label_token(std::string_view surface, LabelScratch& scratch, F&& f
   text::lower_case(surface, scratch.lowered);
   for_each_lowered_label_token(scratch.lowered, scratch, f);
 }
-
-[[nodiscard]] bool is_text_skip_word(std::string_view word) noexcept;
-
-extern const std::array<std::string_view, 24> kLabelStopWords;
-extern const std::array<std::string_view, 15> kTextSkipWords;
-extern const std::array<std::string_view, 19> kModifierWords;
 
 }  // namespace corvanta

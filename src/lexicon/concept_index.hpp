@@ -52,8 +52,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ids.hpp"
-#include "string_map.hpp"
+#include "base/ids.hpp"
+#include "base/string_map.hpp"
 
 namespace corvanta {
 

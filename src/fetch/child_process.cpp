@@ -2,7 +2,7 @@
 // thread of the parent may have held a lock (the allocator's, say) at the
 // moment of the fork, and the child would wait for it for ever. Everything
 // that allocates, the search path included, is prepared before the fork.
-#include "child_process.hpp"
+#include "fetch/child_process.hpp"
 
 #include <signal.h>
 #include <sys/prctl.h>

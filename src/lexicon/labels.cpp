@@ -10,54 +10,18 @@
 //
 // Kept synonyms of all collected terms sit in one flat array; a term owns the
 // range [syn_begin, syn_end), which pruning only shrinks in place.
-#include "labels.hpp"
+#include "lexicon/labels.hpp"
 
 #include <cstdint>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "ontology/ontology.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {
 
-const std::array<std::string_view, 24> kLabelStopWords = {
-    "of",  "in",  "at",  "or",   "on",   "by",   "no",    "an",
-    "be",  "is",  "do",  "the",  "and",  "but",  "are",   "has",
-    "had", "did", "have", "been", "done", "being", "having", "because",
-};
-
-const std::array<std::string_view, 15> kTextSkipWords = {
-    "of",     "in",     "at",      "is",      "the",      "was",      "seems",    "noted",
-    "appear", "seemed", "appears", "remains", "appeared", "observed", "remained",
-};
-
-const std::array<std::string_view, 19> kModifierWords = {
-    "localized",  "generalized", "unilateral", "multiple",          "paroxysmal",
-    "recurrent",  "proximal",    "morphology", "physiology",        "level",
-    "proportion", "electroretinogram", "activity", "count",         "ossification",
-    "potentials", "ratio",       "glycosylation", "behavior",
-};
-
 namespace {
-
-// Bit n is set when some word of `words` is n bytes long.
-template <size_t N>
-constexpr uint64_t length_mask(const std::array<std::string_view, N>& words) {
-  uint64_t mask = 0;
-  for (std::string_view w : words) mask |= uint64_t{1} << w.size();
-  return mask;
-}
-
-// Most words have a length no listed word has; they cost one test. The
-// tests run for every label token and every text word.
-template <size_t N>
-bool is_listed(const std::array<std::string_view, N>& words, uint64_t lengths,
-               std::string_view word) noexcept {
-  if (word.size() >= 64 || !(lengths >> word.size() & 1)) return false;
-  for (std::string_view w : words)
-    if (w == word) return true;
-  return false;
-}
 
 // What a parenthesised part is, by the case of its characters.
 enum class Inner : uint8_t {
@@ -335,16 +299,6 @@ std::vector<std::string> tokenize_label(std::string_view surface, text::Stemmer&
   for_each_label_token(surface, scratch,
                        [&](std::string_view token) { stems.emplace_back(stemmer.stem(token)); });
   return stems;
-}
-
-bool is_label_stop_word(std::string_view word) noexcept {
-  static const uint64_t kLengths = length_mask(kLabelStopWords);
-  return is_listed(kLabelStopWords, kLengths, word);
-}
-
-bool is_text_skip_word(std::string_view word) noexcept {
-  static const uint64_t kLengths = length_mask(kTextSkipWords);
-  return is_listed(kTextSkipWords, kLengths, word);
 }
 
 }  // namespace corvanta

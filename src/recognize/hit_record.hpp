@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ids.hpp"
+#include "base/ids.hpp"
 
 namespace corvanta {
 

@@ -6,7 +6,7 @@
 // the caller's FetchCancel decides whether an interruption ends the fetch.
 // A download program's exit status is the only thing read from it: success
 // is "started and exited with 0".
-#include "release_fetch.hpp"
+#include "fetch/release_fetch.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,7 +22,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "child_process.hpp"
+#include "fetch/child_process.hpp"
 
 namespace corvanta {
 namespace {

@@ -48,7 +48,7 @@
 #include <string>
 #include <string_view>
 
-#include "result.hpp"
+#include "base/result.hpp"
 
 namespace corvanta {
 

@@ -7,7 +7,7 @@
 // backslash or control byte is handled on its own. Every byte at or above
 // 0x20 other than '"' and '\\' (solidus, U+007F, all UTF-8 sequences) passes
 // through unchanged.
-#include "hits_json.hpp"
+#include "recognize/hits_json.hpp"
 
 #include <algorithm>
 #include <charconv>

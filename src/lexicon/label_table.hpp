@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ids.hpp"
+#include "base/ids.hpp"
 
 namespace corvanta {
 

@@ -28,13 +28,13 @@
 // medical abstracts (benchmarks/bench_recognition.cpp) this bound took
 // recognition from 182 to 130 ms, the same 20,459 hits. The hits are
 // recorded and then emitted in the order by length, then position.
-#include "clustering.hpp"
+#include "recognize/clustering.hpp"
 
 #include <algorithm>
 #include <array>
 #include <span>
 
-#include "bytes16.hpp"
+#include "base/bytes16.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {

@@ -45,9 +45,9 @@
 // constant vectors (the number of distinct two-byte beginnings a template
 // argument; read from the phrase table in the loop, the compiler rebroadcast
 // them on every block): 44 M, 4% of recognition, of which 15 M cut sentences.
-#include "negation.hpp"
+#include "recognize/negation.hpp"
 
-#include "phrase_set.hpp"
+#include "base/phrase_set.hpp"
 
 #include <algorithm>
 #include <array>

@@ -28,8 +28,8 @@
 #include <string_view>
 #include <vector>
 
-#include "bytes16.hpp"
-#include "debug_check.hpp"
+#include "base/bytes16.hpp"
+#include "base/debug_check.hpp"
 
 namespace corvanta::detail {
 

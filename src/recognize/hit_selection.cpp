@@ -1,5 +1,5 @@
 // Which clustering candidates a recognition keeps, and the order of its hits.
-#include "hit_selection.hpp"
+#include "recognize/hit_selection.hpp"
 
 #include <algorithm>
 #include <cstddef>

@@ -4,11 +4,11 @@
 // list or both) collects the union of their other stems, so the result does
 // not depend on the order of lines or lists. Groups hold a few dozen stems at
 // most, so de-duplication scans the short vectors instead of hashing.
-#include "synonym_groups.hpp"
+#include "lexicon/synonym_groups.hpp"
 
 #include <algorithm>
 
-#include "embedded_data.hpp"
+#include "base/embedded_data.hpp"
 #include "text/unicode.hpp"
 
 namespace corvanta {

@@ -1,6 +1,6 @@
-#include "stem_cache.hpp"
+#include "recognize/stem_cache.hpp"
 
-#include "labels.hpp"
+#include "lexicon/word_lists.hpp"
 
 namespace corvanta {
 

@@ -20,7 +20,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "bytes16.hpp"
+#include "base/bytes16.hpp"
 
 namespace corvanta::detail {
 

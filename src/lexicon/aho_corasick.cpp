@@ -80,7 +80,7 @@
 //   cache-line-aligned rows (the hot columns in one line): 3% at best;
 //   dense depth 6 and 7 in recognition: no change; 2 MiB pages for the
 //   state array: no change.
-#include "aho_corasick.hpp"
+#include "lexicon/aho_corasick.hpp"
 
 #include <algorithm>
 #include <array>
@@ -90,8 +90,8 @@
 #include <string>
 #include <utility>
 
-#include "debug_check.hpp"
-#include "huge_pages.hpp"
+#include "base/debug_check.hpp"
+#include "base/huge_pages.hpp"
 
 namespace corvanta {
 namespace {
