@@ -21,8 +21,8 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 SRC = ROOT / "src"
 
-# Each layer and the layers it may include, its own aside. The binding's
-# folder is "python" (or, until it moves there, the top of src/: "").
+# Each layer and the layers it may include, its own aside; "" is the top of
+# src/, which may include any layer.
 MAY_USE = {
     "base": set(),
     "text": {"base"},
@@ -104,7 +104,7 @@ def main():
             where = path.relative_to(SRC).as_posix()
             if kind == "<":
                 owner = WRAPPED_BY.get(name)
-                if owner is not None and owner != layer and not (owner == "python" and layer == ""):
+                if owner is not None and owner != layer:
                     problems.append(f"{where}: includes <{name}>, which only {owner}/ may")
                 continue
             target = resolve(path, name)

@@ -4,7 +4,7 @@
 // and all per-call memory is the calling thread's RecognitionScratch (the
 // one piece of per-thread state of the module). Python objects are made only
 // once the GIL is held again.
-#include "corvanta_type.hpp"
+#include "python/corvanta_type.hpp"
 
 #include <exception>
 #include <memory>
@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "fetch/release_fetch.hpp"
-#include "hit_type.hpp"
 #include "lexicon/construction.hpp"
-#include "module_state.hpp"
-#include "python_boundary.hpp"
+#include "python/hit_type.hpp"
+#include "python/module_state.hpp"
+#include "python/python_boundary.hpp"
 #include "recognize/hits_json.hpp"
 #include "recognize/recognition.hpp"
 

@@ -1,4 +1,4 @@
-#include "python_boundary.hpp"
+#include "python/python_boundary.hpp"
 
 #include <new>
 #include <string>

@@ -1,12 +1,12 @@
 // Hit objects keep their two texts inline, behind the fixed fields, so a hit
 // costs one allocation however long its label is. The getters build a new
 // str or tuple on every access.
-#include "hit_type.hpp"
+#include "python/hit_type.hpp"
 
 #include <cstddef>
 #include <cstring>
 
-#include "python_boundary.hpp"
+#include "python/python_boundary.hpp"
 
 namespace corvanta::py {
 

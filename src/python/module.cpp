@@ -3,10 +3,10 @@
 // exec slot, keeps them in its state (module_state.hpp) and exports the types
 // together with __all__. The types hold their module, so a Corvanta or a Hit
 // keeps what it needs alive after the module has left sys.modules.
-#include "corvanta_type.hpp"
-#include "hit_type.hpp"
-#include "module_state.hpp"
-#include "python_boundary.hpp"
+#include "python/corvanta_type.hpp"
+#include "python/hit_type.hpp"
+#include "python/module_state.hpp"
+#include "python/python_boundary.hpp"
 
 namespace corvanta::py {
 
