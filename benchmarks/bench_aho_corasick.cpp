@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "aho_corasick.hpp"
+#include "lexicon/aho_corasick.hpp"
 
 namespace {
 

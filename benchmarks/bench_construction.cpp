@@ -13,7 +13,8 @@
 #include <fstream>
 #include <string>
 
-#include "hpo.hpp"
+#include "lexicon/construction.hpp"
+#include "ontology/ontology.hpp"
 
 namespace {
 

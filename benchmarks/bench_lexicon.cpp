@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "labels.hpp"
+#include "lexicon/labels.hpp"
 #include "ontology/ontology.hpp"
-#include "synonym_groups.hpp"
+#include "lexicon/synonym_groups.hpp"
 #include "text/stemmer.hpp"
 #include "text/unicode.hpp"
 

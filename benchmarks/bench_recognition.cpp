@@ -19,7 +19,8 @@
 
 #include <time.h>
 
-#include "hpo.hpp"
+#include "lexicon/construction.hpp"
+#include "recognize/recognition.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "labels.hpp"
+#include "lexicon/labels.hpp"
 #include "recognition_checks.hpp"
 #include "text/stemmer.hpp"
 #include "text/unicode.hpp"

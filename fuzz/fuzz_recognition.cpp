@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "hpo.hpp"
+#include "lexicon/construction.hpp"
 #include "recognition_checks.hpp"
 
 namespace {

@@ -19,7 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "hpo.hpp"
+#include "lexicon/construction.hpp"
+#include "recognize/recognition.hpp"
 #include "recognition_checks.hpp"
 #include "text/unicode.hpp"
 

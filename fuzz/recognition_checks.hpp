@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "hits_json.hpp"
-#include "hpo.hpp"
+#include "recognize/hits_json.hpp"
+#include "recognize/recognition.hpp"
 #include "text/unicode.hpp"
 
 #define CORVANTA_FUZZ_CHECK(condition)                                                   \

@@ -1,6 +1,6 @@
 #include "ontology/namespaces.hpp"
 
-#include "embedded_data.hpp"
+#include "base/embedded_data.hpp"
 
 namespace corvanta::ontology {
 namespace {

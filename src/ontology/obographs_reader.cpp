@@ -28,7 +28,7 @@
 #include <string>
 #include <utility>
 
-#include "huge_pages.hpp"
+#include "base/huge_pages.hpp"
 
 namespace corvanta::ontology {
 namespace dom = simdjson::dom;

@@ -20,7 +20,7 @@
 #include <optional>
 #include <string_view>
 
-#include "result.hpp"
+#include "base/result.hpp"
 
 namespace corvanta::ontology {
 

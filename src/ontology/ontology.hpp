@@ -16,7 +16,7 @@
 #include "ontology/obographs_reader.hpp"
 #include "ontology/phenotype_subtree.hpp"
 #include "ontology/term_id.hpp"
-#include "result.hpp"
+#include "base/result.hpp"
 
 namespace corvanta::ontology {
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "result.hpp"
+#include "base/result.hpp"
 
 namespace corvanta::ontology {
 

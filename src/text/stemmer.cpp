@@ -10,7 +10,7 @@
 #include <climits>
 #include <new>
 
-#include "scratch_buffers.hpp"
+#include "base/scratch_buffers.hpp"
 
 namespace corvanta::text {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "aho_corasick.hpp"
-#include "debug_check.hpp"
+#include "lexicon/aho_corasick.hpp"
+#include "base/debug_check.hpp"
 
 namespace corvanta {
 namespace {

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "clustering.hpp"
-#include "concept_index.hpp"
-#include "labels.hpp"
+#include "recognize/clustering.hpp"
+#include "lexicon/concept_index.hpp"
+#include "lexicon/labels.hpp"
 #include "text/stemmer.hpp"
 #include "text/unicode.hpp"
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "concept_index.hpp"
-#include "hpo.hpp"
-#include "labels.hpp"
-#include "stem_cache.hpp"
+#include "lexicon/concept_index.hpp"
+#include "lexicon/construction.hpp"
+#include "lexicon/labels.hpp"
+#include "recognize/stem_cache.hpp"
 #include "shared_data.hpp"
 
 

@@ -5,9 +5,9 @@
 #include <random>
 #include <vector>
 
-#include "clustering.hpp"
-#include "hit_record.hpp"
-#include "hit_selection.hpp"
+#include "recognize/clustering.hpp"
+#include "recognize/hit_record.hpp"
+#include "recognize/hit_selection.hpp"
 
 namespace corvanta {
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hits_json.hpp"
+#include "recognize/hits_json.hpp"
 
 namespace corvanta {
 namespace {

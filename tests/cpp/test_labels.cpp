@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "labels.hpp"
+#include "lexicon/labels.hpp"
 #include "ontology/ontology.hpp"
 #include "text/stemmer.hpp"
 #include "shared_data.hpp"

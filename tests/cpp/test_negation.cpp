@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "negation.hpp"
+#include "recognize/negation.hpp"
 
 namespace corvanta {
 namespace {

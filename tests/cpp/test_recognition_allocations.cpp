@@ -9,8 +9,9 @@
 #include <new>
 #include <string>
 
-#include "hits_json.hpp"
-#include "hpo.hpp"
+#include "recognize/hits_json.hpp"
+#include "lexicon/construction.hpp"
+#include "recognize/recognition.hpp"
 #include "shared_data.hpp"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "release_fetch.hpp"
+#include "fetch/release_fetch.hpp"
 
 namespace corvanta {
 namespace {

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "string_map.hpp"
+#include "base/string_map.hpp"
 
 namespace corvanta::detail {
 namespace {

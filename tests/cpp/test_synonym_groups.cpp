@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "embedded_data.hpp"
-#include "synonym_groups.hpp"
+#include "base/embedded_data.hpp"
+#include "lexicon/synonym_groups.hpp"
 #include "text/stemmer.hpp"
 
 using corvanta::SynonymGroups;
