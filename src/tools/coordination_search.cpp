@@ -1,4 +1,4 @@
-// corvanta_tools._accurate: the coordination search of the accurate profile.
+// coordinations: the coordination search of the accurate profile.
 //
 // coordinations(text, hit_starts, words) gives the variants of
 // corvanta_tools.accuracy.coordination, which documents what a coordination
@@ -10,17 +10,16 @@
 // character and remembered for the rest of the call; words are lower-cased
 // and looked up in `words` by Python, so that the search agrees with the
 // reference on every text.
-#define PY_SSIZE_T_CLEAN
-#ifndef Py_LIMITED_API
-#define Py_LIMITED_API 0x030A0000
-#endif
-#include <Python.h>
+#include "accurate_functions.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 
+namespace corvanta_tools_accurate {
 namespace {
 
 constexpr Py_ssize_t kMaxConjuncts = 5;
@@ -57,6 +56,27 @@ class Text {
   bool letter(Py_ssize_t k) { return classify(k) == kAlnum; }
   bool run_character(Py_ssize_t k) { return at(k) == '-' || word(k); }
   bool blank(Py_ssize_t k) const { return at(k) == ' ' || at(k) == '\t'; }
+
+  // The first place from `from` on where " an" or " or" starts, which every
+  // conjunction does; size() when there is none.
+  Py_ssize_t next_candidate(Py_ssize_t from) const {
+    Py_ssize_t k = from;
+    if constexpr (sizeof(Char) == 1) {
+      // Eight places at a time: a space, then "an" or "or", as bit masks.
+      for (; k + 2 + 8 <= length_; k += 8) {
+        const uint64_t found = equal_bytes(k, ' ') & ((equal_bytes(k + 1, 'a') & equal_bytes(k + 2, 'n')) |
+                                                      (equal_bytes(k + 1, 'o') & equal_bytes(k + 2, 'r')));
+        if (found != 0) return k + first_byte(found);
+      }
+    }
+    for (; k + 2 < length_; ++k) {
+      if (at(k) == ' ' && ((at(k + 1) == 'a' && at(k + 2) == 'n') ||
+                           (at(k + 1) == 'o' && at(k + 2) == 'r'))) {
+        return k;
+      }
+    }
+    return length_;
+  }
 
   // Whether text[start:end], lower-cased by Python, is in `words`, or its
   // part after the last hyphen is.
@@ -99,6 +119,21 @@ class Text {
   }
 
  private:
+  // The high bit of each of the eight bytes from `k` on that equals `c`.
+  uint64_t equal_bytes(Py_ssize_t k, unsigned char c) const {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    uint64_t word = 0;
+    std::memcpy(&word, chars_ + k, sizeof word);
+    const uint64_t x = word ^ (0x0101010101010101ULL * c);
+    return ~(((x & kLow7) + kLow7) | x | kLow7);
+  }
+
+  // Which of the eight bytes holds the first high bit of `mask`.
+  static Py_ssize_t first_byte(uint64_t mask) {
+    if constexpr (std::endian::native == std::endian::little) return std::countr_zero(mask) / 8;
+    return std::countl_zero(mask) / 8;
+  }
+
   uint8_t classify(Py_ssize_t k) {
     const Py_UCS4 c = at(k);
     if (c < 0x80) {
@@ -322,12 +357,9 @@ PyObject* search(Text<Char>& text, PyObject* starts, PyObject* words) {
   Py_ssize_t hit_start = 0;
   bool ok = count == 0 || start_at(starts, 0, hit_start);
   Py_ssize_t place = 0;
-  while (ok && place + 1 < text.size()) {
-    // Most places are not a space before "a" or "o": passed over without a call.
-    if (text.at(place) != ' ' || (text.at(place + 1) != 'a' && text.at(place + 1) != 'o')) {
-      ++place;
-      continue;
-    }
+  while (ok) {
+    place = text.next_candidate(place);
+    if (place == text.size()) break;
     const Span last = conjunction_at(text, place);
     if (!last.found) {
       ++place;
@@ -380,6 +412,8 @@ PyObject* search(Text<Char>& text, PyObject* starts, PyObject* words) {
   return variants;
 }
 
+}  // namespace
+
 PyObject* coordinations(PyObject*, PyObject* args) {
   PyObject* text_object = nullptr;
   PyObject* starts = nullptr;
@@ -408,17 +442,4 @@ PyObject* coordinations(PyObject*, PyObject* args) {
   return variants;
 }
 
-PyMethodDef kMethods[] = {
-    {"coordinations", coordinations, METH_VARARGS,
-     "coordinations(text, hit_starts, words) -> list of ((lead), (conjunct), (tail)) str spans."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT, "_accurate", "The compiled searches of corvanta_tools.accuracy.", -1,
-    kMethods, nullptr, nullptr, nullptr, nullptr,
-};
-
-}  // namespace
-
-PyMODINIT_FUNC PyInit__accurate() { return PyModule_Create(&kModule); }
+}  // namespace corvanta_tools_accurate
