@@ -2,13 +2,20 @@
 // each in the file named for what it finds.
 #pragma once
 
-#define PY_SSIZE_T_CLEAN
-#ifndef Py_LIMITED_API
-#define Py_LIMITED_API 0x030A0000
-#endif
-#include <Python.h>
+#include "shared_strings.hpp"
 
 namespace corvanta_tools_accurate {
+
+// The module's state: the str objects its functions share between calls.
+struct ModuleState {
+  SharedStrings* term_ids;
+  SharedStrings* labels;  // by the derived release's surface, without its marks
+};
+
+// The state of the module `module` (the first argument of its functions).
+inline ModuleState& state_of(PyObject* module) {
+  return *static_cast<ModuleState*>(PyModule_GetState(module));
+}
 
 // coordinations(text, hit_starts, words): src/tools/coordination_search.cpp.
 PyObject* coordinations(PyObject* module, PyObject* args);

@@ -3,7 +3,12 @@
 // Python twin in that package, which it equals result for result.
 #include "accurate_functions.hpp"
 
+#include <new>
+
 namespace {
+
+using corvanta_tools_accurate::ModuleState;
+using corvanta_tools_accurate::SharedStrings;
 
 PyMethodDef kMethods[] = {
     {"coordinations", corvanta_tools_accurate::coordinations, METH_VARARGS,
@@ -14,11 +19,34 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+int exec_module(PyObject* module) {
+  ModuleState& state = corvanta_tools_accurate::state_of(module);
+  state.term_ids = new (std::nothrow) SharedStrings();
+  state.labels = new (std::nothrow) SharedStrings();
+  if (state.term_ids == nullptr || state.labels == nullptr) {
+    PyErr_NoMemory();
+    return -1;
+  }
+  return 0;
+}
+
+void free_module(void* module) {
+  ModuleState& state = corvanta_tools_accurate::state_of(static_cast<PyObject*>(module));
+  delete state.term_ids;
+  delete state.labels;
+  state = ModuleState{};
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
 PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT, "_accurate", "The compiled passes of corvanta_tools.accuracy.", -1,
-    kMethods, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "_accurate", "The compiled passes of corvanta_tools.accuracy.",
+    sizeof(ModuleState), kMethods, kSlots, nullptr, nullptr, free_module,
 };
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__accurate() { return PyModule_Create(&kModule); }
+PyMODINIT_FUNC PyInit__accurate() { return PyModuleDef_Init(&kModule); }
