@@ -15,3 +15,15 @@ def ascii_hits(text: str, hits_json: str, check: bool, kept: Callable[[str, str]
     """The first pass of corvanta_tools.accuracy.recogniser over the ASCII
     text from its map_text_json: the hits, as hit_type, and the starts of
     all hits of the JSON."""
+
+def ascii_variant_hits(matcher: object, text: str, variants: Sequence[tuple[tuple[int, int], ...]],
+                       hits: Sequence[tuple[object, ...]], categories: dict[str, str],
+                       phenotype: str, hit_type: type[_Hit], /) -> list[_Hit]:
+    """The hits of the variants of the ASCII text, recognised by the
+    matcher's map_text_json, that corvanta_tools.accuracy.recogniser adds to
+    `hits` (as hit_type)."""
+
+def profile_records(document: str, hits: list[tuple[object, ...]],
+                    term_labels: dict[str, str | None], record_type: type[_Hit], /) -> list[_Hit]:
+    """The records of the hits of corvanta_tools.accuracy.profile_records, as
+    record_type."""

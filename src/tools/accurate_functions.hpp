@@ -24,4 +24,12 @@ PyObject* coordinations(PyObject* module, PyObject* args);
 // src/tools/profile_hits.cpp.
 PyObject* ascii_hits(PyObject* module, PyObject* args);
 
+// ascii_variant_hits(matcher, text, variants, hits, categories, phenotype,
+// hit_type): src/tools/variant_hits.cpp.
+PyObject* ascii_variant_hits(PyObject* module, PyObject* args);
+
+// profile_records(document, hits, term_labels, record_type):
+// src/tools/profile_records.cpp.
+PyObject* profile_records(PyObject* module, PyObject* args);
+
 }  // namespace corvanta_tools_accurate

@@ -16,6 +16,11 @@ PyMethodDef kMethods[] = {
     {"ascii_hits", corvanta_tools_accurate::ascii_hits, METH_VARARGS,
      "ascii_hits(text, hits_json, check, kept, categories, phenotype, hit_type) -> "
      "(hits, hit_starts) of the first pass over an ASCII text."},
+    {"ascii_variant_hits", corvanta_tools_accurate::ascii_variant_hits, METH_VARARGS,
+     "ascii_variant_hits(matcher, text, variants, hits, categories, phenotype, hit_type) -> "
+     "the new hits of the variants of an ASCII text."},
+    {"profile_records", corvanta_tools_accurate::profile_records, METH_VARARGS,
+     "profile_records(document, hits, term_labels, record_type) -> the records of the hits."},
     {nullptr, nullptr, 0, nullptr},
 };
 

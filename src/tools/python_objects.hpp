@@ -43,6 +43,22 @@ inline PyObject* new_tuple_of(PyTypeObject* type, PyObject* const* items, Py_ssi
   return tuple;
 }
 
+// Whether `object` is a str, an int, a bool, None, or a tuple of those: no
+// reference cycle can pass through it, so neither through a tuple that only
+// holds such objects, which the garbage collector then need not look at.
+inline bool acyclic(PyObject* object, bool nested = false) {
+  if (object == Py_None || PyUnicode_CheckExact(object) || PyLong_CheckExact(object) ||
+      PyBool_Check(object)) {
+    return true;
+  }
+  if (nested || !PyTuple_CheckExact(object)) return false;
+  const Py_ssize_t size = PyTuple_Size(object);
+  for (Py_ssize_t k = 0; k < size; ++k) {
+    if (!acyclic(PyTuple_GetItem(object, k), true)) return false;
+  }
+  return true;
+}
+
 // A str of UTF-8 bytes.
 inline PyObject* decoded(const std::string& utf8) {
   return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict");

@@ -24,12 +24,13 @@ from corvanta_tools.accuracy.vocabulary import Vocabulary
 from corvanta_tools.offsets import CharOffsets
 
 __all__ = ["ACCURATE", "PHENOTYPE", "AccurateHit", "AccurateRecogniser", "Levers", "accurate_recogniser",
-           "compiled_ascii_hits"]
+           "compiled_ascii_hits", "compiled_ascii_variant_hits"]
 
 try:
     from corvanta_tools._accurate import ascii_hits as compiled_ascii_hits
+    from corvanta_tools._accurate import ascii_variant_hits as compiled_ascii_variant_hits
 except ImportError:  # a source tree on the path without the toolkit's compiled helper
-    compiled_ascii_hits = None  # type: ignore[assignment]
+    compiled_ascii_hits = compiled_ascii_variant_hits = None  # type: ignore[assignment]
 
 
 class Levers(NamedTuple):
@@ -123,8 +124,7 @@ class AccurateRecogniser:
             starts = [s[0] for s in (offsets.char_span(h.span) for h in found) if s]
         variants = self._variants(text, starts)
         if variants:
-            hits += _new_hits(text, hits, variant_hits(self.matcher, text, variants),
-                              self.categories)
+            hits += self.new_hits(text, hits, variants)
             hits.sort(key=_start)
         if self.levers.most_specific:
             hits = [hits[k] for k in most_specific(hits, self.graph.ancestors)]
@@ -172,6 +172,21 @@ class AccurateRecogniser:
                                                 covered, self.categories.get(hit.term_id,
                                                                              PHENOTYPE))))
         return hits
+
+    def new_hits(self, text: str, hits: list[AccurateHit],
+                 variants: list[Segments]) -> list[AccurateHit]:
+        """The hits of `variants` of `text` whose term no hit of `hits` at an
+        overlapping place has: compiled for an ASCII text where the toolkit
+        was built, `python_new_hits` otherwise."""
+        if compiled_ascii_variant_hits is not None and text.isascii():
+            return compiled_ascii_variant_hits(self.matcher, text, variants, hits, self.categories,
+                                               PHENOTYPE, AccurateHit)
+        return self.python_new_hits(text, hits, variants)
+
+    def python_new_hits(self, text: str, hits: list[AccurateHit],
+                        variants: list[Segments]) -> list[AccurateHit]:
+        """`new_hits` in Python."""
+        return _new_hits(text, hits, variant_hits(self.matcher, text, variants), self.categories)
 
     def _variants(self, text: str, starts: list[int]) -> list[Segments]:
         variants: list[Segments] = []
