@@ -255,10 +255,9 @@ def document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
 def profile_recognition(matcher: corvanta.Corvanta, release: TermLabels | None,
                         profile: str) -> Callable[[str, bool], Sequence[ProfileHit]]:
     """The recognition of a profile other than exact: (text, longest) to its hits."""
-    from corvanta_tools.accuracy.profiles import check_profile, recogniser_for
+    from corvanta_tools.accuracy.profiles import recogniser_for
 
-    check_profile(profile)
-    return recogniser_for(matcher, release).hits
+    return recogniser_for(matcher, release, profile).hits
 
 
 def document_of_profile_hits(document: str, text: str, hits: Iterable[ProfileHit],
