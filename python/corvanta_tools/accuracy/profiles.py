@@ -5,6 +5,7 @@ off by default because their sign depends on how a corpus is annotated; and
 which release file the accurate profile derives its release from."""
 from __future__ import annotations
 
+import functools
 from collections.abc import Iterable
 
 import corvanta
@@ -43,6 +44,7 @@ def check_profile(profile: str) -> str:
     return profile
 
 
+@functools.lru_cache(maxsize=None)  # one entry per profile name: asked once per text
 def levers_of(profile: str) -> Levers:
     """The levers of an accurate profile, with its switches."""
     return ACCURATE._replace(**{SWITCHES[switch]: True for switch in profile.split("+")[1:]})
