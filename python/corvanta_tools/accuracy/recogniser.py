@@ -123,8 +123,9 @@ class AccurateRecogniser:
             hits = self._mapped_hits(text, found, offsets)
             starts = [s[0] for s in (offsets.char_span(h.span) for h in found) if s]
         variants = self._variants(text, starts)
-        if variants:
-            hits += self.new_hits(text, hits, variants)
+        new = self.new_hits(text, hits, variants) if variants else []
+        if new:  # the first pass's hits come ordered by start
+            hits += new
             hits.sort(key=_start)
         if self.levers.most_specific:
             hits = [hits[k] for k in most_specific(hits, self.graph.ancestors)]
