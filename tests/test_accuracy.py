@@ -12,7 +12,7 @@ from conftest import hp, is_a, node, release, require, write_json
 from corvanta_tools.accuracy.derived_release import clustered, derived_release_path, original_surface
 from corvanta_tools.accuracy.one_word import kept_one_word
 from corvanta_tools.accuracy.profiles import check_profile, levers_of, recogniser_for
-from corvanta_tools.accuracy.recogniser import (ACCURATE, AccurateHit, AccurateRecogniser,
+from corvanta_tools.accuracy.recogniser import (AccurateHit, AccurateRecogniser,
                                                 accurate_recogniser, longest_only)
 from corvanta_tools.accuracy.words import word_before
 from corvanta_tools.embedded import default_release_path

@@ -44,7 +44,7 @@ def check_profile(profile: str) -> str:
     return profile
 
 
-@functools.lru_cache(maxsize=None)  # one entry per profile name: asked once per text
+@functools.cache  # one entry per profile name: asked once per text
 def levers_of(profile: str) -> Levers:
     """The levers of an accurate profile, with its switches."""
     return ACCURATE._replace(**{SWITCHES[switch]: True for switch in profile.split("+")[1:]})

@@ -15,7 +15,7 @@ def add_profile_option(parser: argparse.ArgumentParser) -> None:
                         help="exact (default): the library's recognition as it is; accurate: "
                              "more of the right terms and fewer wrong ones (one-word labels "
                              "never hide longer terms, one-word matches checked against their "
-                             "label, coordinated mentions), at about half the speed; its "
+                             "label, coordinated mentions), at about a third of its speed; its "
                              "switches follow a '+' or come with --switch")
     parser.add_argument("--switch", action="append", choices=tuple(SWITCHES), default=[],
                         help="a switch of the accurate profile, off by default (repeatable): "
