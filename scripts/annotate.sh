@@ -18,7 +18,7 @@ for arg in "$@"; do
     --hpo=*|--release=*) has_hpo=true ;;
     --format) has_format=true takes_value=true ;;
     --format=*) has_format=true ;;
-    -o|--output|--cache-dir|--glob|--encoding|--profile) takes_value=true ;;
+    -o|--output|--cache-dir|--glob|--encoding|--profile|--switch) takes_value=true ;;
     -) has_note=true ;;
     -*) ;;
     *) has_note=true ;;

@@ -11,8 +11,8 @@ import corvanta
 from conftest import hp, is_a, node, release, require, write_json
 from corvanta_tools.accuracy.derived_release import clustered, derived_release_path, original_surface
 from corvanta_tools.accuracy.one_word import kept_one_word
-from corvanta_tools.accuracy.profiles import recogniser_for
-from corvanta_tools.accuracy.recogniser import (ACCURATE, AccurateHit, AccurateRecogniser,
+from corvanta_tools.accuracy.profiles import check_profile, levers_of, recogniser_for
+from corvanta_tools.accuracy.recogniser import (AccurateHit, AccurateRecogniser,
                                                 accurate_recogniser, longest_only)
 from corvanta_tools.accuracy.words import word_before
 from corvanta_tools.embedded import default_release_path
@@ -190,17 +190,30 @@ def switches_release(tmp_path):
          is_a("0001156", "0000118"), is_a("0009373", "0001156")]))
 
 
-@pytest.mark.parametrize("switch, expected", [
-    ({}, {("HP:0001156", "phenotype"), ("HP:0009373", "phenotype")}),
-    ({"outside_subtree": True}, {("HP:0001156", "phenotype"), ("HP:0009373", "phenotype"),
-                                 ("HP:0000006", "mode of inheritance")}),
-    ({"most_specific": True}, {("HP:0009373", "phenotype")}),
+@pytest.mark.parametrize("profile, expected", [
+    ("accurate", {("HP:0001156", "phenotype"), ("HP:0009373", "phenotype")}),
+    ("accurate+outside-subtree", {("HP:0001156", "phenotype"), ("HP:0009373", "phenotype"),
+                                  ("HP:0000006", "mode of inheritance")}),
+    ("accurate+most-specific", {("HP:0009373", "phenotype")}),
+    ("accurate+outside-subtree+most-specific", {("HP:0009373", "phenotype"),
+                                                ("HP:0000006", "mode of inheritance")}),
 ])
-def test_switches(tmp_path, own_cache, switch, expected):
-    recogniser = AccurateRecogniser(switches_release(tmp_path), ACCURATE._replace(**switch))
-    hits = recogniser.hits("Autosomal dominant brachydactyly type C.")
+def test_switches(tmp_path, own_cache, profile, expected):
+    path = switches_release(tmp_path)
+    text = "Autosomal dominant brachydactyly type C."
+    hits = AccurateRecogniser(path, levers_of(profile)).hits(text)
     assert {(h.term_id, h.category) for h in hits} == expected
     assert list(own_cache.iterdir())  # the derived release went to the cache
+    records = annotate(corvanta.Corvanta(path), "d", text, release=Release(path),
+                       assertion="library", profile=profile).records
+    assert {r.term_id for r in records} == {term for term, _ in expected}
+
+
+@pytest.mark.parametrize("profile", ["accurate+bogus", "exact+most-specific",
+                                     "accurate+most-specific+outside-subtree", "accurate+"])
+def test_profile_names_are_checked(profile):
+    with pytest.raises(ValueError, match="unknown profile"):
+        check_profile(profile)
 
 
 def run_cli(*args, stdin=None):
@@ -225,6 +238,13 @@ def test_cli_annotate_and_evaluate_take_a_profile(tmp_path):
         scores[profile] = json.loads(out.stdout)["document"]["recall"]
     assert scores == {"exact": 0.0, "accurate": 1.0}
     assert run_cli("annotate", "--profile", "fast", stdin=text).returncode == 2
+    assert run_cli("annotate", "--switch", "most-specific", stdin=text).returncode == 2
+    out = run_cli("evaluate", "--gold", str(gold), "--profile", "accurate", "--switch",
+                  "most-specific", "--switch", "outside-subtree", "--json")
+    assert json.loads(out.stdout)["profile"] == "accurate+outside-subtree+most-specific"
+    out = run_cli("annotate", "--profile", "accurate", "--switch", "most-specific", "--format",
+                  "jsonl", stdin="Brachydactyly type C.")
+    assert [json.loads(line)["term_id"] for line in out.stdout.splitlines()] == ["HP:0009373"]
 
 
 @pytest.mark.slow
@@ -244,3 +264,6 @@ def test_spacy_component_and_service_take_a_profile(embedded):
         documents = service.annotate(AnnotateRequest(text="short and broad thumbs",
                                                      profile=profile), max_hits=100)
         assert (SHORT_THUMB in {r.term_id for r in documents[0].records}) is expected
+    documents = service.annotate(AnnotateRequest(text="Brachydactyly type C.",
+                                                 profile="accurate+most-specific"), max_hits=100)
+    assert [r.term_id for r in documents[0].records] == ["HP:0009373"]

@@ -93,6 +93,7 @@ def test_wheel_contents(wheels, arch):
         names = set(archive.namelist())
         entry_points = next(archive.read(n).decode() for n in names if n.endswith("entry_points.txt"))
     assert {"corvanta.abi3.so", "corvanta_tools/_context.abi3.so", "corvanta_tools/_lines.abi3.so",
+            "corvanta_tools/_accurate.abi3.so",
             "corvanta.pyi", "corvanta-stubs/__init__.pyi",
             "corvanta_tools/py.typed",
             "corvanta_tools/__init__.py", "corvanta_tools/cli/__init__.py",

@@ -255,26 +255,18 @@ def document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
 def profile_recognition(matcher: corvanta.Corvanta, release: TermLabels | None,
                         profile: str) -> Callable[[str, bool], Sequence[ProfileHit]]:
     """The recognition of a profile other than exact: (text, longest) to its hits."""
-    from corvanta_tools.accuracy.profiles import check_profile, recogniser_for
+    from corvanta_tools.accuracy.profiles import recogniser_for
 
-    check_profile(profile)
-    return recogniser_for(matcher, release).hits
+    return recogniser_for(matcher, release, profile).hits
 
 
 def document_of_profile_hits(document: str, text: str, hits: Iterable[ProfileHit],
                              release: TermLabels | None = None) -> Document:
     """`document_of_hits` for the hits of `profile_recognition`."""
+    from corvanta_tools.accuracy.profile_records import profile_records
+
     hits = hits if isinstance(hits, (list, tuple)) else list(hits)
-    label = release.label if release is not None else _no_label
-    term_labels = {term_id: label(term_id) for term_id in {hit[2] for hit in hits}}
-    return Document(document, text, [
-        Record(document, term_id, surface, term_labels[term_id], char_span, byte_span, excluded,
-               covered)
-        for byte_span, char_span, term_id, surface, excluded, covered, _ in hits])
-
-
-def _no_label(term_id: str) -> None:
-    return None
+    return Document(document, text, profile_records(document, hits, release))
 
 
 class _TermLabelCache(dict[str, "str | None"]):

@@ -9,6 +9,9 @@ between what precedes the list and what follows it ("short thumbs",
 "hypoplastic second toes", "small feet"). Only lists near a hit of the text, whose last two
 conjuncts and one shared word are label words, are worth it: other words
 cannot make a term.
+
+The search is compiled (corvanta_tools._accurate) where the toolkit was
+built; `python_coordination_variants` is the reference it equals.
 """
 from __future__ import annotations
 
@@ -19,7 +22,12 @@ from corvanta_tools.accuracy.variants import Segments, variant_start
 from corvanta_tools.accuracy.vocabulary import Vocabulary
 from corvanta_tools.accuracy.words import WORD, word_before
 
-__all__ = ["coordination_variants"]
+__all__ = ["compiled_coordinations", "coordination_variants", "python_coordination_variants"]
+
+try:
+    from corvanta_tools._accurate import coordinations as compiled_coordinations
+except ImportError:  # a source tree on the path without the toolkit's compiled helper
+    compiled_coordinations = None  # type: ignore[assignment]
 
 _CONJUNCTION = re.compile(rf" (?:and|or|and/or)[ \t]+({WORD})(?![\w-])")
 _FOLLOWING = re.compile(rf"[ \t-]+({WORD})(?:[ \t-]+{WORD}){{0,2}}")
@@ -58,6 +66,14 @@ def coordination_variants(text: str, vocabulary: Vocabulary,
                           hit_starts: Sequence[int]) -> list[Segments]:
     """One variant per conjunct of every coordination of label words in `text`
     whose conjunction lies within a few words of a hit (`hit_starts`, in order)."""
+    if compiled_coordinations is not None:
+        return compiled_coordinations(text, hit_starts, vocabulary.words)
+    return python_coordination_variants(text, vocabulary, hit_starts)
+
+
+def python_coordination_variants(text: str, vocabulary: Vocabulary,
+                                 hit_starts: Sequence[int]) -> list[Segments]:
+    """`coordination_variants`, searched in Python."""
     variants: list[Segments] = []
     k, count = 0, len(hit_starts)
     words = vocabulary.words

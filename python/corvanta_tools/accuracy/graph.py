@@ -50,25 +50,30 @@ def term_id(iri: str) -> str | None:
 
 class ReleaseGraph:
     """The HP terms' surfaces and is-a parents of the first graph of a release
-    file, as the matcher's subtree is computed from the first graph."""
+    file, as the matcher's subtree is computed from the first graph. Its
+    sequences are tuples: of strings only, the garbage collector stops
+    looking at them, which a process that annotates much keeps paying for
+    lists."""
 
     def __init__(self, path: str) -> None:
         document = msgspec.json.decode(read_release_bytes(path), type=_Document)
         graph = document.graphs[0] if document.graphs else _Graph()
-        self.surfaces: dict[str, list[str]] = {}
+        self.surfaces: dict[str, tuple[str, ...]] = {}
         for node in graph.nodes:
             key = term_id(node.id)
             if key is not None:
                 synonyms = node.meta.synonyms if node.meta is not None else None
-                found = [node.lbl, *(s.val for s in synonyms or ())]
-                self.surfaces[key] = [s for s in found if s]
-        self.parents: dict[str, list[str]] = {}
-        self.children: dict[str, list[str]] = {}
+                found = (node.lbl, *(s.val for s in synonyms or ()))
+                self.surfaces[key] = tuple(s for s in found if s)
+        parents: dict[str, list[str]] = {}
+        children: dict[str, list[str]] = {}
         for edge in graph.edges:
             child, parent = term_id(edge.sub), term_id(edge.obj)
             if edge.pred == "is_a" and child is not None and parent is not None:
-                self.parents.setdefault(child, []).append(parent)
-                self.children.setdefault(parent, []).append(child)
+                parents.setdefault(child, []).append(parent)
+                children.setdefault(parent, []).append(child)
+        self.parents = {term: tuple(found) for term, found in parents.items()}
+        self.children = {term: tuple(found) for term, found in children.items()}
 
     def descendants(self, root: str) -> set[str]:
         """`root` and every term below it."""

@@ -5,7 +5,7 @@ from __future__ import annotations
 import corvanta
 import msgspec
 
-__all__ = ["JsonHit", "json_hits"]
+__all__ = ["JsonHit", "decoded_hits", "json_hits"]
 
 
 class JsonHit(msgspec.Struct, rename={"term_id": "termId"}, gc=False):
@@ -21,3 +21,8 @@ _DECODER = msgspec.json.Decoder(list[JsonHit])
 def json_hits(matcher: corvanta.Corvanta, text: str) -> list[JsonHit]:
     """The hits of `text`, as `matcher.map_text` orders them."""
     return _DECODER.decode(matcher.map_text_json(text))
+
+
+def decoded_hits(rendered: str) -> list[JsonHit]:
+    """The hits of a `map_text_json` result."""
+    return _DECODER.decode(rendered)

@@ -15,7 +15,7 @@ from corvanta_tools.accuracy.coordination import coordination_variants
 from corvanta_tools.accuracy.derived_release import (OUTSIDE_ROOTS, derived_release_path,
                                                      original_surface)
 from corvanta_tools.accuracy.graph import PHENOTYPE_ROOT, ReleaseGraph
-from corvanta_tools.accuracy.json_hits import JsonHit, json_hits
+from corvanta_tools.accuracy.json_hits import JsonHit, decoded_hits
 from corvanta_tools.accuracy.most_specific import most_specific
 from corvanta_tools.accuracy.one_word import kept_one_word
 from corvanta_tools.accuracy.predicative import predicative_variants
@@ -23,7 +23,14 @@ from corvanta_tools.accuracy.variants import Segments, VariantHit, variant_hits
 from corvanta_tools.accuracy.vocabulary import Vocabulary
 from corvanta_tools.offsets import CharOffsets
 
-__all__ = ["ACCURATE", "PHENOTYPE", "AccurateHit", "AccurateRecogniser", "Levers", "accurate_recogniser"]
+__all__ = ["ACCURATE", "PHENOTYPE", "AccurateHit", "AccurateRecogniser", "Levers", "accurate_recogniser",
+           "compiled_ascii_hits", "compiled_ascii_variant_hits"]
+
+try:
+    from corvanta_tools._accurate import ascii_hits as compiled_ascii_hits
+    from corvanta_tools._accurate import ascii_variant_hits as compiled_ascii_variant_hits
+except ImportError:  # a source tree on the path without the toolkit's compiled helper
+    compiled_ascii_hits = compiled_ascii_variant_hits = None  # type: ignore[assignment]
 
 
 class Levers(NamedTuple):
@@ -107,26 +114,37 @@ class AccurateRecogniser:
     def hits(self, text: str, longest: bool = False) -> list[AccurateHit]:
         """The hits of `text`, ordered by start; with `longest`, none whose
         span lies inside a longer hit's, as `map_text_longest`."""
-        found = json_hits(self.matcher, _items_separated(text))
+        rendered = self.matcher.map_text_json(_items_separated(text))
         if text.isascii():
-            hits = self._ascii_hits(text, found)
-            starts = [hit.span[0] for hit in found]
+            hits, starts = self.ascii_hits(text, rendered)
         else:
+            found = decoded_hits(rendered)
             offsets = CharOffsets(text)
             hits = self._mapped_hits(text, found, offsets)
             starts = [s[0] for s in (offsets.char_span(h.span) for h in found) if s]
         variants = self._variants(text, starts)
-        if variants:
-            hits += _new_hits(text, hits, variant_hits(self.matcher, text, variants),
-                              self.categories)
+        new = self.new_hits(text, hits, variants) if variants else []
+        if new:  # the first pass's hits come ordered by start
+            hits += new
             hits.sort(key=_start)
         if self.levers.most_specific:
             hits = [hits[k] for k in most_specific(hits, self.graph.ancestors)]
         return longest_only(hits) if longest else hits
 
-    def _ascii_hits(self, text: str, found: list[JsonHit]) -> list[AccurateHit]:
+    def ascii_hits(self, text: str, rendered: str) -> tuple[list[AccurateHit], list[int]]:
         """The hits of the first pass over the ASCII `text`, whose byte spans
-        are its str spans: one comprehension, the costliest loop of the profile."""
+        are its str spans, from the derived release's `map_text_json` of it
+        (`rendered`); and the starts of all its hits, the one-word check's
+        included. The costliest loop of the profile: compiled where the
+        toolkit was built, `python_ascii_hits` otherwise."""
+        if compiled_ascii_hits is not None:
+            return compiled_ascii_hits(text, rendered, self.levers.one_word_hits_checked,
+                                       kept_one_word, self.categories, PHENOTYPE, AccurateHit)
+        return self.python_ascii_hits(text, rendered)
+
+    def python_ascii_hits(self, text: str, rendered: str) -> tuple[list[AccurateHit], list[int]]:
+        """`ascii_hits` in Python: one comprehension."""
+        found = decoded_hits(rendered)
         check = self.levers.one_word_hits_checked
         categories = self.categories
         original, kept, make = original_surface, kept_one_word, _make_hit
@@ -137,7 +155,8 @@ class AccurateRecogniser:
                 for span in (hit.span,)
                 for covered in (text[span[0]:span[1]],)
                 for label in (original(hit.label),)
-                if not (check and covered.isalnum() and not kept(covered, label))]
+                if not (check and covered.isalnum() and not kept(covered, label))], [
+                    hit.span[0] for hit in found]
 
     def _mapped_hits(self, text: str, found: list[JsonHit],
                      offsets: CharOffsets) -> list[AccurateHit]:
@@ -154,6 +173,21 @@ class AccurateRecogniser:
                                                 covered, self.categories.get(hit.term_id,
                                                                              PHENOTYPE))))
         return hits
+
+    def new_hits(self, text: str, hits: list[AccurateHit],
+                 variants: list[Segments]) -> list[AccurateHit]:
+        """The hits of `variants` of `text` whose term no hit of `hits` at an
+        overlapping place has: compiled for an ASCII text where the toolkit
+        was built, `python_new_hits` otherwise."""
+        if compiled_ascii_variant_hits is not None and text.isascii():
+            return compiled_ascii_variant_hits(self.matcher, text, variants, hits, self.categories,
+                                               PHENOTYPE, AccurateHit)
+        return self.python_new_hits(text, hits, variants)
+
+    def python_new_hits(self, text: str, hits: list[AccurateHit],
+                        variants: list[Segments]) -> list[AccurateHit]:
+        """`new_hits` in Python."""
+        return _new_hits(text, hits, variant_hits(self.matcher, text, variants), self.categories)
 
     def _variants(self, text: str, starts: list[int]) -> list[Segments]:
         variants: list[Segments] = []

@@ -62,7 +62,7 @@ def run(args: argparse.Namespace) -> int:
     for warning in unknown_ids(gold, release.knows):
         print(f"corvanta: warning: {warning}", file=sys.stderr)
     found = (found_mentions(matcher, gold, args.longest) if profile == "exact" else
-             profile_mentions(recogniser_for(matcher, release), gold, args.longest))
+             profile_mentions(recogniser_for(matcher, release, profile), gold, args.longest))
     evaluation = score(gold, found, release, args.keep_excluded)
     method = "map_text_longest" if args.longest else "map_text"
     if args.json:

@@ -50,14 +50,16 @@ class AnnotateRequest(BaseModel):
     longer ones; `assertion` says how every record's assertion status is
     found: "context" (the toolkit's own ConText, the default), "medspacy"
     (the [medspacy] extra) or "library" (none, only `excluded`); `profile`
-    chooses the recognition (default: the service's)."""
+    chooses the recognition (default: the service's), the accurate profile
+    with switches after a "+" ("accurate+most-specific")."""
 
     model_config = ConfigDict(extra="forbid", strict=True, json_schema_extra=_text_or_documents)
     text: str | None = None
     documents: list[DocumentIn] | None = None
     longest: bool = False
     assertion: Literal["context", "medspacy", "library"] = "context"
-    profile: Literal["exact", "accurate"] | None = None
+    profile: Literal["exact", "accurate", "accurate+outside-subtree", "accurate+most-specific",
+                     "accurate+outside-subtree+most-specific"] | None = None
 
     @model_validator(mode="after")
     def _one_input(self) -> AnnotateRequest:

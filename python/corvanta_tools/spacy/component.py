@@ -42,7 +42,7 @@ from spacy.language import Language
 from spacy.tokens import Doc, Span
 from spacy.util import filter_spans
 
-from corvanta_tools.accuracy.profiles import check_profile
+from corvanta_tools.accuracy.profiles import check_profile, levers_of
 from corvanta_tools.accuracy.recogniser import accurate_recogniser
 from corvanta_tools.records import Assertion, Modifier
 from corvanta_tools.offsets import CharOffsets
@@ -146,7 +146,8 @@ class CorvantaComponent:
         self._recognize: Callable[[str], Sequence[Any]] = (
             (matcher.map_text_longest if self.longest else matcher.map_text)
             if self.profile == "exact" else
-            functools.partial(accurate_recogniser(path).hits, longest=self.longest))
+            functools.partial(accurate_recogniser(path, levers_of(self.profile)).hits,
+                              longest=self.longest))
 
     def __reduce__(self) -> tuple[Any, ...]:
         release_path = self.release_path if self.release_path is None else self.path  # the same file from any directory
@@ -237,7 +238,8 @@ def make_corvanta(nlp: Language, name: str, release_path: str | None, version: s
                   assertion: str, profile: str) -> CorvantaComponent:
     """The "corvanta" factory: `release_path` is a release file, or `version` a version
     ("latest", "2025-05-06"); neither: the default release. `assertion`:
-    "context" (default) or "library"; `profile`: "exact" (default) or
-    "accurate"."""
+    "context" (default) or "library"; `profile`: "exact" (default),
+    "accurate", or "accurate" with switches ("accurate+most-specific":
+    corvanta_tools.accuracy.profiles.PROFILES)."""
     return CorvantaComponent(name, release_path, version, longest, spans_key, set_ents, overwrite_ents,
                              assertion, profile)
