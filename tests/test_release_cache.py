@@ -164,6 +164,22 @@ def test_list_info_and_refresh(tmp_path):
     assert Release(latest).version == "2025-03-03" and sorted(fakes.cache.iterdir()) == before
 
 
+def test_latest_is_fetched_once_into_the_user_cache(tmp_path):
+    fakes = Downloads(tmp_path, curl=copies(release_file(tmp_path, "2024-04-26")))
+    for _ in range(2):
+        result = fakes.run("annotate", "--release", "latest", cache=False)
+        assert result.returncode == 0 and result.stdout.count("\n") == 3, result.stderr
+    assert fakes.calls().count("curl") == 1
+    cached = tmp_path / "xdg" / "corvanta" / "hp.json"
+    assert Release(cached).version == "2024-04-26"
+    cached.write_text("{")
+    result = fakes.run("annotate", "--release", "latest", cache=False)
+    assert result.returncode == 4 and f"remove {cached}" in result.stderr
+    offline = Downloads(tmp_path / "offline").run("annotate", "--release", "latest", cache=False)
+    assert offline.returncode == 5 and offline.stderr.splitlines()[-1].startswith(
+        "corvanta: error: failed to fetch/cache the HPO release: ")
+
+
 def test_embedded_release_is_the_offline_default(tmp_path):
     fakes = Downloads(tmp_path)
     result = fakes.run("annotate", "--format", "jsonl", cache=False)
