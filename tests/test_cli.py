@@ -10,8 +10,8 @@ import unicodedata
 import pytest
 
 import corvanta
-from conftest import node, phenotypes, release, write_json
-from corvanta_tools import CharOffsets, main
+from conftest import node, phenotypes, release, run, write_json
+from corvanta_tools import CharOffsets
 from corvanta_tools.cli import EXIT_INPUT, EXIT_OUTPUT, EXIT_RELEASE, EXIT_USAGE
 
 CLI = str(pathlib.Path(sys.executable).with_name("corvanta"))
@@ -74,12 +74,6 @@ def note(tmp_path):
     path = tmp_path / "note.txt"
     path.write_text(NOTE, encoding="utf-8")
     return str(path)
-
-
-def run(capsys, *argv):
-    code = main(list(argv))
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 def test_tsv(capsys, small_release, note):

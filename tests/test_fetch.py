@@ -21,6 +21,7 @@ from pathlib import Path
 import pytest
 
 import corvanta
+from conftest import ends_within
 from corvanta_tools.downloads import DownloadError
 from corvanta_tools.releases import Release, fetch_latest_release
 
@@ -385,15 +386,6 @@ def test_sigint_stops_the_fetch_and_leaves_no_file(fetcher, fakes, to_group):
     assert cache_files(cache) == []
 
 
-def has_ended(pid):
-    """Gone, or a zombie nobody has reaped yet."""
-    try:
-        state = Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0]
-    except FileNotFoundError:
-        return True
-    return state == b"Z"
-
-
 @pytest.mark.skipif(not Path("/proc/self/stat").exists(), reason="needs /proc (Linux)")
 def test_a_download_whose_fetching_process_is_killed_dies(fetcher, fakes):
     pid_file = fakes.root / "orphan.pid"
@@ -410,10 +402,7 @@ def test_a_download_whose_fetching_process_is_killed_dies(fetcher, fakes):
         child.kill()
         child.wait(10)
     orphan = int(pid_file.read_text())
-    deadline = time.monotonic() + 10
-    while not has_ended(orphan) and time.monotonic() < deadline:
-        time.sleep(0.01)
-    ended = has_ended(orphan)
+    ended = ends_within(orphan)
     if not ended:
         os.kill(orphan, signal.SIGKILL)
     assert ended

@@ -9,8 +9,7 @@ import re
 
 import pytest
 
-from conftest import REAL_RELEASE, require
-from corvanta_tools import main
+from conftest import REAL_RELEASE, require, run
 from corvanta_tools.formats import STREAM_FORMATS, render
 from corvanta_tools.formats.lines import json_line, write_jsonl
 from corvanta_tools.records import Document, Record, annotate
@@ -30,12 +29,6 @@ NOTE = ("Follow-up of \U0001d4d0 \u0130rem: recurrent seizures. Denies headache.
 @pytest.fixture(scope="module")
 def hpo():
     return str(REAL_RELEASE)
-
-
-def run(capsys, *argv):
-    code = main(list(argv))
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 @pytest.fixture

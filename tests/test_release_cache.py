@@ -14,7 +14,7 @@ import time
 
 import pytest
 
-from conftest import phenotypes, write_json
+from conftest import ends_within, phenotypes, write_json
 from corvanta_tools.embedded import EMBEDDED_RELEASE, EMBEDDED_VERSION
 from corvanta_tools.releases import Release
 
@@ -296,20 +296,6 @@ def test_a_cached_file_is_checked_before_use(tmp_path, planted, argv, outcome):
         assert "2024-04-26 (holds 1999-01-01)" in listed
 
 
-def process_runs(pid):
-    try:
-        return pathlib.Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0] != b"Z"
-    except FileNotFoundError:
-        return False
-
-
-def ended(pid, seconds=10):
-    deadline = time.monotonic() + seconds
-    while process_runs(pid) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return not process_runs(pid)
-
-
 @pytest.mark.skipif(not pathlib.Path("/proc/self/stat").exists(), reason="needs /proc (Linux)")
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGKILL])
 def test_a_download_ends_with_corvanta(tmp_path, signum):
@@ -327,7 +313,7 @@ def test_a_download_ends_with_corvanta(tmp_path, signum):
         time.sleep(0.05)
     corvanta.send_signal(signum)
     assert corvanta.wait(30) == -signum
-    assert ended(int(pid_file.read_text()))
+    assert ends_within(int(pid_file.read_text()))
     left = fakes.cache_files()  # SIGKILL leaves the temporary file, nothing else does
     assert [re.fullmatch(r"\.hp\.json\..+\.tmp", name) is not None for name in left] == (
         [True] if signum == signal.SIGKILL else [])
