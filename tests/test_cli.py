@@ -1,4 +1,5 @@
 """The command line and the character-offset helper."""
+import gzip
 import json
 import os
 import pathlib
@@ -150,21 +151,26 @@ def test_bad_inputs_and_outputs(capsys, small_release, tmp_path, argv, code, mes
 
 
 @pytest.mark.parametrize(
-    "document, message",
+    "make, messages",
     [
-        (None, "failed to load HPO ontology from "),
-        ("{", "failed to load HPO ontology from "),
-        (release([node("0000118", "Phenotypic abnormality")], [], version=None),
-         "Ontology should have a version"),
+        (lambda p: None, ["failed to load HPO ontology from "]),
+        (lambda p: p.write_text(json.dumps(release([node("0000118", "Phenotypic abnormality")], [],
+                                                   version=None))), ["Ontology should have a version"]),
+        # A read failure carries a hint at what the file is.
+        *[(make, ["Reading graph document (", hint]) for make, hint in [
+            (lambda p: p.write_text("format-version: 1.2\nontology: hp\n"), "is an OBO flat file"),
+            (lambda p: p.write_bytes(b""), "the file is empty"),
+            (lambda p: p.mkdir(), "that is a directory"),
+            (lambda p: p.write_bytes(gzip.compress(gzip.compress(b"{}"))), "holds gzip data"),
+        ]],
     ],
 )
-def test_bad_release(capsys, note, tmp_path, document, message):
+def test_bad_release(capsys, note, tmp_path, make, messages):
     path = tmp_path / "hp.json"
-    if document is not None:
-        path.write_text(document if isinstance(document, str) else json.dumps(document))
+    make(path)
     code, out, err = run(capsys, "annotate", "--hpo", str(path), note)
     assert (code, out) == (EXIT_RELEASE, "")
-    assert err.startswith("corvanta: error: ") and message in err
+    assert err.startswith("corvanta: error: ") and all(m in err for m in messages), err
 
 
 def test_version(small_release):
