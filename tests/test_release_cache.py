@@ -80,15 +80,6 @@ def test_pinned_release_is_fetched_once_then_used_offline(tmp_path):
                                    "releases/2024-04-26/hp.json"]
 
 
-def test_wget_follows_a_failed_curl(tmp_path):
-    fakes = Downloads(tmp_path, curl='echo partial > "$out"; exit 22',
-                      wget=copies(release_file(tmp_path, "2024-04-26")))
-    assert fakes.run("release", "fetch", "2024-04-26").returncode == 0
-    ((curl,), (wget,)) = fakes.calls("curl"), fakes.calls("wget")
-    assert wget[:2] == ["--quiet", "-O"] and wget[3:] == [PINNED.format("2024-04-26")]
-    assert wget[2] == curl[5]  # the same temporary file as curl's
-
-
 @pytest.mark.parametrize("curl, message", [
     ('echo partial > "$out"; exit 7', "neither curl nor wget succeeded"),
     ("{copy_other}", "holds release 2025-01-01, not the requested 2024-04-26"),
