@@ -6,11 +6,12 @@ import json
 import os
 import pathlib
 import sys
+import time
 
 import pytest
 
 import corvanta
-from corvanta_tools import default_release_path
+from corvanta_tools import default_release_path, main
 
 OBO = "http://purl.obolibrary.org/obo/"
 SHARED = pathlib.Path(__file__).resolve().parents[1].parent / "shared"
@@ -181,3 +182,26 @@ def spark():
         del os.environ["PYSPARK_PYTHON"]
     else:
         os.environ["PYSPARK_PYTHON"] = saved
+
+
+def run(capsys, *argv):
+    """The command line run in this process: its exit code, stdout and stderr."""
+    code = main(list(argv))
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+def has_ended(pid):
+    """Gone, or a zombie nobody has reaped yet (read from /proc)."""
+    try:
+        state = pathlib.Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0]
+    except FileNotFoundError:
+        return True
+    return state == b"Z"
+
+
+def ends_within(pid, seconds=10):
+    deadline = time.monotonic() + seconds
+    while not has_ended(pid) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    return has_ended(pid)

@@ -1,5 +1,5 @@
-"""The native ConText engine: one table per category on short sentences of
-our own, the scope rules, the rule table's checks, and the whole path from
+"""The native ConText engine: one table of short sentences of our own, by
+category and then by scope rule, the rule table's checks, and the whole path from
 annotation without spaCy."""
 import re
 import subprocess
@@ -9,8 +9,6 @@ import pytest
 
 from corvanta_tools.context import assertions, assess, default_lexicon, engine, read_rules
 from corvanta_tools.records import Document, Record
-
-FLAGS = ("negated", "uncertain", "historical", "hypothetical", "family")
 
 
 def judged(marked):
@@ -32,15 +30,8 @@ def case(marked, flags=(), triggers=()):
     return pytest.param(marked, tuple(flags.split()) if flags else (), triggers, id=marked)
 
 
-def check(marked, flags, triggers):
-    text, assertion = judged(marked)
-    assert assertion.flags == flags
-    assert [m.text for m in assertion.modifiers] == list(triggers)
-    for modifier in assertion.modifiers:
-        assert text[slice(*modifier.char_span)] == modifier.text
-
-
 @pytest.mark.parametrize("marked,flags,triggers", [
+    # Negations.
     case("No [seizures].", "negated", ["No"]),
     case("Denies [chest pain] or shortness of breath.", "negated", ["Denies"]),
     case("Denies chest pain or [shortness of breath].", "negated", ["Denies"]),
@@ -63,12 +54,8 @@ def check(marked, flags, triggers):
     case("He doesn\u2019t have [ataxia].", "negated", ["doesn\u2019t"]),
     case("Neither [ataxia] nor tremor.", "negated", ["Neither"]),
     case("No history of [seizures].", "negated", ["No history of"]),
-])
-def test_negated(marked, flags, triggers):
-    check(marked, flags, triggers)
 
-
-@pytest.mark.parametrize("marked,flags,triggers", [
+    # Uncertainty.
     case("Possible [hypotonia].", "uncertain", ["Possible"]),
     case("Suspected [scoliosis].", "uncertain", ["Suspected"]),
     case("Questionable [tremor] on the left.", "uncertain", ["Questionable"]),
@@ -76,12 +63,8 @@ def test_negated(marked, flags, triggers):
     case("Plan: rule out [epilepsy].", "uncertain", ["rule out"]),
     case("r/o [Rett syndrome].", "uncertain", ["r/o"]),
     case("[Syncope] vs seizure.", "uncertain", ["vs"]),
-])
-def test_uncertain(marked, flags, triggers):
-    check(marked, flags, triggers)
 
-
-@pytest.mark.parametrize("marked,flags,triggers", [
+    # Past findings; a history that is not the patient's past is none.
     case("History of [stroke].", "historical", ["History of"]),
     case("H/o [seizures] in 2019.", "historical", ["H/o"]),
     case("Status post [fracture] of the femur.", "historical", ["Status post"]),
@@ -89,22 +72,14 @@ def test_uncertain(marked, flags, triggers):
     case("History of present illness: [fever] for three days."),
     case("The natural history of [ataxia] is slow."),
     case("Prior surgery for a small benign tumour of the [knee]."),  # beyond the window
-])
-def test_historical(marked, flags, triggers):
-    check(marked, flags, triggers)
 
-
-@pytest.mark.parametrize("marked,flags,triggers", [
+    # Hypotheticals.
     case("Return if [fever] develops.", "hypothetical", ["Return if"]),
     case("If she develops [fever], call us.", "hypothetical", ["If"]),
     case("Should [seizures] recur, give diazepam.", "hypothetical", ["Should"]),
     case("Acts as if [deaf]."),
-])
-def test_hypothetical(marked, flags, triggers):
-    check(marked, flags, triggers)
 
-
-@pytest.mark.parametrize("marked,flags,triggers", [
+    # Family members.
     case("His mother has [short stature].", "family", ["mother"]),
     case("[Short stature] in his mother.", "family", ["mother"]),
     case("Mother and sister have [short stature].", "family", ["sister"]),
@@ -114,13 +89,8 @@ def test_hypothetical(marked, flags, triggers):
     case("Per mother, he has had [seizures]."),
     case("A boy born to healthy parents presented with [seizures]."),
     case("His father had seizures and the patient has [ataxia]."),
-])
-def test_family(marked, flags, triggers):
-    check(marked, flags, triggers)
 
-
-@pytest.mark.parametrize("marked,flags,triggers", [
-    # Pseudo-triggers hide the trigger they hold.
+    # Scope. Pseudo-triggers hide the trigger they hold.
     case("No increase in [seizures]."),
     case("Not only [ataxia] but also tremor."),
     case("No change in the [ataxia]."),
@@ -155,8 +125,12 @@ def test_family(marked, flags, triggers):
     case("[Ataxia] and {absent speech}."),
     case("{Absent speech} and [tremor]."),
 ])
-def test_scope(marked, flags, triggers):
-    check(marked, flags, triggers)
+def test_assertion(marked, flags, triggers):
+    text, assertion = judged(marked)
+    assert assertion.flags == flags
+    assert [m.text for m in assertion.modifiers] == list(triggers)
+    for modifier in assertion.modifiers:
+        assert text[slice(*modifier.char_span)] == modifier.text
 
 
 @pytest.mark.skipif(engine.scan is None,

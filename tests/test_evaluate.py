@@ -155,10 +155,3 @@ def test_bioc_and_pubtator_gold(capsys, small_release, tmp_path, name, content, 
     assert (result["strict"]["gold"], result["strict"]["found_right"], result["strict"]["found"]) == (
         2, 2, 2)
 
-
-def test_bioc_gold_that_does_not_parse(capsys, small_release, tmp_path):
-    require("bioc", reason="BioC gold needs the formats extra")
-    gold = tmp_path / "gold.xml"
-    gold.write_text("<collection><document>", encoding="utf-8")
-    assert main(["evaluate", "--hpo", small_release, "--gold", str(gold)]) == 3
-    assert capsys.readouterr().err.startswith(f"corvanta: error: {gold}: line ")

@@ -3,10 +3,7 @@ run against both implementations: the extension's `Corvanta.fetch_latest`
 and the toolkit's download path (`fetch_latest_release`, the one under
 `--release latest`, pinned releases and `release refresh`). No network is used.
 
-Each fake download program is a shell script first (and alone) on PATH. It
-logs its arguments, one per line after their count, then runs a behaviour
-given as shell code in which "$out" is the argument after -o or -O and "$d"
-its directory.
+The download programs are fakes (fake_downloads.py), alone on PATH.
 """
 import fcntl
 import json
@@ -21,6 +18,8 @@ from pathlib import Path
 import pytest
 
 import corvanta
+from conftest import ends_within
+from fake_downloads import FakeDownloads
 from corvanta_tools.downloads import DownloadError
 from corvanta_tools.releases import Release, fetch_latest_release
 
@@ -47,18 +46,6 @@ def release_text(version):
 
 
 RELEASE = release_text("2025-01-01")
-SCRIPT = """#!/bin/sh
-PATH=/usr/bin:/bin
-log='{log}'
-printf '%s\\n' "$#" >> "$log"
-for a in "$@"; do printf '%s\\n' "$a" >> "$log"; done
-out=; prev=
-for a in "$@"; do case $prev in -o|-O) out=$a;; esac; prev=$a; done
-d=$(dirname "$out")
-{behaviour}
-"""
-
-
 class Extension:
     """`Corvanta.fetch_latest`: the fixed temporary file `hp.json.tmp`."""
 
@@ -112,28 +99,11 @@ def fetcher(request):
     return request.param
 
 
-class Fakes:
+class Fakes(FakeDownloads):
     def __init__(self, root):
-        self.root = root
-        self.bin = root / "bin"
-        self.bin.mkdir()
+        super().__init__(root)
         (root / "release.json").write_text(RELEASE, encoding="utf-8")
         self.writes_release = f"cat '{root / 'release.json'}' > \"$out\""
-
-    def install(self, name, behaviour):
-        script = self.bin / name
-        script.write_text(SCRIPT.format(log=self.root / f"{name}.log", behaviour=behaviour))
-        script.chmod(0o755)
-
-    def calls(self, name):
-        log = self.root / f"{name}.log"
-        lines = log.read_text().splitlines() if log.exists() else []
-        result = []
-        while lines:
-            count = int(lines.pop(0))
-            result.append(lines[:count])
-            del lines[:count]
-        return result
 
     def wait_for(self, name, timeout=10):
         deadline = time.monotonic() + timeout
@@ -385,15 +355,6 @@ def test_sigint_stops_the_fetch_and_leaves_no_file(fetcher, fakes, to_group):
     assert cache_files(cache) == []
 
 
-def has_ended(pid):
-    """Gone, or a zombie nobody has reaped yet."""
-    try:
-        state = Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0]
-    except FileNotFoundError:
-        return True
-    return state == b"Z"
-
-
 @pytest.mark.skipif(not Path("/proc/self/stat").exists(), reason="needs /proc (Linux)")
 def test_a_download_whose_fetching_process_is_killed_dies(fetcher, fakes):
     pid_file = fakes.root / "orphan.pid"
@@ -410,10 +371,7 @@ def test_a_download_whose_fetching_process_is_killed_dies(fetcher, fakes):
         child.kill()
         child.wait(10)
     orphan = int(pid_file.read_text())
-    deadline = time.monotonic() + 10
-    while not has_ended(orphan) and time.monotonic() < deadline:
-        time.sleep(0.01)
-    ended = has_ended(orphan)
+    ended = ends_within(orphan)
     if not ended:
         os.kill(orphan, signal.SIGKILL)
     assert ended

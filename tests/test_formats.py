@@ -1,7 +1,6 @@
 """Phenopacket, BioC, PubTator and brat: written by us and read back with the
 format's own library (or, for brat's normalisations, checked against the
 text), read in and written back; bad inputs, --keep-going and atomic output."""
-import gzip
 import io
 import json
 import os
@@ -9,8 +8,7 @@ import re
 
 import pytest
 
-from conftest import REAL_RELEASE, require
-from corvanta_tools import main
+from conftest import REAL_RELEASE, require, run
 from corvanta_tools.formats import STREAM_FORMATS, render
 from corvanta_tools.formats.lines import json_line, write_jsonl
 from corvanta_tools.records import Document, Record, annotate
@@ -30,12 +28,6 @@ NOTE = ("Follow-up of \U0001d4d0 \u0130rem: recurrent seizures. Denies headache.
 @pytest.fixture(scope="module")
 def hpo():
     return str(REAL_RELEASE)
-
-
-def run(capsys, *argv):
-    code = main(list(argv))
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 @pytest.fixture
@@ -407,19 +399,6 @@ def test_long_document_ids_get_file_names_that_fit(capsys, small_release, tmp_pa
 def test_directory_formats_need_a_directory(capsys, small_release, note):
     code, _, err = run(capsys, "annotate", "--hpo", small_release, "--format", "brat", str(note))
     assert code == 2 and "give -o DIR" in err
-
-
-@pytest.mark.parametrize("make, hint", [
-    (lambda p: p.write_text("format-version: 1.2\nontology: hp\n"), "is an OBO flat file"),
-    (lambda p: p.write_bytes(b""), "the file is empty"),
-    (lambda p: p.mkdir(), "that is a directory"),
-    (lambda p: p.write_bytes(gzip.compress(gzip.compress(b"{}"))), "holds gzip data"),
-])
-def test_release_errors_carry_a_hint(capsys, tmp_path, note, make, hint):
-    path = tmp_path / "hp.json"
-    make(path)
-    code, _, err = run(capsys, "annotate", "--hpo", str(path), str(note))
-    assert code == 4 and "Reading graph document (" in err and hint in err, err
 
 
 def test_documents_without_text_give_no_hits(capsys, small_release, tmp_path):

@@ -365,34 +365,6 @@ def test_truncated_at_every_megabyte_of_the_real_release(tmp_path):
     assert causes == ["Reading graph document"] * (len(data) // MB + 1)
 
 
-def _not_utf8(small_release):
-    text = pathlib.Path(small_release).read_text(encoding="utf-8")
-    utf8 = text.encode("utf-8")
-
-    def in_label(label, broken):
-        assert label in utf8
-        return utf8.replace(label, broken)
-
-    return {
-        "Latin-1 byte in a label": in_label(b'"Ataxia"', b'"At\xe4xia"'),
-        "UTF-16": text.encode("utf-16"),
-        "byte-order mark": b"\xef\xbb\xbf" + utf8,
-        "overlong solidus": in_label(b'"Fever"', b'"Fe\xc0\xafver"'),
-        "encoded surrogate": in_label(b'"Cough"', b'"Co\xed\xa0\x80ugh"'),
-        "cut sequence": in_label(b'"Tremor"', b'"Tremor\xe2\x80"'),
-    }
-
-
-@pytest.mark.parametrize(
-    "kind",
-    ["Latin-1 byte in a label", "UTF-16", "byte-order mark", "overlong solidus", "encoded surrogate", "cut sequence"],
-)
-def test_release_that_is_not_utf8(tmp_path, small_release, kind):
-    path = tmp_path / "hp.json"
-    path.write_bytes(_not_utf8(small_release)[kind])
-    assert load_error(path) == "Reading graph document"
-
-
 def test_real_release_with_one_byte_that_is_not_utf8_near_its_end(tmp_path):
     data = bytearray(REAL_RELEASE.read_bytes())
     at = data.rindex(b'"lbl" : "') + len(b'"lbl" : "')

@@ -14,7 +14,8 @@ import time
 
 import pytest
 
-from conftest import phenotypes, write_json
+from conftest import ends_within, phenotypes, write_json
+from fake_downloads import FakeDownloads
 from corvanta_tools.embedded import EMBEDDED_RELEASE, EMBEDDED_VERSION
 from corvanta_tools.releases import Release
 
@@ -24,22 +25,15 @@ LATEST = "https://purl.obolibrary.org/obo/hp.json"
 NOTE = "Ataxia and no fever."
 
 
-class Downloads:
-    """curl and wget alone on PATH; each logs its argv (one argument per line
-    after a line with the program's name) and runs `behaviour`, shell code in
-    which "$out" is the argument after -o or -O."""
+class Downloads(FakeDownloads):
+    """The command line with curl and wget (failing unless told otherwise)
+    alone on PATH and a cache of its own."""
 
     def __init__(self, tmp_path, curl="exit 1", wget="exit 1"):
-        self.bin = tmp_path / "bin"
-        self.bin.mkdir(parents=True)
-        self.log = tmp_path / "downloads.log"
+        super().__init__(tmp_path)
         self.cache = tmp_path / "cache"
-        for program, behaviour in (("curl", curl), ("wget", wget)):
-            script = self.bin / program
-            script.write_text(f'#!/bin/sh\n{{ echo "{program}"; printf "%s\\n" "$@"; }} >> "{self.log}"\n'
-                              'for a; do case $prev in -o|-O) out=$a;; esac; prev=$a; done\n'
-                              f"{behaviour}\n")
-            script.chmod(0o755)
+        self.install("curl", curl)
+        self.install("wget", wget)
         self.env = {**os.environ, "PATH": str(self.bin), "XDG_CACHE_HOME": str(tmp_path / "xdg")}
 
     def run(self, *argv, cache=True):
@@ -47,8 +41,8 @@ class Downloads:
         return subprocess.run([*CLI, *argv, *extra], env=self.env, capture_output=True, text=True,
                               input=NOTE)
 
-    def calls(self):
-        return self.log.read_text().splitlines() if self.log.exists() else []
+    def no_calls(self):
+        return self.calls("curl") == self.calls("wget") == []
 
     def cache_files(self):
         """The cache's files but its lock, which stays once made (as the extension's does)."""
@@ -71,29 +65,19 @@ def test_pinned_release_is_fetched_once_then_used_offline(tmp_path):
     result = fakes.run("release", "fetch", "2024-04-26")
     target = fakes.cache / "releases" / "2024-04-26" / "hp.json"
     assert (result.returncode, result.stdout) == (0, f"{target}\n"), result.stderr
-    curl = fakes.calls()
-    assert curl[0] == "curl" and curl[1:6] == ["-L", "--fail", "--silent", "--show-error", "-o"]
-    assert curl[7] == PINNED.format("2024-04-26") and len(curl) == 8
-    temporary = pathlib.Path(curl[6])
+    (curl,) = fakes.calls("curl")
+    assert curl[:5] == ["-L", "--fail", "--silent", "--show-error", "-o"]
+    assert curl[6:] == [PINNED.format("2024-04-26")]
+    temporary = pathlib.Path(curl[5])
     assert temporary.parent == fakes.cache and not temporary.exists()
     annotated = fakes.run("annotate", "--release", "2024-04-26", "--format", "jsonl")
     assert annotated.returncode == 0, annotated.stderr
     assert [json.loads(line)["term_id"] for line in annotated.stdout.splitlines()] == [
         "HP:0001251", "HP:0001945"]
     assert f"HPO release 2024-04-26 ({target})" in annotated.stderr
-    assert len(fakes.calls()) == 8  # nothing downloaded again
+    assert len(fakes.calls("curl")) == 1 and fakes.calls("wget") == []  # nothing downloaded again
     assert fakes.cache_files() == ["releases", "releases/2024-04-26",
                                    "releases/2024-04-26/hp.json"]
-
-
-def test_wget_follows_a_failed_curl(tmp_path):
-    fakes = Downloads(tmp_path, curl='echo partial > "$out"; exit 22',
-                      wget=copies(release_file(tmp_path, "2024-04-26")))
-    assert fakes.run("release", "fetch", "2024-04-26").returncode == 0
-    calls = fakes.calls()
-    wget = calls[calls.index("wget"):]
-    assert wget[1:3] == ["--quiet", "-O"] and wget[4] == PINNED.format("2024-04-26")
-    assert wget[3] == calls[6]  # the same temporary file as curl's
 
 
 @pytest.mark.parametrize("curl, message", [
@@ -119,7 +103,7 @@ def test_malformed_version_is_a_usage_error(tmp_path, version):
     assert result.returncode == 2 and "a date such as 2025-05-06" in result.stderr
     if version != "latest":
         assert fakes.run("annotate", "--release", version).returncode == 2
-    assert fakes.calls() == []
+    assert fakes.no_calls()
 
 
 def test_a_planted_link_is_not_written_through(tmp_path):
@@ -154,7 +138,7 @@ def test_list_info_and_refresh(tmp_path):
     assert refreshed.returncode == 0, refreshed.stderr
     assert refreshed.stdout == f"latest HPO release: 2024-04-26 -> 2025-03-03 ({latest})\n"
     assert Release(latest).version == "2025-03-03"
-    assert fakes.calls()[-1] == LATEST
+    assert fakes.calls("curl")[-1][-1] == LATEST
 
     before = sorted(fakes.cache.iterdir())
     broken = Downloads(tmp_path / "broken", curl='echo "{" > "$out"')
@@ -164,6 +148,22 @@ def test_list_info_and_refresh(tmp_path):
     assert Release(latest).version == "2025-03-03" and sorted(fakes.cache.iterdir()) == before
 
 
+def test_latest_is_fetched_once_into_the_user_cache(tmp_path):
+    fakes = Downloads(tmp_path, curl=copies(release_file(tmp_path, "2024-04-26")))
+    for _ in range(2):
+        result = fakes.run("annotate", "--release", "latest", cache=False)
+        assert result.returncode == 0 and result.stdout.count("\n") == 3, result.stderr
+    assert len(fakes.calls("curl")) == 1
+    cached = tmp_path / "xdg" / "corvanta" / "hp.json"
+    assert Release(cached).version == "2024-04-26"
+    cached.write_text("{")
+    result = fakes.run("annotate", "--release", "latest", cache=False)
+    assert result.returncode == 4 and f"remove {cached}" in result.stderr
+    offline = Downloads(tmp_path / "offline").run("annotate", "--release", "latest", cache=False)
+    assert offline.returncode == 5 and offline.stderr.splitlines()[-1].startswith(
+        "corvanta: error: failed to fetch/cache the HPO release: ")
+
+
 def test_embedded_release_is_the_offline_default(tmp_path):
     fakes = Downloads(tmp_path)
     result = fakes.run("annotate", "--format", "jsonl", cache=False)
@@ -171,7 +171,7 @@ def test_embedded_release_is_the_offline_default(tmp_path):
     assert result.stderr.splitlines()[0] == f"corvanta: HPO release {EMBEDDED_VERSION} (embedded)"
     assert [json.loads(line)["term_id"] for line in result.stdout.splitlines()] == [
         "HP:0001251", "HP:0001945"]
-    assert fakes.calls() == []
+    assert fakes.no_calls()
     # The only cache write is the plain copy of the gzipped file.
     copies_made = list((tmp_path / "xdg" / "corvanta").rglob("*"))
     assert [p.parent.name for p in copies_made if p.is_file()] == ["gunzipped"]
@@ -280,20 +280,6 @@ def test_a_cached_file_is_checked_before_use(tmp_path, planted, argv, outcome):
         assert "2024-04-26 (holds 1999-01-01)" in listed
 
 
-def process_runs(pid):
-    try:
-        return pathlib.Path(f"/proc/{pid}/stat").read_bytes().rpartition(b")")[2].split()[0] != b"Z"
-    except FileNotFoundError:
-        return False
-
-
-def ended(pid, seconds=10):
-    deadline = time.monotonic() + seconds
-    while process_runs(pid) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return not process_runs(pid)
-
-
 @pytest.mark.skipif(not pathlib.Path("/proc/self/stat").exists(), reason="needs /proc (Linux)")
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGKILL])
 def test_a_download_ends_with_corvanta(tmp_path, signum):
@@ -311,7 +297,7 @@ def test_a_download_ends_with_corvanta(tmp_path, signum):
         time.sleep(0.05)
     corvanta.send_signal(signum)
     assert corvanta.wait(30) == -signum
-    assert ended(int(pid_file.read_text()))
+    assert ends_within(int(pid_file.read_text()))
     left = fakes.cache_files()  # SIGKILL leaves the temporary file, nothing else does
     assert [re.fullmatch(r"\.hp\.json\..+\.tmp", name) is not None for name in left] == (
         [True] if signum == signal.SIGKILL else [])

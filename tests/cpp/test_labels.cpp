@@ -10,7 +10,6 @@
 #include "lexicon/labels.hpp"
 #include "ontology/ontology.hpp"
 #include "text/stemmer.hpp"
-#include "shared_data.hpp"
 
 using namespace corvanta;
 
@@ -219,23 +218,4 @@ TEST_CASE("word lists") {
     CHECK(is_label_stop_word(w) == (stop.count(w) == 1));
     CHECK(is_text_skip_word(w) == (skip.count(w) == 1));
   }
-}
-
-TEST_CASE("label table of the real release") {
-  Result<ontology::Release> release = ontology::load_release(CORVANTA_EMBEDDED_RELEASE);
-  REQUIRE(release.ok());
-  const LabelTable table = build_label_table(release.value().ontology, release.value().subtree);
-  CHECK(table.size() == 40751);
-  std::set<std::string_view> terms;
-  size_t saag_rows = 0;
-  for (size_t row = 0; row < table.size(); ++row) {
-    const LabelEntry e = table[row];
-    terms.insert(e.term_id);
-    if (e.surface == "Elevated serum-ascites albumin gradient ") {
-      ++saag_rows;
-      CHECK(e.term_id == "HP:6000863");
-    }
-  }
-  CHECK(terms.size() == 18507);
-  CHECK(saag_rows == 1);
 }

@@ -283,12 +283,15 @@ TEST_CASE("JSON-level failures anywhere in the document") {
                                "\"18446744073709551616\",123456789012345678901234567890]"))
             .release.ok());
 
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : valid) utf16 += {c, '\0'};
   const std::string cases[] = {
       "",
       "   ",
       "not json",
       valid + " {}",
       "\xEF\xBB\xBF" + valid,
+      utf16,
       with_unknown("NaN"),
       with_unknown("[Infinity]"),
       with_unknown("-Infinity"),
@@ -298,6 +301,8 @@ TEST_CASE("JSON-level failures anywhere in the document") {
       with_unknown("\"\xff\""),
       with_unknown("\"\xc0\xaf\""),
       with_unknown("\"\xed\xa0\x80\""),
+      with_unknown("\"\xe2\x80\""),
+      document(hp_node("1", "At\xe4xia")),  // a Latin-1 byte in a label
       with_unknown("\"tab\there\""),
       with_unknown("[1,]"),
       with_unknown("1e400"),
