@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "lexicon/labels.hpp"
-#include "ontology/ontology.hpp"
 #include "lexicon/synonym_groups.hpp"
+#include "ontology/ontology.hpp"
 #include "text/stemmer.hpp"
 #include "text/unicode.hpp"
 
@@ -51,7 +51,8 @@ std::vector<std::string> read_texts(const char* path) {
 }
 
 bool is_ascii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 void bench_lower_case(const std::vector<std::string>& texts, const char* name) {
@@ -125,7 +126,8 @@ int main(int argc, char** argv) {
               tokenize_ms);
 
   size_t keys = 0;
-  const double groups_ms = best_ms(10, [&] { keys = corvanta::build_synonym_groups(stemmer).size(); });
+  const double groups_ms =
+      best_ms(10, [&] { keys = corvanta::build_synonym_groups(stemmer).size(); });
   std::printf("build_synonym_groups  %zu keys  %8.3f ms\n", keys, groups_ms);
   return sink == 0;
 }

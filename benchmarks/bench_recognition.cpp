@@ -44,7 +44,8 @@ double threads_wall(const corvanta::MatcherState& state, const std::vector<std::
     for (int r = 0; r <= rounds; ++r) {
       sync.arrive_and_wait();
       const auto start = std::chrono::steady_clock::now();
-      for (size_t i = lane; i < texts.size(); i += threads) corvanta::recognize(state, texts[i], {}, local);
+      for (size_t i = lane; i < texts.size(); i += threads)
+        corvanta::recognize(state, texts[i], {}, local);
       sync.arrive_and_wait();
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -97,12 +98,14 @@ int main(int argc, char** argv) {
       hit_count += corvanta::recognize(state, text, {}, scratch).size();
     }
     best_cpu = std::min(best_cpu, thread_seconds() - start_cpu);
-    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    best = std::min(
+        best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  std::printf("%zu texts, %.2f MB, %zu hits: %.1f MB/s CPU time (%.1f ms, %.1f us/text; "
-              "best of %d), %.1f MB/s wall\n",
-              texts.size(), bytes / 1e6, hit_count, bytes / best_cpu / 1e6, best_cpu * 1e3,
-              best_cpu / texts.size() * 1e6, rounds, bytes / best / 1e6);
+  std::printf(
+      "%zu texts, %.2f MB, %zu hits: %.1f MB/s CPU time (%.1f ms, %.1f us/text; "
+      "best of %d), %.1f MB/s wall\n",
+      texts.size(), bytes / 1e6, hit_count, bytes / best_cpu / 1e6, best_cpu * 1e3,
+      best_cpu / texts.size() * 1e6, rounds, bytes / best / 1e6);
 
   for (const size_t threads : {2, 4}) {
     const double wall = threads_wall(state, texts, threads, rounds);

@@ -59,19 +59,20 @@ void check_tokenize_label(std::string_view text) {
   corvanta::for_each_label_token(text, scratch, [&](std::string_view token) {
     CORVANTA_FUZZ_CHECK(!token.empty() && !corvanta::is_label_stop_word(token));
     for (size_t at = 0; at < token.size();)
-      CORVANTA_FUZZ_CHECK(!corvanta::text::is_white_space(corvanta::text::next_code_point(token, at)));
+      CORVANTA_FUZZ_CHECK(
+          !corvanta::text::is_white_space(corvanta::text::next_code_point(token, at)));
     CORVANTA_FUZZ_CHECK(i < stems.size() && stems[i] == stemmer.stem(token));
     ++i;
   });
   CORVANTA_FUZZ_CHECK(i == stems.size());
   // At most one token per White_Space-separated run of the normalized text.
-  const std::string normalized =
-      corvanta::normalize_punctuation(corvanta::text::lower_cased(text));
+  const std::string normalized = corvanta::normalize_punctuation(corvanta::text::lower_cased(text));
   size_t runs = 0;
   bool in_run = false;
   for (size_t at = 0; at < normalized.size();) {
     CORVANTA_FUZZ_CHECK(is_char_boundary(normalized, at));
-    const bool space = corvanta::text::is_white_space(corvanta::text::next_code_point(normalized, at));
+    const bool space =
+        corvanta::text::is_white_space(corvanta::text::next_code_point(normalized, at));
     runs += !space && !in_run;
     in_run = !space;
   }

@@ -20,8 +20,8 @@
 #include <string_view>
 
 #include "lexicon/construction.hpp"
-#include "recognize/recognition.hpp"
 #include "recognition_checks.hpp"
+#include "recognize/recognition.hpp"
 #include "text/unicode.hpp"
 
 namespace {
@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         error.code == Errc::kInvariant);
     if (error.code == Errc::kOntologyLoad) {
       const std::string prefix = "failed to load HPO ontology from " + path + ": ";
-      CORVANTA_FUZZ_CHECK(error.message.rfind(prefix, 0) == 0 && error.message.size() > prefix.size());
+      CORVANTA_FUZZ_CHECK(error.message.rfind(prefix, 0) == 0 &&
+                          error.message.size() > prefix.size());
     }
     return 0;
   }
@@ -97,6 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   corvanta::fuzz::check_recognition(
       state, "No evidence of seizures, but short stature and ataxia. Tremor; fever without cough.");
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  if (simdjson::validate_utf8(input.data(), input.size())) corvanta::fuzz::check_recognition(state, input);
+  if (simdjson::validate_utf8(input.data(), input.size()))
+    corvanta::fuzz::check_recognition(state, input);
   return 0;
 }

@@ -19,11 +19,11 @@
 #include "text/unicode.hpp"
 
 #define CORVANTA_FUZZ_CHECK(condition)                                                   \
-  do {                                                                                  \
-    if (!(condition)) {                                                                 \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                     \
-    }                                                                                   \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 namespace corvanta::fuzz {

@@ -44,9 +44,12 @@ import duckdb, jsonschema, sys; sys.exit(tuple(map(int, spacy.__version__.split(
   mapfile -t extras < <(extra_requirements "${current_stack[@]}")
   .venv/bin/python -m pip install -q mypy httpx jsonschema selenium "${extras[@]}"
 fi
-# The linters of scripts/test.sh: ruff, and tqdm's type stubs for mypy.
-{ .venv/bin/python -m pip show -q ruff && .venv/bin/python -m pip show -q types-tqdm; } >/dev/null 2>&1 ||
-  .venv/bin/python -m pip install -q ruff types-tqdm
+# The linters of scripts/test.sh: ruff, tqdm's type stubs for mypy, and
+# clang-format at the version the C++ layout was made with.
+clang_format=clang-format==23.1.5
+{ .venv/bin/python -m pip show -q ruff && .venv/bin/python -m pip show -q types-tqdm &&
+  [ "$(.venv/bin/clang-format --version 2>/dev/null | grep -o '[0-9.]*$')" = "${clang_format#*==}" ]; } \
+  >/dev/null 2>&1 || .venv/bin/python -m pip install -q ruff types-tqdm "$clang_format"
 
 # The medspaCy route ([medspacy] with [formats]) in its own environment, on
 # the same interpreter, with this package's wheel (built from the same build

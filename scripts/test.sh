@@ -28,6 +28,7 @@ if $quick; then
   exec .venv/bin/python -m pytest -q --quick "$@"
 fi
 .venv/bin/python -m ruff check .
+bash scripts/check-format.sh
 .venv/bin/python -m mypy --strict python/corvanta_tools
 if [ "${CI:-}" = true ] || [ "${CORVANTA_HARDENING:-}" = 1 ]; then bash scripts/hardening.sh; fi
 .venv/bin/python -m pytest -q "$@"

@@ -1,4 +1,4 @@
-"""The accurate profile's compiled helper (src/tools/accurate_module.cpp)."""
+"""The accurate profile's compiled helper (src/tools/accurate/)."""
 from collections.abc import Callable, Sequence
 from typing import TypeVar
 

@@ -25,7 +25,7 @@ using Signed16 = int8_t __attribute__((vector_size(16)));
 
 // The bytes of `text` from `pos` on, fewer than sixteen, then zeros.
 [[gnu::cold, gnu::noinline]] inline Bytes16 tail_bytes16_at(std::string_view text,
-                                                             uint64_t pos) noexcept {
+                                                            uint64_t pos) noexcept {
   Bytes16 v{};
   if (pos < text.size()) std::memcpy(&v, text.data() + pos, text.size() - pos);
   return v;
@@ -33,7 +33,8 @@ using Signed16 = int8_t __attribute__((vector_size(16)));
 
 // The sixteen bytes of `text` from `pos` on, zero past its end.
 [[gnu::always_inline]] inline Bytes16 bytes16_at(std::string_view text, uint64_t pos) noexcept {
-  if (pos + 16 > text.size()) [[unlikely]] return tail_bytes16_at(text, pos);
+  if (pos + 16 > text.size()) [[unlikely]]
+    return tail_bytes16_at(text, pos);
   Bytes16 v;
   std::memcpy(&v, text.data() + pos, 16);
   return v;
@@ -77,7 +78,8 @@ using Signed16 = int8_t __attribute__((vector_size(16)));
 }
 
 // The first `kept` (at most 16) bytes of `bytes`, zero after them.
-[[gnu::always_inline]] inline void store_head(Bytes16 bytes, size_t kept, uint64_t head[2]) noexcept {
+[[gnu::always_inline]] inline void store_head(Bytes16 bytes, size_t kept,
+                                              uint64_t head[2]) noexcept {
   constexpr Signed16 kIndex = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   const Bytes16 keep = reinterpret_cast<Bytes16>(kIndex < static_cast<int8_t>(kept));
   const Bytes16 kept_bytes = bytes & keep;

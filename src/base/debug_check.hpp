@@ -22,8 +22,8 @@ inline constexpr bool kDebugChecks = true;
   std::abort();
 }
 
-#define CORVANTA_DCHECK(condition)                                                   \
-  do {                                                                               \
+#define CORVANTA_DCHECK(condition)                                                            \
+  do {                                                                                        \
     if (!(condition)) ::corvanta::detail::debug_check_failed(#condition, __FILE__, __LINE__); \
   } while (0)
 #else

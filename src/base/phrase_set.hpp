@@ -30,7 +30,8 @@ consteval size_t distinct_heads(const std::array<std::string_view, N>& phrases) 
   size_t count = 0;
   for (size_t i = 0; i < N; ++i) {
     bool seen = false;
-    for (size_t j = 0; j < i; ++j) seen = seen || phrases[j].substr(0, 2) == phrases[i].substr(0, 2);
+    for (size_t j = 0; j < i; ++j)
+      seen = seen || phrases[j].substr(0, 2) == phrases[i].substr(0, 2);
     if (!seen) ++count;
   }
   return count;
@@ -141,8 +142,8 @@ class PhraseSet {
   std::array<std::array<uint64_t, N>, 2> mask_{};  // 0xFF over each phrase byte
   std::array<uint16_t, N> head_{};                 // the first two bytes
   std::array<uint16_t, H> distinct_head_{};
-  std::array<Bytes16, H> first_{};                 // their first bytes,
-  std::array<Bytes16, H> second_{};                //   and second bytes, broadcast
+  std::array<Bytes16, H> first_{};   // their first bytes,
+  std::array<Bytes16, H> second_{};  //   and second bytes, broadcast
   size_t heads_ = 0;
 };
 

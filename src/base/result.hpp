@@ -56,7 +56,7 @@ struct Error {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT
+  Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}      // NOLINT
   Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
   [[nodiscard]] bool ok() const noexcept { return v_.index() == 0; }
@@ -90,15 +90,15 @@ class [[nodiscard]] Status {
 
 // CORVANTA_TRY(auto x, expr): evaluates expr (a Result<T>); on failure returns
 // its Error from the enclosing function, otherwise binds the value to x.
-#define CORVANTA_TRY(decl, expr)                                   \
-  auto CORVANTA_CONCAT_(try_result_, __LINE__) = (expr);           \
-  if (!CORVANTA_CONCAT_(try_result_, __LINE__).ok())               \
+#define CORVANTA_TRY(decl, expr)                                       \
+  auto CORVANTA_CONCAT_(try_result_, __LINE__) = (expr);               \
+  if (!CORVANTA_CONCAT_(try_result_, __LINE__).ok())                   \
     return std::move(CORVANTA_CONCAT_(try_result_, __LINE__)).error(); \
   decl = std::move(CORVANTA_CONCAT_(try_result_, __LINE__)).value()
 
 // CORVANTA_TRY_STATUS(expr): returns the Error of a failed Status.
-#define CORVANTA_TRY_STATUS(expr)                                  \
-  do {                                                             \
-    auto try_status_ = (expr);                                     \
-    if (!try_status_.ok()) return std::move(try_status_).error();  \
+#define CORVANTA_TRY_STATUS(expr)                                 \
+  do {                                                            \
+    auto try_status_ = (expr);                                    \
+    if (!try_status_.ok()) return std::move(try_status_).error(); \
   } while (0)

@@ -102,8 +102,11 @@ class StringMap {
     for (size_t i = key.hash & mask_;; i = (i + 1) & mask_) {
       Slot& slot = slots_[i];
       if (slot.len == kEmpty) {
-        slot = Slot{{key.head[0], key.head[1]}, static_cast<uint32_t>(key.text.size()),
-                    static_cast<uint32_t>(key.hash), value, static_cast<uint32_t>(arena_.size())};
+        slot = Slot{{key.head[0], key.head[1]},
+                    static_cast<uint32_t>(key.text.size()),
+                    static_cast<uint32_t>(key.hash),
+                    value,
+                    static_cast<uint32_t>(arena_.size())};
         if (key.text.size() > 16) arena_.append(key.text.substr(16));
         ++count_;
         return value;

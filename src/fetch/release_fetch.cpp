@@ -184,8 +184,9 @@ RunOutcome run(const char* const argv[], const FetchCancel& cancel) {
 
 RunOutcome download(const std::string& temporary, const FetchCancel& cancel) {
   const std::string url(kReleaseUrl);
-  const char* const curl[] = {"curl", "-L", "--fail", "--silent", "--show-error",
-                              "-o",   temporary.c_str(), url.c_str(), nullptr};
+  const char* const curl[] = {"curl",         "-L", "--fail",          "--silent",
+                              "--show-error", "-o", temporary.c_str(), url.c_str(),
+                              nullptr};
   const RunOutcome by_curl = run(curl, cancel);
   if (by_curl != RunOutcome::kFailed) return by_curl;
   if (cancel.asks_to_abandon()) return RunOutcome::kInterrupted;

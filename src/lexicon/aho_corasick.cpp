@@ -415,8 +415,8 @@ class Linker {
         queue.push_back(c);
         Node& node = nodes_[c];
         if (node.match == kNone) {
-          node.fail = parent == kRootNode ? kRootNode
-                                          : step(nodes_[parent].fail, classes_.of[node.byte]);
+          node.fail =
+              parent == kRootNode ? kRootNode : step(nodes_[parent].fail, classes_.of[node.byte]);
           node.match = nodes_[node.fail].match;
         } else {
           node.fail = kDeadNode;
@@ -608,8 +608,7 @@ Result<std::unique_ptr<const AhoCorasick>> AhoCorasick::build(
 
   Trie trie = build_trie(patterns, total_bytes);
   const ByteClasses classes = make_classes(trie.byte_used);
-  const Rows rows =
-      Linker(trie, classes, dense_depth(trie, classes.count, total_bytes)).link();
+  const Rows rows = Linker(trie, classes, dense_depth(trie, classes.count, total_bytes)).link();
   const StateIds ids = assign_ids(trie.nodes, classes.count);
   if (ids.words > kMaxWords) return capacity_error("automaton words", ids.words, kMaxWords);
 
@@ -775,8 +774,10 @@ void AhoCorasick::find_all(std::string_view text, AcScratch& scratch) const {
   while (a_on && b_on) {
     const bool a_stepped = search.step(a);
     const bool b_stepped = search.step(b);
-    if (a_done(a_stepped)) [[unlikely]] a_on = next_search(search, a, h, out, p);
-    if (!b_stepped) [[unlikely]] b_on = next_search(search, b, kNoLimit, tail, b_resume);
+    if (a_done(a_stepped)) [[unlikely]]
+      a_on = next_search(search, a, h, out, p);
+    if (!b_stepped) [[unlikely]]
+      b_on = next_search(search, b, kNoLimit, tail, b_resume);
   }
   while (a_on)
     if (a_done(search.step(a))) a_on = next_search(search, a, h, out, p);

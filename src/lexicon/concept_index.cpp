@@ -162,7 +162,7 @@ class ConceptIndexBuilder {
     std::vector<uint32_t>& s = row_stems_;
     s.clear();
     for_each_lowered_label_token(labels_[row], label_scratch_,
-                         [&](std::string_view token) { s.push_back(stem_id_of(token)); });
+                                 [&](std::string_view token) { s.push_back(stem_id_of(token)); });
     if (s.empty()) return;
     add_entry(s, row, true);
     add_modifier_variants(s, row);
@@ -262,7 +262,8 @@ class ConceptIndexBuilder {
         index.max_count_ = std::max(index.max_count_, count);
         return i;
       }
-      if (slot.fingerprint == fp && slot.count == count && index.ids_[slot.ids_offset] == ids.size() &&
+      if (slot.fingerprint == fp && slot.count == count &&
+          index.ids_[slot.ids_offset] == ids.size() &&
           std::equal(ids.begin(), ids.end(), index.ids_.begin() + slot.ids_offset + 1))
         return i;
     }
@@ -394,7 +395,8 @@ void ConceptIndexBuilder::debug_check_index() const {
     CORVANTA_DCHECK(index.stems_.find(text) == i);
     CORVANTA_DCHECK(index.stem_facts_[i].hash == detail::map_key(text).hash);
   }
-  CORVANTA_DCHECK(index.mask_ + 1 == index.slots_.size() && (index.slots_.size() & index.mask_) == 0);
+  CORVANTA_DCHECK(index.mask_ + 1 == index.slots_.size() &&
+                  (index.slots_.size() & index.mask_) == 0);
   std::vector<uint32_t> max_count_with(stem_count, 0);
   uint32_t max_count = 0;
   size_t keys = 0;
@@ -424,7 +426,8 @@ void ConceptIndexBuilder::debug_check_index() const {
     const ConceptIndex::StemFacts& facts = index.stem_facts_[i];
     CORVANTA_DCHECK(facts.max_count_with == max_count_with[i]);
     const StemId id{i};
-    const std::optional<RowId> one_word = index.lookup(facts.hash, 1, std::span<const StemId>(&id, 1));
+    const std::optional<RowId> one_word =
+        index.lookup(facts.hash, 1, std::span<const StemId>(&id, 1));
     CORVANTA_DCHECK(facts.single_row == (one_word ? one_word->v : ConceptIndex::kNoRow));
   }
 }

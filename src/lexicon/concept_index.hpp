@@ -158,8 +158,8 @@ class ConceptIndex {
     return static_cast<uint32_t>(x ^ (x >> 32));
   }
 
-  detail::StringMap stems_;  // stem text -> stem id
-  std::vector<StemFacts> stem_facts_;  // by stem id
+  detail::StringMap stems_;             // stem text -> stem id
+  std::vector<StemFacts> stem_facts_;   // by stem id
   std::vector<uint32_t> stem_offsets_;  // id -> [offsets[id], offsets[id+1]) in stem_arena_
   std::string stem_arena_;
   std::vector<Slot> slots_;

@@ -54,7 +54,8 @@ class LabelTable {
   [[nodiscard]] LabelEntry operator[](RowId row) const noexcept { return (*this)[row.v]; }
   [[nodiscard]] LabelEntry operator[](size_t row) const noexcept {
     const Row& r = rows_[row];
-    return LabelEntry{term_id_of(r), std::string_view(arena_.data() + r.surface_begin, r.surface_size)};
+    return LabelEntry{term_id_of(r),
+                      std::string_view(arena_.data() + r.surface_begin, r.surface_size)};
   }
   [[nodiscard]] size_t memory_bytes() const noexcept {
     return arena_.capacity() + rows_.capacity() * sizeof(Row);

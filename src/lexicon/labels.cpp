@@ -149,7 +149,8 @@ Collection collect(const ontology::Ontology& ontology, const ontology::Phenotype
     const std::string_view label = collect_label(term, out);
     const auto syn_begin = static_cast<uint32_t>(out.synonyms.size());
     collect_synonyms(term, out, scratch);
-    out.terms.push_back({term.id_text, label, syn_begin, static_cast<uint32_t>(out.synonyms.size())});
+    out.terms.push_back(
+        {term.id_text, label, syn_begin, static_cast<uint32_t>(out.synonyms.size())});
   }
   return out;
 }
@@ -248,7 +249,8 @@ enum class Punct : uint8_t { kCopy, kDelete, kSpace };
 
 constexpr std::array<Punct, 128> make_punct_table() {
   std::array<Punct, 128> table{};
-  for (char c : std::string_view("\"%(),.<>[]{}")) table[static_cast<unsigned char>(c)] = Punct::kDelete;
+  for (char c : std::string_view("\"%(),.<>[]{}"))
+    table[static_cast<unsigned char>(c)] = Punct::kDelete;
   for (char c : std::string_view("'+-/:;_")) table[static_cast<unsigned char>(c)] = Punct::kSpace;
   return table;
 }

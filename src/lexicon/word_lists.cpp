@@ -5,9 +5,8 @@
 namespace corvanta {
 
 const std::array<std::string_view, 24> kLabelStopWords = {
-    "of",  "in",  "at",  "or",   "on",   "by",   "no",    "an",
-    "be",  "is",  "do",  "the",  "and",  "but",  "are",   "has",
-    "had", "did", "have", "been", "done", "being", "having", "because",
+    "of",  "in",  "at",  "or",  "on",  "by",  "no",   "an",   "be",   "is",    "do",     "the",
+    "and", "but", "are", "has", "had", "did", "have", "been", "done", "being", "having", "because",
 };
 
 const std::array<std::string_view, 15> kTextSkipWords = {
@@ -16,10 +15,10 @@ const std::array<std::string_view, 15> kTextSkipWords = {
 };
 
 const std::array<std::string_view, 19> kModifierWords = {
-    "localized",  "generalized", "unilateral", "multiple",          "paroxysmal",
-    "recurrent",  "proximal",    "morphology", "physiology",        "level",
-    "proportion", "electroretinogram", "activity", "count",         "ossification",
-    "potentials", "ratio",       "glycosylation", "behavior",
+    "localized", "generalized", "unilateral",   "multiple",   "paroxysmal", "recurrent",
+    "proximal",  "morphology",  "physiology",   "level",      "proportion", "electroretinogram",
+    "activity",  "count",       "ossification", "potentials", "ratio",      "glycosylation",
+    "behavior",
 };
 
 namespace {

@@ -21,8 +21,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -232,7 +232,14 @@ enum class GraphField : uint8_t { kId, kLbl, kMeta, kNodes, kEdges };
 enum class NodeField : uint8_t { kId, kLbl, kType, kMeta };
 enum class EdgeField : uint8_t { kSub, kPred, kObj, kMeta };
 enum class MetaField : uint8_t {
-  kDefinition, kComments, kSubsets, kSynonyms, kXrefs, kBasicPropertyValues, kVersion, kDeprecated
+  kDefinition,
+  kComments,
+  kSubsets,
+  kSynonyms,
+  kXrefs,
+  kBasicPropertyValues,
+  kVersion,
+  kDeprecated
 };
 // The union of the four property-value records' keys; a kind that does not
 // list a key treats it as unknown.
@@ -243,8 +250,8 @@ constexpr std::array<std::string_view, 5> kGraphKeys = {"id", "lbl", "meta", "no
 constexpr std::array<std::string_view, 4> kNodeKeys = {"id", "lbl", "type", "meta"};
 constexpr std::array<std::string_view, 4> kEdgeKeys = {"sub", "pred", "obj", "meta"};
 constexpr std::array<std::string_view, 8> kMetaKeys = {
-    "definition", "comments", "subsets", "synonyms", "xrefs", "basicPropertyValues",
-    "version",    "deprecated"};
+    "definition",          "comments", "subsets",   "synonyms", "xrefs",
+    "basicPropertyValues", "version",  "deprecated"};
 constexpr std::array<std::string_view, 6> kPropertyValueKeys = {"pred", "val",         "xrefs",
                                                                 "meta", "synonymType", "lbl"};
 
@@ -260,8 +267,7 @@ Result<GraphsRecord> DocumentReader::read_document(dom::element root) {
       record.graph_count = graphs.size();
       size_t index = 0;
       for (dom::element graph : graphs) {
-        CORVANTA_TRY_STATUS(
-            read_graph(graph, index == 0, index + 1 == record.graph_count, record));
+        CORVANTA_TRY_STATUS(read_graph(graph, index == 0, index + 1 == record.graph_count, record));
         ++index;
       }
     } else {
@@ -276,8 +282,7 @@ Result<GraphsRecord> DocumentReader::read_document(dom::element root) {
   return record;
 }
 
-Status DocumentReader::read_graph(dom::element value, bool first, bool last,
-                                  GraphsRecord& out) {
+Status DocumentReader::read_graph(dom::element value, bool first, bool last, GraphsRecord& out) {
   FieldSet<GraphField, kGraphKeys.size()> fields(kGraphKeys);
   const auto on_field = [&](GraphField key, dom::element field) -> Status {
     switch (key) {
@@ -394,19 +399,17 @@ Status DocumentReader::read_meta(dom::element value, MetaRecord& out) {
             read_property_value_list(field, PropertyValueKind::kSynonym, out.synonyms));
         break;
       case MetaField::kXrefs:
-        CORVANTA_TRY_STATUS(
-            read_property_value_list(field, PropertyValueKind::kXref, out.xrefs));
+        CORVANTA_TRY_STATUS(read_property_value_list(field, PropertyValueKind::kXref, out.xrefs));
         break;
       case MetaField::kBasicPropertyValues:
-        CORVANTA_TRY_STATUS(read_property_value_list(field, PropertyValueKind::kBasic,
-                                                     out.basic_property_values));
+        CORVANTA_TRY_STATUS(
+            read_property_value_list(field, PropertyValueKind::kBasic, out.basic_property_values));
         break;
       case MetaField::kVersion:
         CORVANTA_TRY_STATUS(read_optional_string(field, out.version));
         break;
       case MetaField::kDeprecated:
-        if (!field.is_null() &&
-            field.get_bool().get(out.deprecated) != simdjson::SUCCESS) {
+        if (!field.is_null() && field.get_bool().get(out.deprecated) != simdjson::SUCCESS) {
           return type_error(field, "a boolean");
         }
         break;
@@ -429,8 +432,8 @@ Status DocumentReader::read_property_value_list(dom::element value, PropertyValu
 
 Status DocumentReader::read_property_value(dom::element value, PropertyValueKind kind) {
   static constexpr std::array<std::string_view, 4> kNames = {
-      "struct BasicPropertyValue", "struct DefinitionPropertyValue",
-      "struct SynonymPropertyValue", "struct XrefPropertyValue"};
+      "struct BasicPropertyValue", "struct DefinitionPropertyValue", "struct SynonymPropertyValue",
+      "struct XrefPropertyValue"};
   dom::object object;
   if (value.get_object().get(object) != simdjson::SUCCESS) {
     return type_error(value, kNames[static_cast<size_t>(kind)]);
@@ -485,9 +488,9 @@ bool is_wide_integer(const std::string& token) noexcept {
   const char* end = token.data() + token.size();
   uint64_t unsigned_value = 0;
   int64_t signed_value = 0;
-  const std::from_chars_result parsed =
-      token[0] == '-' ? std::from_chars(token.data(), end, signed_value)
-                      : std::from_chars(token.data(), end, unsigned_value);
+  const std::from_chars_result parsed = token[0] == '-'
+                                            ? std::from_chars(token.data(), end, signed_value)
+                                            : std::from_chars(token.data(), end, unsigned_value);
   return parsed.ec == std::errc::result_out_of_range &&
          std::isfinite(std::strtod(token.c_str(), nullptr));
 }
@@ -628,12 +631,12 @@ Status ObographsReader::read_file(std::string_view path) {
   // device or pipe that never ends (/dev/zero) fails there, not when memory
   // runs out.
   const size_t largest = parser_.max_capacity();
-  struct stat status {};
+  struct stat status{};
   const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
   if (regular && static_cast<uint64_t>(status.st_size) > largest) return too_large();
   // Never more than largest + 1, so that reaching it means "too large".
-  size_t capacity = regular ? static_cast<size_t>(status.st_size) + 1
-                            : std::min(size_t{1} << 16, largest + 1);
+  size_t capacity =
+      regular ? static_cast<size_t>(status.st_size) + 1 : std::min(size_t{1} << 16, largest + 1);
   buffer_ = padded_buffer(capacity);
   corvanta::detail::advise_huge_pages(buffer_.data(), capacity);
   size_ = 0;

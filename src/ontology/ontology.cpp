@@ -18,14 +18,13 @@
 namespace corvanta::ontology {
 namespace {
 
-constexpr std::array<std::string_view, 4> kSynonymScopes = {
-    "hasExactSynonym", "hasRelatedSynonym", "hasBroadSynonym", "hasNarrowSynonym"};
+constexpr std::array<std::string_view, 4> kSynonymScopes = {"hasExactSynonym", "hasRelatedSynonym",
+                                                            "hasBroadSynonym", "hasNarrowSynonym"};
 
 // The synonym types, as what follows the OBO PURL base in `synonymType`.
 constexpr std::array<std::string_view, 8> kSynonymTypeSuffixes = {
-    "hp#layperson",       "hp#abbreviation",        "hp#uk_spelling",
-    "hp#obsolete_synonym", "hp#plural_form",         "hp#allelic_requirement",
-    "go#systematic_synonym", "go#syngo_official_label"};
+    "hp#layperson",   "hp#abbreviation",        "hp#uk_spelling",        "hp#obsolete_synonym",
+    "hp#plural_form", "hp#allelic_requirement", "go#systematic_synonym", "go#syngo_official_label"};
 
 bool is_synonym_scope(std::string_view pred) noexcept {
   for (std::string_view scope : kSynonymScopes) {

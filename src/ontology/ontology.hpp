@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.hpp"
 #include "ontology/obographs_reader.hpp"
 #include "ontology/phenotype_subtree.hpp"
 #include "ontology/term_id.hpp"
-#include "base/result.hpp"
 
 namespace corvanta::ontology {
 

@@ -79,8 +79,7 @@ Result<TermId> TermId::from(std::string_view prefix, std::string_view local_id) 
   if (prefix.size() > kMaxIdLength) return invariant(kPrefixTooLong);
   const size_t size = prefix.size() + local_id.size();
   id.text_ = new char[size];
-  std::copy(local_id.begin(), local_id.end(),
-            std::copy(prefix.begin(), prefix.end(), id.text_));
+  std::copy(local_id.begin(), local_id.end(), std::copy(prefix.begin(), prefix.end(), id.text_));
   id.bits_ = uint64_t{size} | uint64_t{prefix.size()} << 56;
   return id;
 }
@@ -118,8 +117,8 @@ void TermId::append_to(std::string& out) const {
     return;
   }
   char digits[10];
-  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits,
-                                       static_cast<uint32_t>(bits_ & 0xffffffffu));
+  const auto [end, ec] =
+      std::to_chars(digits, digits + sizeof digits, static_cast<uint32_t>(bits_ & 0xffffffffu));
   const size_t written = static_cast<size_t>(end - digits);
   const size_t digit_count = (bits_ >> 40) & 0xff;
   if (digit_count > written) out.append(digit_count - written, '0');

@@ -25,8 +25,7 @@ namespace corvanta::py {
 namespace {
 
 struct CorvantaObject {
-  PyObject_HEAD
-  const MatcherState* state;
+  PyObject_HEAD const MatcherState* state;
 };
 
 const MatcherState& state_of(PyObject* self) {
@@ -39,14 +38,10 @@ const MatcherState& state_of(PyObject* self) {
 template <class F>
 bool without_gil(F&& work) {
   std::exception_ptr failure;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    work();
-  } catch (...) {
+  Py_BEGIN_ALLOW_THREADS try { work(); } catch (...) {
     failure = std::current_exception();
   }
-  Py_END_ALLOW_THREADS
-  if (!failure) return true;
+  Py_END_ALLOW_THREADS if (!failure) return true;
   try {
     std::rethrow_exception(failure);
   } catch (...) {
@@ -156,7 +151,8 @@ void resolve_labels(std::span<const HitRecord> hits, const LabelTable& labels,
     const LabelEntry entry = labels[hit.row];
     __builtin_prefetch(entry.term_id.data());
     __builtin_prefetch(entry.surface.data());
-    __builtin_prefetch(entry.surface.data() + (entry.surface.empty() ? 0 : entry.surface.size() - 1));
+    __builtin_prefetch(entry.surface.data() +
+                       (entry.surface.empty() ? 0 : entry.surface.size() - 1));
     out.push_back(entry);
   }
 }
@@ -184,11 +180,10 @@ PyObject* map_text_hits(PyObject* self, PyTypeObject* defining_class, PyObject* 
   std::span<const HitRecord> hits;
   RecognitionScratch& scratch = thread_scratch();
   const LabelTable& labels = state_of(self).labels();
-  if (!recognize_argument(self, callable, args, static_cast<Py_ssize_t>(nargs), kwnames,
-                          RecognitionOptions{.longest_only = kLongestOnly}, hits,
-                          [&](std::span<const HitRecord> found) {
-                            resolve_labels(found, labels, scratch.labels);
-                          }))
+  if (!recognize_argument(
+          self, callable, args, static_cast<Py_ssize_t>(nargs), kwnames,
+          RecognitionOptions{.longest_only = kLongestOnly}, hits,
+          [&](std::span<const HitRecord> found) { resolve_labels(found, labels, scratch.labels); }))
     return nullptr;
   PyObject* list = hit_list(hits, scratch.labels, module->hit_type);
   scratch.release_large_buffers();
@@ -200,13 +195,12 @@ PyObject* map_text_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   std::span<const HitRecord> hits;
   RecognitionScratch& scratch = thread_scratch();
   const LabelTable& labels = state_of(self).labels();
-  if (!recognize_argument(self, "Corvanta.map_text_json()", args, nargs, kwnames, {}, hits,
-                          [&](std::span<const HitRecord> found) {
-                            render_hits_json(found, labels, scratch.json);
-                          }))
+  if (!recognize_argument(
+          self, "Corvanta.map_text_json()", args, nargs, kwnames, {}, hits,
+          [&](std::span<const HitRecord> found) { render_hits_json(found, labels, scratch.json); }))
     return nullptr;
-  PyObject* result =
-      PyUnicode_FromStringAndSize(scratch.json.data(), static_cast<Py_ssize_t>(scratch.json.size()));
+  PyObject* result = PyUnicode_FromStringAndSize(scratch.json.data(),
+                                                 static_cast<Py_ssize_t>(scratch.json.size()));
   scratch.release_large_buffers();
   return result;
 }
@@ -229,8 +223,7 @@ bool signal_handler_raised(void* context) {
 // function without one, so the class installs this function bound to itself
 // (see install_fetch_latest), and the class leads to the module's types and
 // exception.
-PyObject* fetch_latest(PyObject* cls, PyObject* const* args, Py_ssize_t nargs,
-                       PyObject* kwnames) {
+PyObject* fetch_latest(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   PyObject* arg = single_argument("Corvanta.fetch_latest()", "cache_dir", args, nargs, kwnames);
   std::string_view cache_dir;
   if (arg == nullptr || !utf8_argument(arg, "cache_dir", cache_dir)) return nullptr;
@@ -293,10 +286,7 @@ PyType_Slot corvanta_slots[] = {
 };
 
 PyType_Spec corvanta_spec = {
-    "builtins.Corvanta",
-    sizeof(CorvantaObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    "builtins.Corvanta", sizeof(CorvantaObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     corvanta_slots,
 };
 

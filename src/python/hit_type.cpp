@@ -13,8 +13,7 @@ namespace corvanta::py {
 namespace {
 
 struct HitObject {
-  PyObject_VAR_HEAD
-  unsigned long long byte_begin;
+  PyObject_VAR_HEAD unsigned long long byte_begin;
   unsigned long long byte_end;
   Py_ssize_t term_id_len;
   Py_ssize_t label_len;

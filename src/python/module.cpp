@@ -79,9 +79,9 @@ PyModuleDef_Slot corvanta_module_slots[] = {
 };
 
 PyModuleDef corvanta_module = {
-    PyModuleDef_HEAD_INIT, "corvanta",        "",
-    sizeof(ModuleState),   nullptr,           corvanta_module_slots,
-    corvanta_traverse,     corvanta_clear,    corvanta_free,
+    PyModuleDef_HEAD_INIT, "corvanta",     "",
+    sizeof(ModuleState),   nullptr,        corvanta_module_slots,
+    corvanta_traverse,     corvanta_clear, corvanta_free,
 };
 
 }  // namespace

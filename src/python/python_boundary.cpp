@@ -8,8 +8,8 @@ namespace corvanta::py {
 namespace {
 
 PyObject* too_many_positional(const char* callable, Py_ssize_t given) {
-  PyErr_Format(PyExc_TypeError, "%s takes 1 positional arguments but %zd %s given", callable,
-               given, given == 1 ? "was" : "were");
+  PyErr_Format(PyExc_TypeError, "%s takes 1 positional arguments but %zd %s given", callable, given,
+               given == 1 ? "was" : "were");
   return nullptr;
 }
 

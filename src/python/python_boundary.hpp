@@ -52,8 +52,7 @@ PyObject* single_argument(const char* callable, const char* name, PyObject* cons
                           Py_ssize_t nargs, PyObject* kwnames);
 
 // The same for a tp_new-style call with an argument tuple and keyword dict.
-PyObject* single_argument(const char* callable, const char* name, PyObject* args,
-                          PyObject* kwargs);
+PyObject* single_argument(const char* callable, const char* name, PyObject* args, PyObject* kwargs);
 
 // The UTF-8 text of a str argument. The view points into `value`'s own UTF-8
 // buffer and lives as long as `value`. On failure (not a str, or a str that

@@ -86,13 +86,13 @@ struct WindowStems {
   [[nodiscard]] std::span<const StemId> distinct() const { return {ids.data(), size}; }
 };
 
-void emit(const ClusteringScratch::Token& first, const ClusteringScratch::Token& last,
-          RowId row, uint32_t cluster, std::vector<Candidate>& out) {
+void emit(const ClusteringScratch::Token& first, const ClusteringScratch::Token& last, RowId row,
+          uint32_t cluster, std::vector<Candidate>& out) {
   out.push_back(Candidate{first.byte_begin, last.byte_end, row, cluster});
 }
 
-void look_up_whole_cluster(const ConceptIndex& index, ClusteringScratch& scratch,
-                           uint32_t cluster, std::vector<Candidate>& out) {
+void look_up_whole_cluster(const ConceptIndex& index, ClusteringScratch& scratch, uint32_t cluster,
+                           std::vector<Candidate>& out) {
   const auto& tokens = scratch.tokens;
   const auto n = static_cast<uint32_t>(tokens.size());
   if (n == 1) {
@@ -127,7 +127,8 @@ void look_up_windows(const ConceptIndex& index, ClusteringScratch& scratch, uint
   for (uint32_t first = 0; first + 1 <= m; ++first) {
     const auto& head = tokens[first];
     if (max_length == 0 || head.max_count_with == 0) continue;
-    if (head.single_row != ConceptIndex::kNoRow) found.push_back({1, first, RowId{head.single_row}});
+    if (head.single_row != ConceptIndex::kNoRow)
+      found.push_back({1, first, RowId{head.single_row}});
     window.start(head);
     uint32_t limit = std::min(max_length, head.max_count_with);
     for (uint32_t length = 2; first + length <= m; ++length) {
@@ -168,8 +169,7 @@ class Scan {
           const auto stop = static_cast<unsigned char>(lowered_[i + run]);
           bool out_of_vocabulary = false;
           if (run > 0)
-            out_of_vocabulary =
-                end_word(detail::map_key_padded(lowered_.substr(i, run), bytes), i);
+            out_of_vocabulary = end_word(detail::map_key_padded(lowered_.substr(i, run), bytes), i);
           if (kAsciiClasses[stop] == CharClass::kHard || out_of_vocabulary) end_cluster();
           i += run + 1;
           word_begin = i;
@@ -221,8 +221,8 @@ class Scan {
     if (word.kind == TextWord::Kind::kSkip) return false;
     if (word.kind == TextWord::Kind::kUnknown) return true;
     const ConceptIndex::StemFacts& facts = index_.stem_facts(word.stem);
-    scratch_.tokens.push_back(
-        {begin, begin + key.text.size(), facts.hash, word.stem, facts.max_count_with, facts.single_row});
+    scratch_.tokens.push_back({begin, begin + key.text.size(), facts.hash, word.stem,
+                               facts.max_count_with, facts.single_row});
     return false;
   }
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "lexicon/concept_index.hpp"
 #include "base/ids.hpp"
+#include "lexicon/concept_index.hpp"
 #include "recognize/stem_cache.hpp"
 
 namespace corvanta {

@@ -17,7 +17,7 @@ struct HitRecord {
   RowId row;                // label-table row: term id and label
   uint64_t byte_begin = 0;  // span in the UTF-8 lower-cased text, half-open
   uint64_t byte_end = 0;
-  bool excluded = false;    // set by negation only
+  bool excluded = false;  // set by negation only
 };
 
 using HitList = std::vector<HitRecord>;

@@ -30,13 +30,12 @@ void keep_longest(std::vector<Candidate>& candidates, std::vector<Candidate>& ke
     if (dropped) continue;
     if (any_marked) {
       auto first = kept.begin() + static_cast<ptrdiff_t>(cluster_begin);
-      kept.erase(std::remove_if(first, kept.end(),
-                                [&](const Candidate& other) {
-                                  return !(other.byte_begin == c.byte_begin &&
-                                           other.byte_end == c.byte_end) &&
-                                         c.byte_begin <= other.byte_begin &&
-                                         other.byte_end <= c.byte_end;
-                                }),
+      kept.erase(std::remove_if(
+                     first, kept.end(),
+                     [&](const Candidate& other) {
+                       return !(other.byte_begin == c.byte_begin && other.byte_end == c.byte_end) &&
+                              c.byte_begin <= other.byte_begin && other.byte_end <= c.byte_end;
+                     }),
                  kept.end());
     }
     kept.push_back(c);

@@ -23,20 +23,33 @@ constexpr size_t kObjectOverhead =
     std::string_view(R"({"excluded":false,"label":"","span":[,],"termId":""},)").size();
 constexpr size_t kMaxDecimalDigits = 20;  // uint64_t
 
-constexpr bool needs_escape(unsigned char c) noexcept {
-  return c < 0x20 || c == '"' || c == '\\';
-}
+constexpr bool needs_escape(unsigned char c) noexcept { return c < 0x20 || c == '"' || c == '\\'; }
 
 void append_escaped_byte(unsigned char c, std::string& out) {
   switch (c) {
-    case '"': out += "\\\""; return;
-    case '\\': out += "\\\\"; return;
-    case '\b': out += "\\b"; return;
-    case '\t': out += "\\t"; return;
-    case '\n': out += "\\n"; return;
-    case '\f': out += "\\f"; return;
-    case '\r': out += "\\r"; return;
-    default: break;
+    case '"':
+      out += "\\\"";
+      return;
+    case '\\':
+      out += "\\\\";
+      return;
+    case '\b':
+      out += "\\b";
+      return;
+    case '\t':
+      out += "\\t";
+      return;
+    case '\n':
+      out += "\\n";
+      return;
+    case '\f':
+      out += "\\f";
+      return;
+    case '\r':
+      out += "\\r";
+      return;
+    default:
+      break;
   }
   constexpr char kHex[] = "0123456789abcdef";
   const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xf]};
@@ -97,8 +110,7 @@ size_t estimated_size(std::span<const HitRecord> hits, const LabelTable& labels)
 
 }  // namespace
 
-void render_hits_json(std::span<const HitRecord> hits, const LabelTable& labels,
-                      std::string& out) {
+void render_hits_json(std::span<const HitRecord> hits, const LabelTable& labels, std::string& out) {
   out.clear();
   out.reserve(estimated_size(hits, labels));
   out += '[';

@@ -7,13 +7,12 @@
 #include <span>
 #include <string>
 
-#include "recognize/hit_record.hpp"
 #include "lexicon/label_table.hpp"
+#include "recognize/hit_record.hpp"
 
 namespace corvanta {
 
 // Replaces `out` with the JSON text of `hits`, whose rows index `labels`.
-void render_hits_json(std::span<const HitRecord> hits, const LabelTable& labels,
-                      std::string& out);
+void render_hits_json(std::span<const HitRecord> hits, const LabelTable& labels, std::string& out);
 
 }  // namespace corvanta

@@ -62,16 +62,15 @@ namespace {
 using namespace std::string_view_literals;
 
 constexpr std::array kNegationTriggers = {
-    "no evidence of"sv, "no evidence"sv, "no signs of"sv, "no sign of"sv,
-    "without evidence of"sv, "negative for"sv, "denies"sv, "denied"sv,
-    "ruled out"sv, "not seen"sv, "absence of"sv, "without"sv,
+    "no evidence of"sv,      "no evidence"sv,  "no signs of"sv, "no sign of"sv,
+    "without evidence of"sv, "negative for"sv, "denies"sv,      "denied"sv,
+    "ruled out"sv,           "not seen"sv,     "absence of"sv,  "without"sv,
 };
 
 constexpr std::array kNegationTerminators = {
-    "but"sv, "however"sv, "nevertheless"sv, "although"sv, "except"sv,
-    "is suspected"sv, "was suspected"sv, "is noted"sv, "was noted"sv,
-    "is observed"sv, "was observed"sv, "is present"sv, "is seen"sv,
-    "was seen"sv,
+    "but"sv,          "however"sv,       "nevertheless"sv, "although"sv,  "except"sv,
+    "is suspected"sv, "was suspected"sv, "is noted"sv,     "was noted"sv, "is observed"sv,
+    "was observed"sv, "is present"sv,    "is seen"sv,      "was seen"sv,
 };
 
 // A trigger that extends another one ("without evidence of" extends
@@ -94,7 +93,8 @@ constexpr auto kSearchedTriggers = [] {
 
 constexpr detail::PhraseSet<kSearchedTriggers.size(), detail::distinct_heads(kSearchedTriggers)>
     kTriggers{kSearchedTriggers};
-constexpr detail::PhraseSet<kNegationTerminators.size(), detail::distinct_heads(kNegationTerminators)>
+constexpr detail::PhraseSet<kNegationTerminators.size(),
+                            detail::distinct_heads(kNegationTerminators)>
     kTerminators{kNegationTerminators};
 constexpr uint32_t kAllTerminators = (uint32_t{1} << kNegationTerminators.size()) - 1;
 constexpr uint64_t kShortestTrigger =

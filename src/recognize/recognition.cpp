@@ -37,7 +37,8 @@ void find_exact_hits(const AhoCorasick& automaton, std::string_view lowered, AcS
   for (const AcMatch& match : scratch.matches) {
     if (is_word_char_before(lowered, match.byte_begin) || is_word_char_at(lowered, match.byte_end))
       continue;
-    out.push_back(HitRecord{row_of_pattern(match.pattern), match.byte_begin, match.byte_end, false});
+    out.push_back(
+        HitRecord{row_of_pattern(match.pattern), match.byte_begin, match.byte_end, false});
   }
 }
 

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "base/scratch_buffers.hpp"
 #include "lexicon/aho_corasick.hpp"
+#include "lexicon/label_table.hpp"
 #include "recognize/clustering.hpp"
 #include "recognize/hit_record.hpp"
-#include "lexicon/label_table.hpp"
-#include "base/scratch_buffers.hpp"
 
 namespace corvanta {
 
@@ -31,7 +31,7 @@ struct RecognitionScratch {
   std::vector<Candidate> candidates;
   std::vector<Candidate> kept;
   ClusteringScratch clustering;
-  std::string json;  // the result of the last render_hits_json into it
+  std::string json;                // the result of the last render_hits_json into it
   std::vector<LabelEntry> labels;  // the label rows of `hits`, for the binding
 
   void release_large_buffers() {

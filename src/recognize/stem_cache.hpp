@@ -26,9 +26,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "lexicon/concept_index.hpp"
 #include "base/ids.hpp"
 #include "base/string_map.hpp"
+#include "lexicon/concept_index.hpp"
 #include "text/stemmer.hpp"
 
 namespace corvanta {

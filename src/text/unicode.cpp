@@ -92,7 +92,8 @@ const tables::Record& record_of(char32_t c) noexcept {
   static constexpr tables::Record kUnassigned{0, 0};
   if (c > 0x10FFFF) return kUnassigned;
   const size_t block = tables::kBlock[c >> tables::kBlockShift];
-  return tables::kRecords[tables::kRecordIndex[(block << tables::kBlockShift) | (c & tables::kBlockMask)]];
+  return tables::kRecords[tables::kRecordIndex[(block << tables::kBlockShift) |
+                                               (c & tables::kBlockMask)]];
 }
 
 bool has(char32_t c, uint8_t flag) noexcept { return record_of(c).flags & flag; }

@@ -31,8 +31,8 @@ constexpr int32_t kSpace = -1;
 
 bool is_space(Py_UCS4 c) {
   return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-         c == 0x202F || c == 0x205F || c == 0x3000;
+         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
 }
 
 bool is_word(Py_UCS4 c) {
@@ -166,8 +166,15 @@ PyMethodDef kMethods[] = {
 };
 
 PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT, "_context", "The phrase search of corvanta_tools.context.", -1,
-    kMethods, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_context",
+    "The phrase search of corvanta_tools.context.",
+    -1,
+    kMethods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -49,11 +49,21 @@ void append_escaped(std::string& out, const char* text, Py_ssize_t length) {
       escape = "\\\\";
     } else if (c < 0x20) {
       switch (c) {
-        case '\n': escape = "\\n"; break;
-        case '\r': escape = "\\r"; break;
-        case '\t': escape = "\\t"; break;
-        case '\b': escape = "\\b"; break;
-        case '\f': escape = "\\f"; break;
+        case '\n':
+          escape = "\\n";
+          break;
+        case '\r':
+          escape = "\\r";
+          break;
+        case '\t':
+          escape = "\\t";
+          break;
+        case '\b':
+          escape = "\\b";
+          break;
+        case '\f':
+          escape = "\\f";
+          break;
         default:
           unicode[4] = kHex[c >> 4];
           unicode[5] = kHex[c & 0xF];
@@ -190,8 +200,15 @@ PyMethodDef kMethods[] = {
 };
 
 PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT, "_lines", "The JSON lines of records, for corvanta_tools.formats.lines.",
-    -1, kMethods, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_lines",
+    "The JSON lines of records, for corvanta_tools.formats.lines.",
+    -1,
+    kMethods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "lexicon/aho_corasick.hpp"
 #include "base/debug_check.hpp"
+#include "lexicon/aho_corasick.hpp"
 
 namespace corvanta {
 namespace {
@@ -223,36 +223,41 @@ void for_random_sets(uint32_t seed, int sets, Check check) {
 }
 
 TEST_CASE("automaton agrees with the naive matcher on random sets") {
-  for_random_sets(20240611, 300, [](Generator& gen, const Patterns& patterns, const AhoCorasick& ac) {
-    for (int t = 0; t < 10; ++t) {
-      const std::string text = gen.text(patterns);
-      INFO("text " << t);
-      REQUIRE(automaton_all(ac, text) == naive_all(patterns, text));
-      const size_t from = gen.pick(text.size() + 1);
-      Span want{};
-      AcMatch got;
-      const bool found = naive_find(patterns, text, from, want);
-      REQUIRE(ac.find(text, from, got) == found);
-      if (found) REQUIRE(Span{got.pattern.v, got.byte_begin, got.byte_end} == want);
-    }
-  });
+  for_random_sets(20240611, 300,
+                  [](Generator& gen, const Patterns& patterns, const AhoCorasick& ac) {
+                    for (int t = 0; t < 10; ++t) {
+                      const std::string text = gen.text(patterns);
+                      INFO("text " << t);
+                      REQUIRE(automaton_all(ac, text) == naive_all(patterns, text));
+                      const size_t from = gen.pick(text.size() + 1);
+                      Span want{};
+                      AcMatch got;
+                      const bool found = naive_find(patterns, text, from, want);
+                      REQUIRE(ac.find(text, from, got) == found);
+                      if (found) REQUIRE(Span{got.pattern.v, got.byte_begin, got.byte_end} == want);
+                    }
+                  });
 }
 
-TEST_CASE("find_all gives find's iteration, long texts searched from their start and middle at once") {
+TEST_CASE(
+    "find_all gives find's iteration, long texts searched from their start and middle at once") {
   AcScratch scratch;
-  for_random_sets(20261208, 150, [&](Generator& gen, const Patterns& patterns, const AhoCorasick& ac) {
-    for (int t = 0; t < 6; ++t) {
-      // Lengths around the two-lane threshold and well above it.
-      const size_t target = 300 + gen.pick(2500);
-      std::string text;
-      while (text.size() < target) text += gen.text(patterns) + (gen.pick(4) == 0 ? gen.word(30) : "");
-      ac.find_all(text, scratch);
-      std::vector<Span> got;
-      for (const AcMatch& m : scratch.matches) got.push_back({m.pattern.v, m.byte_begin, m.byte_end});
-      INFO("text " << t << ", " << text.size() << " bytes");
-      REQUIRE(got == automaton_all(ac, text));
-    }
-  });
+  for_random_sets(20261208, 150,
+                  [&](Generator& gen, const Patterns& patterns, const AhoCorasick& ac) {
+                    for (int t = 0; t < 6; ++t) {
+                      // Lengths around the two-lane threshold and well above it.
+                      const size_t target = 300 + gen.pick(2500);
+                      std::string text;
+                      while (text.size() < target)
+                        text += gen.text(patterns) + (gen.pick(4) == 0 ? gen.word(30) : "");
+                      ac.find_all(text, scratch);
+                      std::vector<Span> got;
+                      for (const AcMatch& m : scratch.matches)
+                        got.push_back({m.pattern.v, m.byte_begin, m.byte_end});
+                      INFO("text " << t << ", " << text.size() << " bytes");
+                      REQUIRE(got == automaton_all(ac, text));
+                    }
+                  });
 }
 
 TEST_CASE("every byte value in use, so no byte class is left over for misses") {
@@ -278,8 +283,9 @@ TEST_CASE("random binary patterns keep rows near the root only") {
   const auto ac = build_ok(patterns);
   CHECK(ac->memory_bytes() < (size_t{16} << 20));
   std::string text;
-  for (int i = 0; i < 300; ++i) text += i % 7 == 0 ? patterns[rng() % patterns.size()]
-                                                   : std::string(1, static_cast<char>(rng()));
+  for (int i = 0; i < 300; ++i)
+    text +=
+        i % 7 == 0 ? patterns[rng() % patterns.size()] : std::string(1, static_cast<char>(rng()));
   CHECK(automaton_all(*ac, text) == naive_all(patterns, text));
 }
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "recognize/clustering.hpp"
 #include "lexicon/concept_index.hpp"
 #include "lexicon/labels.hpp"
+#include "recognize/clustering.hpp"
 #include "text/stemmer.hpp"
 #include "text/unicode.hpp"
 
@@ -31,10 +31,12 @@ class ReferenceClustering {
       const char32_t c = text::next_code_point(lowered, i);
       const bool word = c < 128 ? std::isalnum(static_cast<int>(c)) != 0 : text::is_word_char(c);
       if (word) continue;
-      const bool soft = (c < 128 && std::string_view("\t\n\v\f\r \"'+-/:;_").find(static_cast<char>(c)) !=
-                                        std::string_view::npos) ||
-                        (c >= 128 && (c == 0x2019 || text::is_white_space(c)));
-      const bool out_of_vocabulary = end_word(lowered.substr(word_begin, at - word_begin), word_begin);
+      const bool soft =
+          (c < 128 && std::string_view("\t\n\v\f\r \"'+-/:;_").find(static_cast<char>(c)) !=
+                          std::string_view::npos) ||
+          (c >= 128 && (c == 0x2019 || text::is_white_space(c)));
+      const bool out_of_vocabulary =
+          end_word(lowered.substr(word_begin, at - word_begin), word_begin);
       if (!soft || out_of_vocabulary) end_cluster();
       word_begin = i;
     }
@@ -89,13 +91,40 @@ class ReferenceClustering {
 // every kind of separator, of all lengths, so words end on both sides of
 // the 16 bytes the scan reads at once and at the very end of the text.
 std::string random_text(std::mt19937& rng) {
-  static const std::vector<std::string> kWords = {
-      "kidney", "renal", "cyst", "cysts", "recurrent", "fever", "abnormality", "heart",
-      "cardiac", "seizures", "multiple", "of", "the", "was", "observed", "ataxia", "patients",
-      "had", "2", "x1", "z9", "Zy0", "cardiomyopathies", "hypercholesterolaemia", "hypercholesterolaemias",
-      std::string(70, 'k'), "caf\xc3\xa9", "na\xc3\xafve", "\xce\xb1", "Fever", "HEART"};
+  static const std::vector<std::string> kWords = {"kidney",
+                                                  "renal",
+                                                  "cyst",
+                                                  "cysts",
+                                                  "recurrent",
+                                                  "fever",
+                                                  "abnormality",
+                                                  "heart",
+                                                  "cardiac",
+                                                  "seizures",
+                                                  "multiple",
+                                                  "of",
+                                                  "the",
+                                                  "was",
+                                                  "observed",
+                                                  "ataxia",
+                                                  "patients",
+                                                  "had",
+                                                  "2",
+                                                  "x1",
+                                                  "z9",
+                                                  "Zy0",
+                                                  "cardiomyopathies",
+                                                  "hypercholesterolaemia",
+                                                  "hypercholesterolaemias",
+                                                  std::string(70, 'k'),
+                                                  "caf\xc3\xa9",
+                                                  "na\xc3\xafve",
+                                                  "\xce\xb1",
+                                                  "Fever",
+                                                  "HEART"};
   static const std::vector<std::string> kSeparators = {
-      " ", " ", " ", ", ", ". ", "-", "/", "(", ")", "\xe2\x80\x99", "\xc2\xa0", "\xe2\x80\x94", "\n"};
+      " ", " ", " ", ", ", ". ", "-", "/", "(", ")", "\xe2\x80\x99", "\xc2\xa0", "\xe2\x80\x94",
+      "\n"};
   std::string text;
   const size_t words = std::uniform_int_distribution<size_t>(0, 40)(rng);
   for (size_t i = 0; i < words; ++i) {
@@ -106,10 +135,11 @@ std::string random_text(std::mt19937& rng) {
 }
 
 bool same(const std::vector<Candidate>& a, const std::vector<Candidate>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Candidate& x, const Candidate& y) {
-    return x.byte_begin == y.byte_begin && x.byte_end == y.byte_end && x.row == y.row &&
-           x.cluster == y.cluster;
-  });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const Candidate& x, const Candidate& y) {
+                      return x.byte_begin == y.byte_begin && x.byte_end == y.byte_end &&
+                             x.row == y.row && x.cluster == y.cluster;
+                    });
 }
 
 TEST_CASE("the scan agrees with the stage as stated, on random texts") {

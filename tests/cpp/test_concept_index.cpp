@@ -11,7 +11,6 @@
 #include "recognize/stem_cache.hpp"
 #include "shared_data.hpp"
 
-
 namespace corvanta {
 namespace {
 
@@ -28,7 +27,8 @@ int find(const ConceptIndex& index, const std::vector<std::string>& words) {
     distinct.push_back(*id);
     hash += index.stem_hash(*id);
   }
-  const std::optional<RowId> row = index.lookup(hash, static_cast<uint32_t>(words.size()), distinct);
+  const std::optional<RowId> row =
+      index.lookup(hash, static_cast<uint32_t>(words.size()), distinct);
   return row ? static_cast<int>(row->v) : -1;
 }
 
@@ -137,8 +137,8 @@ TEST_CASE("a key with a hyphenated group stem is found by its pieces") {
     CHECK(find(*index, {"delta", "shaps"}) == -1);
   }
   SUBCASE("a base entry with the same joined text wins, wherever it stands") {
-    const auto index = index_of(
-        table({"Delta", "Shaps", "Triangular triangular teeth", "Delta shaps teeth"}));
+    const auto index =
+        index_of(table({"Delta", "Shaps", "Triangular triangular teeth", "Delta shaps teeth"}));
     CHECK(find(*index, {"delta", "shaps", "teeth"}) == 3);
   }
   SUBCASE("pieces out of order reach nothing, but the key still counts") {

@@ -25,9 +25,9 @@ bool contains(const Candidate& outer, const Candidate& inner) {
 std::vector<Candidate> naive_keep_longest(const std::vector<Candidate>& candidates) {
   std::vector<Candidate> kept;
   for (const Candidate& c : candidates) {
-    const bool inside = std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& other) {
-      return !same_span(other, c) && contains(other, c);
-    });
+    const bool inside = std::any_of(
+        candidates.begin(), candidates.end(),
+        [&](const Candidate& other) { return !same_span(other, c) && contains(other, c); });
     if (!inside) kept.push_back(c);
   }
   return kept;
@@ -55,9 +55,10 @@ std::vector<Candidate> random_candidates(std::mt19937& rng) {
 }
 
 bool equal_candidates(const std::vector<Candidate>& a, const std::vector<Candidate>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const Candidate& x, const Candidate& y) {
-    return same_span(x, y) && x.row == y.row && x.cluster == y.cluster;
-  });
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const Candidate& x, const Candidate& y) {
+                      return same_span(x, y) && x.row == y.row && x.cluster == y.cluster;
+                    });
 }
 
 TEST_CASE("keep_longest agrees with the naive filter on random candidate lists") {
@@ -85,7 +86,8 @@ HitList random_hits(std::mt19937& rng, size_t& exact_count) {
   const size_t clustering = rng() % 12;
   for (size_t i = 0; i < clustering; ++i) {
     const uint64_t begin = rng() % (at + 2);
-    hits.push_back(HitRecord{RowId{static_cast<uint32_t>(hits.size())}, begin, begin + 1 + rng() % 5, false});
+    hits.push_back(
+        HitRecord{RowId{static_cast<uint32_t>(hits.size())}, begin, begin + 1 + rng() % 5, false});
   }
   return hits;
 }
@@ -97,12 +99,14 @@ TEST_CASE("order_by_start agrees with a stable sort by start") {
     size_t exact_count = 0;
     HitList hits = random_hits(rng, exact_count);
     HitList expected = hits;
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](const HitRecord& a, const HitRecord& b) { return a.byte_begin < b.byte_begin; });
+    std::stable_sort(expected.begin(), expected.end(), [](const HitRecord& a, const HitRecord& b) {
+      return a.byte_begin < b.byte_begin;
+    });
     order_by_start(hits, exact_count, merge);
     REQUIRE(std::equal(hits.begin(), hits.end(), expected.begin(), expected.end(),
                        [](const HitRecord& a, const HitRecord& b) {
-                         return a.row == b.row && a.byte_begin == b.byte_begin && a.byte_end == b.byte_end;
+                         return a.row == b.row && a.byte_begin == b.byte_begin &&
+                                a.byte_end == b.byte_end;
                        }));
   }
 }

@@ -52,7 +52,8 @@ std::vector<std::string> printed(const LabelTable& table) {
 
 std::vector<std::string> printed(std::initializer_list<Row> rows) {
   std::vector<std::string> out;
-  for (const Row& r : rows) out.push_back("HP:" + std::string(r.local_id) + " " + std::string(r.surface));
+  for (const Row& r : rows)
+    out.push_back("HP:" + std::string(r.local_id) + " " + std::string(r.surface));
   return out;
 }
 
@@ -69,7 +70,9 @@ TEST_CASE("build_label_table") {
        {{"1", "Seizure", {"Seizure", "Fits", "Epilepsy", "seizure"}}, {"2", "Epilepsy", {}}},
        {{"1", "Seizure"}, {"1", "Fits"}, {"1", "seizure"}, {"2", "Epilepsy"}}},
       {"a shared label gives way to the first synonym, or the term drops out",
-       {{"1", "Dup", {"Alpha", "Beta"}}, {"2", "Dup", {}}, {"3", "Dup", {"Gamma"}},
+       {{"1", "Dup", {"Alpha", "Beta"}},
+        {"2", "Dup", {}},
+        {"3", "Dup", {"Gamma"}},
         {"4", "Solo", {}}},
        {{"1", "Alpha"}, {"1", "Beta"}, {"3", "Gamma"}, {"4", "Solo"}}},
       {"synonyms equal to a shared label stay, even as the new label",
@@ -82,16 +85,24 @@ TEST_CASE("build_label_table") {
        {{"1", "Foo (X)", {}}, {"2", "Foo X", {}}, {"3", "Bar (BR)", {}}, {"4", "Baz", {"Bar "}}},
        {{"3", "Bar "}, {"4", "Baz"}}},
       {"short all-capital synonyms are dropped, counting characters",
-       {{"1", "Septal defect",
+       {{"1",
+         "Septal defect",
          {"ASD", "VSD", "A1", "AsD", "ASDA", "123", "\u00C9\u00C9", "\u00C9\u00C9\u00C9\u00C9",
           "\u03A3", "Xy"}}},
-       {{"1", "Septal defect"}, {"1", "AsD"}, {"1", "ASDA"}, {"1", "123"},
-        {"1", "\u00C9\u00C9\u00C9\u00C9"}, {"1", "Xy"}}},
+       {{"1", "Septal defect"},
+        {"1", "AsD"},
+        {"1", "ASDA"},
+        {"1", "123"},
+        {"1", "\u00C9\u00C9\u00C9\u00C9"},
+        {"1", "Xy"}}},
       {"synonyms the strict parenthesis rule rejects are dropped, the rest kept verbatim",
-       {{"1", "Autism",
-         {"Autism spectrum disorder (ASD)", "Hypertension (high blood pressure)", "Foo ()",
-          "Foo (", "Type (A) x", "(ASD) (b)"}}},
-       {{"1", "Autism"}, {"1", "Autism spectrum disorder (ASD)"}, {"1", "Foo ("},
+       {{"1",
+         "Autism",
+         {"Autism spectrum disorder (ASD)", "Hypertension (high blood pressure)", "Foo ()", "Foo (",
+          "Type (A) x", "(ASD) (b)"}}},
+       {{"1", "Autism"},
+        {"1", "Autism spectrum disorder (ASD)"},
+        {"1", "Foo ("},
         {"1", "Type (A) x"}}},
       {"a repeated synonym counts once, case significant, label aside",
        {{"1", "Foo", {"Foo bar", "foo bar", "Foo bar", "Foo", "Foo"}}, {"2", "Foo", {}}},
@@ -102,7 +113,8 @@ TEST_CASE("build_label_table") {
       {"the parenthesis rule keeps a space in front of a dropped abbreviation",
        {{"6000863", "Elevated serum-ascites albumin gradient (SAAG)", {"High SAAG"}},
         {"2", "", {}}},
-       {{"6000863", "Elevated serum-ascites albumin gradient "}, {"6000863", "High SAAG"},
+       {{"6000863", "Elevated serum-ascites albumin gradient "},
+        {"6000863", "High SAAG"},
         {"2", ""}}},
   };
   for (const Case& c : cases) {
@@ -196,16 +208,18 @@ TEST_CASE("tokenize_label") {
 }
 
 TEST_CASE("word lists") {
-  const std::set<std::string_view> stop = {
-      "of", "in", "at", "or", "on", "by", "no", "an", "be", "is", "do", "the",
-      "and", "but", "are", "has", "had", "did", "have", "been", "done", "being", "having", "because"};
-  const std::set<std::string_view> skip = {"of", "in", "at", "is", "the", "was", "seems", "noted",
-                                           "appear", "seemed", "appears", "remains", "appeared",
-                                           "observed", "remained"};
+  const std::set<std::string_view> stop = {"of",   "in",   "at",   "or",    "on",     "by",
+                                           "no",   "an",   "be",   "is",    "do",     "the",
+                                           "and",  "but",  "are",  "has",   "had",    "did",
+                                           "have", "been", "done", "being", "having", "because"};
+  const std::set<std::string_view> skip = {
+      "of",     "in",     "at",      "is",      "the",      "was",      "seems",   "noted",
+      "appear", "seemed", "appears", "remains", "appeared", "observed", "remained"};
   const std::set<std::string_view> modifiers = {
-      "localized", "generalized", "unilateral", "multiple", "paroxysmal", "recurrent", "proximal",
-      "morphology", "physiology", "level", "proportion", "electroretinogram", "activity",
-      "count", "ossification", "potentials", "ratio", "glycosylation", "behavior"};
+      "localized", "generalized", "unilateral",   "multiple",   "paroxysmal", "recurrent",
+      "proximal",  "morphology",  "physiology",   "level",      "proportion", "electroretinogram",
+      "activity",  "count",       "ossification", "potentials", "ratio",      "glycosylation",
+      "behavior"};
   CHECK(std::set<std::string_view>(kLabelStopWords.begin(), kLabelStopWords.end()) == stop);
   CHECK(std::set<std::string_view>(kTextSkipWords.begin(), kTextSkipWords.end()) == skip);
   CHECK(std::set<std::string_view>(kModifierWords.begin(), kModifierWords.end()) == modifiers);

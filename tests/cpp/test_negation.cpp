@@ -23,7 +23,8 @@ std::string ascii_lower(std::string_view text) {
 
 // Hits on `words`, found left to right in `lowered`, so a repeated word
 // names its next occurrence.
-std::vector<HitRecord> hits_on(std::string_view lowered, const std::vector<std::string_view>& words) {
+std::vector<HitRecord> hits_on(std::string_view lowered,
+                               const std::vector<std::string_view>& words) {
   std::vector<HitRecord> hits;
   size_t from = 0;
   for (std::string_view word : words) {
@@ -71,7 +72,8 @@ TEST_CASE("negation scope") {
       {"denies fever\r cough: rash", {"fever", "cough", "rash"}, {true, true, true}},
       // A terminator right at the scope start leaves an empty scope.
       {"deniesbut fever", {"fever"}, {false}},
-      {"denies fever. cough. no sign of rash. ataxia", {"fever", "cough", "rash", "ataxia"},
+      {"denies fever. cough. no sign of rash. ataxia",
+       {"fever", "cough", "rash", "ataxia"},
        {true, false, true, false}},
       {"..;;denies fever..!", {"fever"}, {true}},
       {"denies fever", {"fever", "fever"}, {true, true}},
@@ -96,7 +98,7 @@ TEST_CASE("negation scope") {
 TEST_CASE("negation boundaries") {
   auto excluded_at = [](std::string_view lowered, uint64_t start, bool already = false) {
     HitRecord hit{RowId{0}, start, start + 1, already};
-      mark_negated(lowered, {&hit, 1});
+    mark_negated(lowered, {&hit, 1});
     return hit.excluded;
   };
   SUBCASE("scope start is inclusive") {
@@ -137,12 +139,14 @@ TEST_CASE("negation in a text that lower-casing lengthened") {
 // The rule as first written: one std::string_view::find per phrase in each
 // sentence, every hit judged on its own. The matcher must agree with it.
 constexpr std::array<std::string_view, 12> kTriggers = {
-    "no evidence of", "no evidence", "no signs of", "no sign of", "without evidence of",
-    "negative for", "denies", "denied", "ruled out", "not seen", "absence of", "without",
+    "no evidence of",      "no evidence",  "no signs of", "no sign of",
+    "without evidence of", "negative for", "denies",      "denied",
+    "ruled out",           "not seen",     "absence of",  "without",
 };
 constexpr std::array<std::string_view, 14> kTerminators = {
-    "but", "however", "nevertheless", "although", "except", "is suspected", "was suspected",
-    "is noted", "was noted", "is observed", "was observed", "is present", "is seen", "was seen",
+    "but",          "however",       "nevertheless", "although",  "except",
+    "is suspected", "was suspected", "is noted",     "was noted", "is observed",
+    "was observed", "is present",    "is seen",      "was seen",
 };
 
 bool is_delimiter(char c) { return c == '\n' || c == '!' || c == '.' || c == ';'; }
@@ -157,12 +161,14 @@ bool reference_excluded(std::string_view text, uint64_t pos) {
   uint64_t scope_begin = UINT64_MAX;
   for (std::string_view t : kTriggers) {
     const size_t p = body.find(t);
-    if (p != std::string_view::npos) scope_begin = std::min<uint64_t>(scope_begin, begin + p + t.size());
+    if (p != std::string_view::npos)
+      scope_begin = std::min<uint64_t>(scope_begin, begin + p + t.size());
   }
   uint64_t scope_end = UINT64_MAX;
   for (std::string_view t : kTerminators) {
     const size_t q = body.find(t);
-    if (q != std::string_view::npos && begin + q >= scope_begin) scope_end = std::min<uint64_t>(scope_end, begin + q);
+    if (q != std::string_view::npos && begin + q >= scope_begin)
+      scope_end = std::min<uint64_t>(scope_end, begin + q);
   }
   return pos >= scope_begin && pos < scope_end;
 }
@@ -172,18 +178,51 @@ bool reference_excluded(std::string_view text, uint64_t pos) {
 // fail to end in every way the rule allows, across sixteen-byte blocks.
 std::string random_text(std::mt19937& rng) {
   static const std::vector<std::string_view> extra = {
-      "no evidenc", "withou", "denie", "ruled ou", "is see", "was", "is", "no", "nono evidence",
-      "butt", "attributed", "is seenis seen", "without evidence ofno", "deniesdenied", "however,",
-      "\n", "!", ".", ";", " ", "  ", "\xc3\xa9", "\xe2\x80\x99", "\xff", std::string_view("\0", 1),
-      "fever", "a", "n", "w", "b", "i", "seen", "of", "sign",
+      "no evidenc",
+      "withou",
+      "denie",
+      "ruled ou",
+      "is see",
+      "was",
+      "is",
+      "no",
+      "nono evidence",
+      "butt",
+      "attributed",
+      "is seenis seen",
+      "without evidence ofno",
+      "deniesdenied",
+      "however,",
+      "\n",
+      "!",
+      ".",
+      ";",
+      " ",
+      "  ",
+      "\xc3\xa9",
+      "\xe2\x80\x99",
+      "\xff",
+      std::string_view("\0", 1),
+      "fever",
+      "a",
+      "n",
+      "w",
+      "b",
+      "i",
+      "seen",
+      "of",
+      "sign",
   };
   auto pick = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
   std::string text;
   for (size_t pieces = pick(40); pieces > 0; --pieces) {
     const size_t which = pick(3);
-    if (which == 0) text += kTriggers[pick(kTriggers.size())];
-    else if (which == 1) text += kTerminators[pick(kTerminators.size())];
-    else text += extra[pick(extra.size())];
+    if (which == 0)
+      text += kTriggers[pick(kTriggers.size())];
+    else if (which == 1)
+      text += kTerminators[pick(kTerminators.size())];
+    else
+      text += extra[pick(extra.size())];
     if (pick(2) == 0) text += ' ';
   }
   return text;
@@ -203,7 +242,8 @@ TEST_CASE("negation agrees with one search per phrase on random texts") {
                 [](const HitRecord& a, const HitRecord& b) { return a.byte_begin < b.byte_begin; });
     }
     std::vector<bool> expected;
-    for (const HitRecord& h : hits) expected.push_back(h.excluded || reference_excluded(text, h.byte_begin));
+    for (const HitRecord& h : hits)
+      expected.push_back(h.excluded || reference_excluded(text, h.byte_begin));
     mark_negated(text, hits);
     INFO("round " << round << ": " << text);
     REQUIRE(flags_of(hits) == expected);

@@ -20,7 +20,6 @@
 #include "ontology/ontology.hpp"
 #include "shared_data.hpp"
 
-
 namespace corvanta::ontology {
 namespace {
 
@@ -123,8 +122,7 @@ std::string document(std::string_view nodes, std::string_view edges = "",
   return R"({"graphs":[)" + graph(nodes, edges, graph_extra) + "]}";
 }
 
-std::string hp_node(std::string_view local_id, std::string_view label,
-                    std::string_view meta = "") {
+std::string hp_node(std::string_view local_id, std::string_view label, std::string_view meta = "") {
   std::string node = R"({"id":")" + hp(local_id) + R"(","lbl":)" + json_string(label);
   if (!meta.empty()) node += R"(,"meta":)" + std::string(meta);
   return node + "}";
@@ -132,13 +130,13 @@ std::string hp_node(std::string_view local_id, std::string_view label,
 
 std::string property_value(std::string_view pred, std::string_view val,
                            std::string_view extra = "") {
-  return R"({"pred":)" + json_string(pred) + R"(,"val":)" + json_string(val) +
-         std::string(extra) + "}";
+  return R"({"pred":)" + json_string(pred) + R"(,"val":)" + json_string(val) + std::string(extra) +
+         "}";
 }
 
 std::string edge(std::string_view sub, std::string_view pred, std::string_view obj) {
-  return R"({"sub":)" + json_string(sub) + R"(,"pred":)" + json_string(pred) +
-         R"(,"obj":)" + json_string(obj) + "}";
+  return R"({"sub":)" + json_string(sub) + R"(,"pred":)" + json_string(pred) + R"(,"obj":)" +
+         json_string(obj) + "}";
 }
 
 std::string is_a(std::string_view child, std::string_view parent) {
@@ -450,8 +448,8 @@ TEST_CASE("an empty list of graphs is an invariant failure") {
 TEST_CASE("nodes become terms in file order; unusable and obsolete nodes are dropped") {
   const Release release = load_ok(document(joined({
       hp_node("0000002", "second"),
-      R"({"id":)" + json_string(hp("0000003")) + "}",                         // no lbl
-      R"({"id":"http://example.org/x_1","lbl":"outside"})",              // no namespace
+      R"({"id":)" + json_string(hp("0000003")) + "}",        // no lbl
+      R"({"id":"http://example.org/x_1","lbl":"outside"})",  // no namespace
       R"({"id":"http://purl.obolibrary.org/obo/hp.owl","lbl":"catch-all"})",
       hp_node("0000004", "obsolete", R"({"deprecated":true})"),
       hp_node("0000005", "current", R"({"deprecated":false})"),
@@ -522,8 +520,7 @@ TEST_CASE("the 255-byte limits fire in node order: id, alternative ids, synonym 
       // Rejected by its scope, or by an earlier xref that is not a CURIE, a
       // synonym creates no ids from its (remaining) xrefs.
       {hp_node("1", "x", meta("synonyms", {synonym("bad", {json_string(long_prefix)})})), ""},
-      {hp_node("1", "x", meta("synonyms", {synonym(exact, {word, json_string(long_prefix)})})),
-       ""},
+      {hp_node("1", "x", meta("synonyms", {synonym(exact, {word, json_string(long_prefix)})})), ""},
       {hp_node("1", "x", meta("synonyms", {synonym(exact, {json_string(long_prefix), word})})),
        kPrefixTooLong},
       {hp_node("1", "x", meta("xrefs", {xref(long_id)})), kIdTooLong},
@@ -574,8 +571,7 @@ TEST_CASE("the release version") {
       {meta({info}, "a/2000-01-01/hp.json"), "2025-05-06", false},
       {meta({property_value("http://example.org/x#versionInfo", "v 1"), info}, ""), "v 1", false},
       {meta({property_value("versionInfo", "v")}, "r/2024-04-26/hp.json"), "2024-04-26", false},
-      {dated("http://purl.obolibrary.org/obo/hp/releases/2025-05-06/hp.json"), "2025-05-06",
-       false},
+      {dated("http://purl.obolibrary.org/obo/hp/releases/2025-05-06/hp.json"), "2025-05-06", false},
       {dated("2025-05-06/"), "2025-05-06", false},
       {dated("a//hp.json"), "", false},
       {dated("/hp.json"), "", false},
@@ -603,10 +599,12 @@ TEST_CASE("the release version") {
 
 TEST_CASE("terms and version come from the last graph, the subtree from the first") {
   const std::string json = R"({"graphs":[)" +
-      graph(hp_node("0000118", "first root"), is_a("0000001", "0000118"),
-            R"(,"meta":{"version":"a/1111-11-11/hp.json"})") + "," +
-      graph(hp_node("0000002", "last"), is_a("0000002", "0000118"),
-            R"(,"meta":{"version":"a/2222-22-22/hp.json"})") + "]}";
+                           graph(hp_node("0000118", "first root"), is_a("0000001", "0000118"),
+                                 R"(,"meta":{"version":"a/1111-11-11/hp.json"})") +
+                           "," +
+                           graph(hp_node("0000002", "last"), is_a("0000002", "0000118"),
+                                 R"(,"meta":{"version":"a/2222-22-22/hp.json"})") +
+                           "]}";
   const Release release = load_ok(json);
   CHECK(term_ids(release) == std::vector<std::string>{"HP:0000002"});
   CHECK(release.ontology.version == "2222-22-22");
@@ -666,7 +664,7 @@ TEST_CASE("the real release") {
   CHECK(hp_terms == 19178);
   CHECK(hp_synonyms == 23792);
   CHECK(release.subtree.contains("HP:0000118"));
-  CHECK(release.subtree.contains("HP:0001250"));  // Seizure
+  CHECK(release.subtree.contains("HP:0001250"));        // Seizure
   CHECK_FALSE(release.subtree.contains("HP:0000005"));  // Mode of inheritance
 }
 

@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
-#include "recognize/hits_json.hpp"
 #include "lexicon/construction.hpp"
+#include "recognize/hits_json.hpp"
 #include "recognize/recognition.hpp"
 #include "shared_data.hpp"
 

@@ -7,10 +7,10 @@
 // and the toolkit's alike.
 #include <doctest/doctest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/time.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -44,7 +44,12 @@ std::string interrupted_message() {
 }
 
 Argv curl_argv(const fs::path& temporary) {
-  return {"-L", "--fail", "--silent", "--show-error", "-o", temporary.string(),
+  return {"-L",
+          "--fail",
+          "--silent",
+          "--show-error",
+          "-o",
+          temporary.string(),
           std::string(kReleaseUrl)};
 }
 
@@ -82,13 +87,14 @@ class FakeDownloaders {
   // In `behaviour`, "$out" is the argument after -o or -O.
   void install(const std::string& name, std::string_view behaviour) const {
     const fs::path script = bin() / name;
-    write_text(script, "#!/bin/sh\nPATH=/usr/bin:/bin\nlog='" + log(name).string() +
-                           "'\n"
-                           "printf '%s\\n' \"$#\" >> \"$log\"\n"
-                           "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
-                           "out=; prev=\n"
-                           "for a in \"$@\"; do case $prev in -o|-O) out=$a;; esac; prev=$a; done\n" +
-                           std::string(behaviour) + "\n");
+    write_text(script,
+               "#!/bin/sh\nPATH=/usr/bin:/bin\nlog='" + log(name).string() +
+                   "'\n"
+                   "printf '%s\\n' \"$#\" >> \"$log\"\n"
+                   "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$log\"; done\n"
+                   "out=; prev=\n"
+                   "for a in \"$@\"; do case $prev in -o|-O) out=$a;; esac; prev=$a; done\n" +
+                   std::string(behaviour) + "\n");
     fs::permissions(script, fs::perms::owner_all);
   }
 
@@ -199,7 +205,8 @@ struct ExistingCache {
   fs::path dir = fake.root() / "cache";
 };
 
-TEST_CASE_FIXTURE(ExistingCache, "a lock that another process keeps is waited for only up to the limit") {
+TEST_CASE_FIXTURE(ExistingCache,
+                  "a lock that another process keeps is waited for only up to the limit") {
   const int holder = ::open((dir / "hp.json.lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
   REQUIRE(::flock(holder, LOCK_EX) == 0);
 

@@ -34,7 +34,16 @@ TEST_CASE("the map agrees with std::unordered_map through inserts, growth and cl
         map.clear();
         expected.clear();
         break;
-      case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9: case 10: {
+      case 1:
+      case 2:
+      case 3:
+      case 4:
+      case 5:
+      case 6:
+      case 7:
+      case 8:
+      case 9:
+      case 10: {
         const auto value = static_cast<uint32_t>(rng() % 1000);
         const auto [it, added] = expected.emplace(key, value);
         REQUIRE(map.insert(key, value) == it->second);

@@ -42,8 +42,10 @@ TEST_CASE("groups built from the embedded lists") {
       std::initializer_list<std::string_view> mates;
     };
     const Case cases[] = {
-        {"tumor", {"cancer", "neuroma", "neurinoma", "carcinoma", "neoplasia", "neoplasm", "tumour"}},
-        {"cancer", {"tumor", "neuroma", "neurinoma", "carcinoma", "neoplasia", "neoplasm", "tumours"}},
+        {"tumor",
+         {"cancer", "neuroma", "neurinoma", "carcinoma", "neoplasia", "neoplasm", "tumour"}},
+        {"cancer",
+         {"tumor", "neuroma", "neurinoma", "carcinoma", "neoplasia", "neoplasm", "tumours"}},
         {"anemia", {"anaemia"}},
         {"anaemia", {"anemia"}},
         {"aplasia", {"missing", "absent", "absence", "agenesis"}},

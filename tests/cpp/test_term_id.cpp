@@ -64,9 +64,8 @@ TEST_CASE("a term id takes the compact form exactly for a known prefix and a 32-
 
 TEST_CASE("term ids are equal exactly when they print the same") {
   const std::vector<TermId> ids = {
-      make("HP", "0000118"), make("HP", "118"),        make("HP", "4294967296"),
-      make("HP", ""),        make("Orphanet", "558"), make("ORPHA", "558"),
-      make("HP:0", "1"),     make("HP", "0:1"),
+      make("HP", "0000118"),   make("HP", "118"),    make("HP", "4294967296"), make("HP", ""),
+      make("Orphanet", "558"), make("ORPHA", "558"), make("HP:0", "1"),        make("HP", "0:1"),
   };
   for (size_t a = 0; a < ids.size(); ++a) {
     for (size_t b = 0; b < ids.size(); ++b) {
@@ -196,8 +195,8 @@ TEST_CASE("IRI compression takes the shortest namespace not shadowing an earlier
       "AB: http://x.org/obo/A_B\n"  // longer: never wins over A
       "ALL: http://x.org/obo/\n"    // starts A and AB, listed after them
       "Y: http://y.org/\n"
-      "Y2: http://y.org/\n"         // the same namespace again: the first keeps it
-      "Z: http://y.org/z/\n");      // eligible, but Y is shorter
+      "Y2: http://y.org/\n"     // the same namespace again: the first keeps it
+      "Z: http://y.org/z/\n");  // eligible, but Y is shorter
   using Parts = std::optional<CurieParts>;
   const std::pair<std::string_view, Parts> cases[] = {
       {"http://x.org/obo/A_1", CurieParts{"A", "1"}},

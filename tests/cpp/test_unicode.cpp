@@ -28,7 +28,10 @@ TEST_CASE("lower_case maps whole texts") {
       {"A\u03A3", "a\u03C2"},
       {"\u03A3", "\u03C3"},
       {"\u2126 \u212A", "\u03C9 k"},
-      {"A\xFF" "B", "a\xFF" "b"},
+      {"A\xFF"
+       "B",
+       "a\xFF"
+       "b"},
   };
   std::string out;
   for (const Case& c : cases) {
@@ -83,9 +86,9 @@ TEST_CASE("character properties") {
       {0xB2, true, false, false, false},     // SUPERSCRIPT TWO (No)
       {0xBD, true, false, false, false},     // VULGAR FRACTION ONE HALF (No)
       {0xC9, true, false, true, false},
-      {0x01C5, true, false, false, false},   // titlecase Dz with caron
-      {0x0663, true, false, false, false},   // ARABIC-INDIC DIGIT THREE (Nd)
-      {0x2160, true, false, true, false},    // ROMAN NUMERAL ONE (Nl)
+      {0x01C5, true, false, false, false},  // titlecase Dz with caron
+      {0x0663, true, false, false, false},  // ARABIC-INDIC DIGIT THREE (Nd)
+      {0x2160, true, false, true, false},   // ROMAN NUMERAL ONE (Nl)
       {0x2019, false, false, false, false},
       {0x4E2D, true, false, false, false},
   };
@@ -114,9 +117,10 @@ TEST_CASE("UTF-8 decoding") {
     CHECK(end == 0);
   }
   SUBCASE("ill-formed sequences yield U+FFFD one byte at a time") {
-    const std::string_view bad[] = {"\x80", "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF",
-                                    "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80",
-                                    "\xE2\x82", "\xFF"};
+    const std::string_view bad[] = {
+        "\x80",         "\xC0\xAF",         "\xC1\xBF",         "\xE0\x80\xAF",
+        "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xE2\x82",
+        "\xFF"};
     for (std::string_view s : bad) {
       CAPTURE(s);
       size_t i = 0;

@@ -64,5 +64,4 @@ inline PyObject* decoded(const std::string& utf8) {
   return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict");
 }
 
-
 }  // namespace corvanta_tools_accurate

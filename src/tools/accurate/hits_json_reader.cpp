@@ -1,5 +1,5 @@
-// The reader of src/tools/hits_json.hpp.
-#include "hits_json.hpp"
+// Reads the hits of Corvanta.map_text_json, as its header describes.
+#include "hits_json_reader.hpp"
 
 #include <cstdint>
 
@@ -70,14 +70,30 @@ bool read_escape(Cursor& in, std::string& out) {
   if (in.at == in.end) return false;
   const char c = *in.at++;
   switch (c) {
-    case '"': case '\\': case '/': out += c; return true;
-    case 'b': out += '\b'; return true;
-    case 'f': out += '\f'; return true;
-    case 'n': out += '\n'; return true;
-    case 'r': out += '\r'; return true;
-    case 't': out += '\t'; return true;
-    case 'u': break;
-    default: return false;
+    case '"':
+    case '\\':
+    case '/':
+      out += c;
+      return true;
+    case 'b':
+      out += '\b';
+      return true;
+    case 'f':
+      out += '\f';
+      return true;
+    case 'n':
+      out += '\n';
+      return true;
+    case 'r':
+      out += '\r';
+      return true;
+    case 't':
+      out += '\t';
+      return true;
+    case 'u':
+      break;
+    default:
+      return false;
   }
   uint32_t code = 0;
   if (!read_hex4(in, code)) return false;
@@ -128,8 +144,6 @@ bool read_index(Cursor& in, Py_ssize_t& value) {
   }
   return in.at > first && (in.at == in.end || *in.at < '0' || *in.at > '9');
 }
-
-
 
 bool read_member(Cursor& in, std::string& key, JsonHit& hit) {
   if (!read_string(in, key) || !in.take(':')) return false;

@@ -1,4 +1,4 @@
-// The functions of corvanta_tools._accurate (src/tools/accurate_module.cpp),
+// The functions of corvanta_tools._accurate (accurate_module.cpp),
 // each in the file named for what it finds.
 #pragma once
 

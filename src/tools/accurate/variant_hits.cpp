@@ -9,7 +9,7 @@
 // spans, as the hits' spans in the original text are.
 #include "accurate_functions.hpp"
 #include "derived_surface.hpp"
-#include "hits_json.hpp"
+#include "hits_json_reader.hpp"
 #include "python_objects.hpp"
 
 #include <algorithm>
@@ -124,9 +124,8 @@ bool append_new_hit(const Call& call, const JsonHit& found, Place place, PyObjec
   Owned term_id(call.state->term_ids->get(found.term_id, decoded));
   Owned label(term_id.get() == nullptr ? nullptr
                                        : call.state->labels->get(found.label, decoded_unmarked));
-  Owned covered(label.get() == nullptr
-                    ? nullptr
-                    : PyUnicode_Substring(call.text, place.first, place.second));
+  Owned covered(label.get() == nullptr ? nullptr
+                                       : PyUnicode_Substring(call.text, place.first, place.second));
   if (covered.get() == nullptr) return false;
   PyObject* category = PyDict_Size(call.categories) > 0
                            ? PyDict_GetItemWithError(call.categories, term_id.get())
@@ -135,8 +134,13 @@ bool append_new_hit(const Call& call, const JsonHit& found, Place place, PyObjec
   category = category == nullptr ? call.phenotype : category;
   PyObject* span = Py_BuildValue("(nn)", place.first, place.second);
   if (span == nullptr) return false;
-  PyObject* items[] = {span, Py_NewRef(span), term_id.share(), label.share(),
-                       PyBool_FromLong(found.excluded), covered.share(), Py_NewRef(category)};
+  PyObject* items[] = {span,
+                       Py_NewRef(span),
+                       term_id.share(),
+                       label.share(),
+                       PyBool_FromLong(found.excluded),
+                       covered.share(),
+                       Py_NewRef(category)};
   Owned hit(new_tuple_of(call.hit_type, items, 7));
   return hit.get() != nullptr && PyList_Append(found_hits, hit.get()) == 0;
 }
@@ -196,8 +200,8 @@ PyObject* ascii_variant_hits(PyObject* module, PyObject* args) {
   Layout layout;
   if (!laid_out(text, length, variants, layout)) return nullptr;
   if (layout.text.empty()) return found_hits.share();
-  Owned synthetic(PyUnicode_FromStringAndSize(layout.text.data(),
-                                              static_cast<Py_ssize_t>(layout.text.size())));
+  Owned synthetic(
+      PyUnicode_FromStringAndSize(layout.text.data(), static_cast<Py_ssize_t>(layout.text.size())));
   Owned rendered(synthetic.get() == nullptr
                      ? nullptr
                      : PyObject_CallMethod(matcher, "map_text_json", "O", synthetic.get()));
@@ -205,7 +209,8 @@ PyObject* ascii_variant_hits(PyObject* module, PyObject* args) {
   Py_ssize_t size = 0;
   const char* bytes = PyUnicode_AsUTF8AndSize(rendered.get(), &size);
   if (bytes == nullptr ||
-      !new_hits(call, layout, std::string_view(bytes, static_cast<size_t>(size)), found_hits.get())) {
+      !new_hits(call, layout, std::string_view(bytes, static_cast<size_t>(size)),
+                found_hits.get())) {
     if (!PyErr_Occurred()) {
       PyErr_SetString(PyExc_ValueError, "ascii_variant_hits: the matcher's hits are malformed");
     }

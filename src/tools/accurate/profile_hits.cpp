@@ -3,7 +3,7 @@
 //
 // corvanta_tools.accuracy.recogniser documents what a hit of the first pass
 // is; its Python reading of the same JSON is the reference this one equals,
-// hit for hit. A rendering that src/tools/hits_json.hpp finds malformed, or
+// hit for hit. A rendering that hits_json_reader.hpp finds malformed, or
 // whose spans do not fit the text, is a ValueError.
 //
 // In an ASCII text a hit's byte span is its str span, so nothing is mapped:
@@ -14,7 +14,7 @@
 // `kept(word, label)` says so, when `check` is set.
 #include "accurate_functions.hpp"
 #include "derived_surface.hpp"
-#include "hits_json.hpp"
+#include "hits_json_reader.hpp"
 #include "python_objects.hpp"
 
 #include <string>
@@ -67,8 +67,12 @@ bool append_hit(const Call& call, const JsonHit& found, PyObject* hits) {
                            : nullptr;
   if (category == nullptr && PyErr_Occurred()) return false;
   Py_INCREF(category == nullptr ? call.phenotype : category);
-  PyObject* items[] = {Py_BuildValue("(nn)", found.start, found.end), nullptr, term_id.share(),
-                       label.share(), PyBool_FromLong(found.excluded), covered.share(),
+  PyObject* items[] = {Py_BuildValue("(nn)", found.start, found.end),
+                       nullptr,
+                       term_id.share(),
+                       label.share(),
+                       PyBool_FromLong(found.excluded),
+                       covered.share(),
                        category == nullptr ? call.phenotype : category};
   if (items[0] == nullptr) {
     for (PyObject* item : items) Py_XDECREF(item);

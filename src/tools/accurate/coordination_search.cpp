@@ -30,9 +30,9 @@ constexpr Py_ssize_t kMaxPrefix = 300;  // how far a variant reaches back for ne
 constexpr Py_ssize_t kLocalPrefix = 40;
 constexpr Py_ssize_t kFollowingWords = 3;
 // The first words of the phrases that open a negation's scope.
-constexpr std::string_view kNegationCues[] = {"no evidence", "no sign",  "without",
-                                              "negative for", "denie",  "ruled out",
-                                              "not seen",    "absence of"};
+constexpr std::string_view kNegationCues[] = {"no evidence",  "no sign",   "without",
+                                              "negative for", "denie",     "ruled out",
+                                              "not seen",     "absence of"};
 
 enum Class : uint8_t { kOther = 0, kDecimal = 1, kAlnum = 2 };  // kDecimal implies kAlnum
 
@@ -64,14 +64,15 @@ class Text {
     if constexpr (sizeof(Char) == 1) {
       // Eight places at a time: a space, then "an" or "or", as bit masks.
       for (; k + 2 + 8 <= length_; k += 8) {
-        const uint64_t found = equal_bytes(k, ' ') & ((equal_bytes(k + 1, 'a') & equal_bytes(k + 2, 'n')) |
-                                                      (equal_bytes(k + 1, 'o') & equal_bytes(k + 2, 'r')));
+        const uint64_t found =
+            equal_bytes(k, ' ') & ((equal_bytes(k + 1, 'a') & equal_bytes(k + 2, 'n')) |
+                                   (equal_bytes(k + 1, 'o') & equal_bytes(k + 2, 'r')));
         if (found != 0) return k + first_byte(found);
       }
     }
     for (; k + 2 < length_; ++k) {
-      if (at(k) == ' ' && ((at(k + 1) == 'a' && at(k + 2) == 'n') ||
-                           (at(k + 1) == 'o' && at(k + 2) == 'r'))) {
+      if (at(k) == ' ' &&
+          ((at(k + 1) == 'a' && at(k + 2) == 'n') || (at(k + 1) == 'o' && at(k + 2) == 'r'))) {
         return k;
       }
     }
@@ -310,12 +311,13 @@ Span conjunction_at(Text<Char>& text, Py_ssize_t k) {
   auto matches = [&](std::string_view word) {
     if (k + 1 + static_cast<Py_ssize_t>(word.size()) >= text.size()) return false;
     for (size_t i = 0; i < word.size(); ++i) {
-      if (text.at(k + 1 + static_cast<Py_ssize_t>(i)) != static_cast<unsigned char>(word[i])) return false;
+      if (text.at(k + 1 + static_cast<Py_ssize_t>(i)) != static_cast<unsigned char>(word[i]))
+        return false;
     }
     return text.blank(k + 1 + static_cast<Py_ssize_t>(word.size()));
   };
-  for (std::string_view word : {std::string_view("and"), std::string_view("or"),
-                                std::string_view("and/or")}) {
+  for (std::string_view word :
+       {std::string_view("and"), std::string_view("or"), std::string_view("and/or")}) {
     if (matches(word)) {
       after = k + 1 + static_cast<Py_ssize_t>(word.size());
       break;

@@ -48,8 +48,15 @@ PyModuleDef_Slot kSlots[] = {
 };
 
 PyModuleDef kModule = {
-    PyModuleDef_HEAD_INIT, "_accurate", "The compiled passes of corvanta_tools.accuracy.",
-    sizeof(ModuleState), kMethods, kSlots, nullptr, nullptr, free_module,
+    PyModuleDef_HEAD_INIT,
+    "_accurate",
+    "The compiled passes of corvanta_tools.accuracy.",
+    sizeof(ModuleState),
+    kMethods,
+    kSlots,
+    nullptr,
+    nullptr,
+    free_module,
 };
 
 }  // namespace
