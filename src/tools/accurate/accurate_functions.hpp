@@ -33,7 +33,7 @@ PyObject* ascii_variant_hits(PyObject* module, PyObject* args);
 PyObject* profile_records(PyObject* module, PyObject* args);
 
 // exact_records(document, text, hits, term_labels, record_type[, assertions]):
-// src/tools/exact_records.cpp.
+// src/tools/accurate/exact_records.cpp.
 PyObject* exact_records(PyObject* module, PyObject* args);
 
 }  // namespace corvanta_tools_accurate

@@ -133,14 +133,17 @@ PyObject* exact_records(PyObject*, PyObject* args) {
   Owned records(PyList_New(count));
   if (records.get() == nullptr) return nullptr;
   for (Py_ssize_t k = 0; k < count; ++k) {
-    // The list's reference to the hit is ours until it is replaced by None.
-    Owned hit(Py_NewRef(PyList_GetItem(hits, k)));
+    // The hit is held here once the list lets go of it (replaced by None);
+    // a label lookup that changed the list is an IndexError, not a crash.
+    PyObject* listed = PyList_GetItem(hits, k);
+    if (listed == nullptr) return nullptr;
+    Owned hit(Py_NewRef(listed));
     PyObject* record = record_of(call, names, hit.get(), k);
     if (record == nullptr) return nullptr;
     PyList_SetItem(records.get(), k, record);
     if (PyList_SetItem(hits, k, Py_NewRef(Py_None)) != 0) return nullptr;
   }
-  if (PyList_SetSlice(hits, 0, count, nullptr) != 0) return nullptr;
+  if (PyList_SetSlice(hits, 0, PyList_Size(hits), nullptr) != 0) return nullptr;
   return records.share();
 }
 
