@@ -1,6 +1,8 @@
 """The accurate profile's compiled helper (src/tools/accurate/)."""
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from typing import TypeVar
+
+from corvanta import Hit
 
 _Hit = TypeVar("_Hit", bound=tuple[object, ...])
 
@@ -27,3 +29,10 @@ def profile_records(document: str, hits: list[tuple[object, ...]],
                     term_labels: dict[str, str | None], record_type: type[_Hit], /) -> list[_Hit]:
     """The records of the hits of corvanta_tools.accuracy.profile_records, as
     record_type."""
+
+def exact_records(document: str, text: str, hits: list[Hit],
+                  term_labels: Mapping[str, str | None] | None,
+                  record_type: type[_Hit], assertions: Sequence[object] | None = None,
+                  /) -> list[_Hit]:
+    """The records of corvanta_tools.records.document_of_hits for the hits
+    of an ASCII text, as record_type, taking the hits out of `hits`."""

@@ -18,7 +18,7 @@ from corvanta_tools.offsets import CharOffsets
 
 __all__ = ["CATEGORIES", "UNMODIFIED", "Assertion", "Document", "Modifier", "ProfileHit", "Record",
            "TermLabels", "annotate", "combined", "document_of_hits", "document_of_profile_hits",
-           "profile_recognition"]
+           "profile_recognition", "python_document_of_hits"]
 
 
 class Modifier(NamedTuple):
@@ -210,13 +210,38 @@ _record = functools.partial(tuple.__new__, Record)
 # with many hits never holds both in full.
 _CHUNK = 4096
 
+try:
+    from corvanta_tools._accurate import exact_records as _compiled_records
+except ImportError:  # a source tree on the path without the toolkit's compiled helper
+    _compiled_records = None  # type: ignore[assignment]
+
 
 def document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
                      release: TermLabels | None = None,
                      assessor: Assessor | None = None) -> Document:
     """The document of `text` with a record per hit of it (as `annotate`
     gives), each with the assertion `assessor` finds for it (none without);
-    takes the hits out of `hits`, leaving it empty."""
+    takes the hits out of `hits`, leaving it empty. An ASCII text's records
+    are built in one compiled call where the toolkit was built
+    (corvanta_tools._accurate), which also spares the garbage collector the
+    records without an assertion; `python_document_of_hits` is the reference
+    it equals."""
+    if _compiled_records is None or not text.isascii():
+        return python_document_of_hits(document, text, hits, release, assessor)
+    term_labels = _TermLabelCache(release) if release is not None else None
+    if assessor is None:
+        return Document(document, text, _compiled_records(document, text, hits, term_labels,
+                                                          Record))
+    byte_spans = list(map(_span, hits))
+    found = assessor(text, byte_spans, byte_spans)
+    return Document(document, text, _compiled_records(document, text, hits, term_labels, Record,
+                                                      found))
+
+
+def python_document_of_hits(document: str, text: str, hits: list[corvanta.Hit],
+                            release: TermLabels | None = None,
+                            assessor: Assessor | None = None) -> Document:
+    """`document_of_hits` in Python, for any text."""
     byte_spans = list(map(_span, hits))
     char_spans: Sequence[tuple[int, int] | None]
     if text.isascii():  # bytes are str indices

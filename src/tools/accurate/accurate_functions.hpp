@@ -32,4 +32,8 @@ PyObject* ascii_variant_hits(PyObject* module, PyObject* args);
 // src/tools/profile_records.cpp.
 PyObject* profile_records(PyObject* module, PyObject* args);
 
+// exact_records(document, text, hits, term_labels, record_type[, assertions]):
+// src/tools/accurate/exact_records.cpp.
+PyObject* exact_records(PyObject* module, PyObject* args);
+
 }  // namespace corvanta_tools_accurate

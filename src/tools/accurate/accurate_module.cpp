@@ -21,6 +21,9 @@ PyMethodDef kMethods[] = {
      "the new hits of the variants of an ASCII text."},
     {"profile_records", corvanta_tools_accurate::profile_records, METH_VARARGS,
      "profile_records(document, hits, term_labels, record_type) -> the records of the hits."},
+    {"exact_records", corvanta_tools_accurate::exact_records, METH_VARARGS,
+     "exact_records(document, text, hits, term_labels, record_type[, assertions]) -> the "
+     "records of the exact profile's hits of an ASCII text, emptying hits."},
     {nullptr, nullptr, 0, nullptr},
 };
 
